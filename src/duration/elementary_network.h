@@ -1,0 +1,78 @@
+// The elementary network: one exponential elementary activity per phase plus dummies for
+// mode choice, phase entry, chain exit and mode join, with transition types, ancestors,
+// bit sets, modules and the two bounds. Per-activity fields are parallel arrays.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "duration/bit_set.h"
+
+constexpr double kModeChoiceCode = -1;
+constexpr double kModeJoinCode = -2;
+constexpr double kPhaseEntryCode = -3;
+constexpr double kChainExitCode = -4;
+
+struct ElementaryNetwork {
+  int32_t nElementary = 0;
+  int32_t nBitWords = 0;
+  float npvLowerBound = 0;
+  float makespanUpperBound = 0;
+  int32_t nModules = 0;
+  int32_t resourceCount = 0;  // copy of the base network's R, for the stages after it
+
+  std::vector<double> elemDuration;
+  std::vector<double> elemRate;
+  std::vector<double> elemCost;
+  std::vector<double> elemPts;
+  std::vector<double> elemPms;
+  std::vector<int32_t> elemBaseActivity;
+  std::vector<int32_t> elemBaseMode;        // -1 for mode-choice and mode-join dummies
+  std::vector<double> elemResourceUse;      // nElementary * resourceCount, row per activity
+  std::vector<std::vector<int32_t>> elemSuccessors;
+  std::vector<std::vector<double>> elemSuccessorProb;
+  std::vector<int32_t> elemSuccTransitionType;
+  std::vector<std::vector<int32_t>> elemPredecessors;
+  std::vector<int32_t> elemModule;
+  std::vector<uint8_t> elemAllowedToIdle;
+  std::vector<std::vector<int32_t>> elemAncestors;
+  std::vector<int32_t> elemWordIndex;
+  std::vector<BitWord> elemBitMask;
+  std::vector<BitWord> elemPredecessorBits;  // nElementary * nBitWords
+  std::vector<BitWord> elemAncestorBits;     // nElementary * nBitWords
+
+  std::vector<std::vector<int32_t>> moduleFollowers;
+  std::vector<BitWord> moduleMemberBits;        // nModules * nBitWords
+  std::vector<BitWord> moduleLastBits;          // nModules * nBitWords
+  std::vector<BitWord> moduleLastAncestorBits;  // nModules * nBitWords
+};
+
+extern ElementaryNetwork elementaryNetwork;
+
+inline const BitWord* ancestorBitsOf(int e) {
+  return elementaryNetwork.elemAncestorBits.data() +
+         static_cast<size_t>(e) * elementaryNetwork.nBitWords;
+}
+inline const BitWord* predecessorBitsOf(int e) {
+  return elementaryNetwork.elemPredecessorBits.data() +
+         static_cast<size_t>(e) * elementaryNetwork.nBitWords;
+}
+inline const double* resourceUseOf(int e) {
+  return elementaryNetwork.elemResourceUse.data() +
+         static_cast<size_t>(e) * elementaryNetwork.resourceCount;
+}
+inline const BitWord* moduleMemberBitsOf(int m) {
+  return elementaryNetwork.moduleMemberBits.data() + static_cast<size_t>(m) * elementaryNetwork.nBitWords;
+}
+inline const BitWord* moduleLastBitsOf(int m) {
+  return elementaryNetwork.moduleLastBits.data() + static_cast<size_t>(m) * elementaryNetwork.nBitWords;
+}
+inline const BitWord* moduleLastAncestorBitsOf(int m) {
+  return elementaryNetwork.moduleLastAncestorBits.data() +
+         static_cast<size_t>(m) * elementaryNetwork.nBitWords;
+}
+
+// Builds from baseNetwork and markovNetwork; .EPN at write level >= 1.
+void buildElementaryNetwork();
+// Frees everything, and the base network's resource availabilities.
+void releaseElementaryNetwork();

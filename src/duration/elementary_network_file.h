@@ -1,0 +1,4 @@
+// The .EPN dump of the elementary network.
+#pragma once
+
+void writeElementaryNetworkFile();

@@ -1,0 +1,4 @@
+// The .MPN dump of the Markovian network.
+#pragma once
+
+void writeMarkovNetworkFile();

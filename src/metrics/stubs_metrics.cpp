@@ -1,0 +1,2 @@
+#include "metrics/network_metrics.h"
+void computeNetworkMetrics() {}

@@ -1,0 +1,4 @@
+// The .BPN dump of the base network.
+#pragma once
+
+void writeBaseNetworkFile();

@@ -1,0 +1,21 @@
+// RESULTS.CSV and its relatives: configuration block, three empty lines, header row, then
+// one row per project appended by open, write, flush, close.
+#pragma once
+#include <fstream>
+#include <string>
+
+// ";NPV;CPU NPV (SEC)" and the like, chosen from gv_CFG_OBJ and gv_CFG_OBJ2.
+std::string objectiveHeaderColumns();
+
+// Creates (truncates) the file and writes the configuration block, three empty lines and
+// the header row: headerLead followed by the objective columns.
+void createResultsFile(const std::string& path, const std::string& headerLead);
+
+// The header lead of RESULTS.CSV: "PROJECT;#ACT;...;CPU UDC (SEC)".
+extern const char* const kResultsHeaderLead;
+
+// Opens path for appending; a failure is told on stderr once and the writes are lost.
+void openResultsForAppend(std::ofstream& out, const std::string& path);
+
+// ";#ACT;#UDC;#STATES;#ENTRY STATES;MAX #STATES IN MEMORY;MAX UDC SIZE;CPU UDC (SEC)" values.
+void writeUdcFields(std::ostream& out, double udcSeconds);

@@ -1,0 +1,3 @@
+#include "udc/state_walk.h"
+void prepareStateWalk(UdcStateWalk&) {}
+void beginUdc(UdcStateWalk&, const BitWord*) {}

@@ -1,0 +1,4 @@
+// Template body of walkUdcStates (placeholder until the walk lands).
+#pragma once
+template <class Visit>
+bool walkUdcStates(UdcStateWalk&, bool, Visit&&) { return true; }

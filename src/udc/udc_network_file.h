@@ -1,0 +1,4 @@
+// The .UDC dump of the UDC network.
+#pragma once
+
+void writeUdcNetworkFile();
