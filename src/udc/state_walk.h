@@ -28,6 +28,13 @@ struct UdcStateWalk {
   int32_t idleCount = 0;
   int32_t activeCount = 0;
   int32_t instantaneousMember = -1;  // highest active member with elemDuration <= 0
+
+  // Fixed for the UDC taken up.
+  std::vector<uint8_t> mayIdle;      // by position: elemAllowedToIdle
+  std::vector<uint8_t> mayFinish;    // by position: 0 when no state of this UDC can hold it finished
+  std::vector<int32_t> memberWords;  // words of M that hold members, descending
+  int32_t wordCount = 0;
+  int32_t resourceCount = 0;
 };
 
 // Sizes the scratch for the current elementary network.
