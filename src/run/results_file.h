@@ -14,8 +14,10 @@ void createResultsFile(const std::string& path, const std::string& headerLead);
 // The header lead of RESULTS.CSV: "PROJECT;#ACT;...;CPU UDC (SEC)".
 extern const char* const kResultsHeaderLead;
 
-// Opens path for appending; a failure is told on stderr once and the writes are lost.
+// Opens path for appending; a failure is told on stderr (once per file and run) and the
+// writes are lost. createResultsFile reports a failure the same way.
 void openResultsForAppend(std::ofstream& out, const std::string& path);
 
-// ";#ACT;#UDC;#STATES;#ENTRY STATES;MAX #STATES IN MEMORY;MAX UDC SIZE;CPU UDC (SEC)" values.
+// The row's fields from #ACT to CPU UDC (SEC), each preceded by ";"; the caller writes the
+// leading column(s) (the project number in RESULTS.CSV) before them.
 void writeUdcFields(std::ostream& out, double udcSeconds);

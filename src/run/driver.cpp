@@ -1,0 +1,169 @@
+// The run driver: the mode prompt, the normal run over the configured project series and
+// the per-project pipeline that the experiment modes share.
+#include "run/driver.h"
+
+#include <cstdint>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+
+#include "duration/elementary_network.h"
+#include "duration/markov_network.h"
+#include "experiments/experiments.h"
+#include "network/base_network.h"
+#include "run/config.h"
+#include "run/fatal.h"
+#include "run/results_file.h"
+#include "sdp/solvers.h"
+#include "udc/udc_network.h"
+
+SolveResult solveResult;
+
+namespace {
+
+const char* const kResultsFileName = "RESULTS.CSV";
+
+// The default formatting shows a negated zero as "-0".
+float withoutNegativeZero(float value) { return value == 0.0f ? 0.0f : value; }
+
+double secondsBetween(std::clock_t start, std::clock_t end) {
+  return static_cast<double>(end - start) / static_cast<double>(CLOCKS_PER_SEC);
+}
+
+// One row of the objective table: which solver serves the configured pair and how its
+// slots are shown.
+struct ObjectiveCase {
+  bool (*solver)(SolveResult&) = nullptr;
+  int bytesPerState = 0;
+  const char* primaryLabel = "";
+  bool primaryIsMakespan = false;
+  const char* secondaryLabel = nullptr;
+  bool secondaryIsMakespan = false;
+};
+
+ObjectiveCase chooseObjectiveCase() {
+  const RunConfig& config = runConfig;
+  ObjectiveCase chosen;
+  if (config.gv_CFG_OBJ == 0 && config.gv_CFG_OBJ2 == -1) {
+    chosen = {solveNpv, 8, " OPT NPV: ", false, nullptr, false};
+  } else if (config.gv_CFG_OBJ == 0 && config.gv_CFG_OBJ2 == 1) {
+    chosen = {solveNpvWithMakespan, 12, " OPT NPV: ", false, " MAKESPAN: ", true};
+  } else if (config.gv_CFG_OBJ == 1 && config.gv_CFG_OBJ2 == -1) {
+    chosen = {solveMakespan, 8, " OPT MAKESPAN: ", true, nullptr, false};
+  } else if (config.gv_CFG_OBJ == 1 && config.gv_CFG_OBJ2 == 0) {
+    chosen = {solveMakespanWithNpv, 12, " OPT MAKESPAN: ", true, " NPV: ", false};
+  }
+  return chosen;
+}
+
+float shownValue(float slot, bool isMakespan) { return withoutNegativeZero(isMakespan ? -slot : slot); }
+
+}  // namespace
+
+int runProgram() {
+  std::cout << "Choose test [0 = NO TEST CONFIG ONLY | 1 = TOPOLOGIES TEST | 2 = PROJECT VARIANCE TEST | 3 = "
+               "METRICS TEST]"
+            << '\n';
+  long long mode = -1;
+  const bool answered = readPromptNumber(mode);
+  std::cout << "\n\n";
+  if (answered) {
+    if (mode == 0) runNormal();
+    if (mode == 1) runTopologyTest();
+    if (mode == 2) runVarianceTest();
+    if (mode == 3) runMetricsTest();
+  }
+  std::cout << "\n\n" << "Test complete. Press any key to exit application..." << '\n';
+  long long answer = 0;
+  readPromptNumber(answer);
+  return 0;
+}
+
+void runNormal() {
+  solveResult = SolveResult{};
+  std::cout << "BOOT" << '\n';
+  readConfiguration();
+  createResultsFile(kResultsFileName, kResultsHeaderLead);
+  std::cout << "INITIALIZED" << '\n';
+  // 64 bits: a last number of 2147483647 must end the loop, not wrap around.
+  for (int64_t number = runConfig.gv_CFG_fnr; number <= runConfig.gv_CFG_lnr; ++number) {
+    projectNumber = static_cast<int32_t>(number);
+    runProject();
+  }
+  solveResult = SolveResult{};
+}
+
+void runProject() {
+  std::cout << "PROJECT [" << projectNumber << "]";
+  readProjectFile();
+  buildProjectNetworks();
+  double udcSeconds = 0;
+  const bool identified = identifyProjectUdcs(udcSeconds);
+  std::ofstream results;
+  openResultsForAppend(results, kResultsFileName);
+  std::cout << " NR_UDC: " << udcNetwork.udcCount << " CPU[" << udcSeconds << "]";
+  results << projectNumber;
+  writeUdcFields(results, udcSeconds);
+  if (identified) {
+    solveProject(results);
+    releaseUdcNetwork();
+  } else {
+    std::cout << " UDC IDENTIFICATION FAIL";
+  }
+  std::cout << '\n';
+  std::cout.flush();
+  results << '\n';
+  results.flush();
+  results.close();
+  releaseElementaryNetwork();
+}
+
+void buildProjectNetworks() {
+  std::cout << "[R]";
+  buildMarkovNetwork();
+  std::cout << "[M]";
+  buildElementaryNetwork();
+  std::cout << "[E]";
+  releaseMarkovNetwork();
+  releaseBaseNetwork();
+}
+
+bool identifyProjectUdcs(double& udcSeconds) {
+  const std::clock_t start = std::clock();
+  const bool identified = identifyUdcs();
+  const std::clock_t end = std::clock();
+  udcSeconds = secondsBetween(start, end);
+  if (!identified) {
+    udcNetwork.udcTotalStates = 0;
+    udcNetwork.udcPeakStates = 0;
+  }
+  return identified;
+}
+
+void solveProject(std::ostream& results) {
+  const ObjectiveCase objective = chooseObjectiveCase();
+  if (objective.solver == nullptr) return;
+  const RunConfig& config = runConfig;
+  const double estimateStateMemory =
+      static_cast<double>(udcNetwork.udcPeakStates) * objective.bytesPerState * 9.5367431640625e-7;
+  useDiskStorage = config.gv_CFG_IO == 1;
+  if (estimateStateMemory > config.gv_CFG_max_mem) {
+    if (config.gv_CFG_IO != -1) {
+      std::cout << "INSUFFICIENT MEMORY: " << estimateStateMemory << " MB REQUIRED...";
+      return;
+    }
+    useDiskStorage = true;
+  }
+  const std::clock_t start = std::clock();
+  objective.solver(solveResult);
+  const std::clock_t end = std::clock();
+  const double solveSeconds = secondsBetween(start, end);
+  const float primary = shownValue(solveResult.slot[0], objective.primaryIsMakespan);
+  std::cout << objective.primaryLabel << primary << " CPU[" << solveSeconds << "]";
+  results << ';' << primary << ';' << solveSeconds;
+  if (objective.secondaryLabel != nullptr) {
+    const float secondary = shownValue(solveResult.slot[1], objective.secondaryIsMakespan);
+    std::cout << objective.secondaryLabel << secondary;
+    results << ';' << secondary;
+  }
+}
