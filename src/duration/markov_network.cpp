@@ -1,0 +1,61 @@
+// The Markovian network: the duration overrides of the configuration, then one fitted
+// phase-type model per activity and mode.
+#include "duration/markov_network.h"
+
+#include "duration/markov_network_file.h"
+#include "network/base_network.h"
+#include "run/config.h"
+#include "run/random15.h"
+
+MarkovNetwork markovNetwork;
+
+namespace {
+
+double drawUnitInterval() {
+  const int draw = projectRand();
+  return static_cast<double>(draw) / 32767.0;
+}
+
+// The overrides change the base network's modes on purpose: the .MPN file and the
+// network metrics show the SCVs and skewnesses that were actually fitted.
+void applyDurationOverrides() {
+  const bool overrideScv = runConfig.gv_CFG_SCV_data < 1;
+  const bool clearSkewness = runConfig.gv_CFG_skew_data < 1 && runConfig.gv_CFG_skew == 0.0;
+  for (Activity& activity : baseNetwork.activities) {
+    for (ExecutionMode& mode : activity.modes) {
+      if (overrideScv) {
+        if (runConfig.gv_CFG_SCV == -1.0) {
+          const double u = drawUnitInterval();
+          const double v = drawUnitInterval();
+          mode.scv = u > 0.5 ? v + 0.34 : 1.0 / (v + 0.2);
+        } else if (runConfig.gv_CFG_SCV > 0.0) {
+          mode.scv = runConfig.gv_CFG_SCV;
+        }
+      }
+      if (clearSkewness) mode.skewness = 0.0;
+    }
+  }
+}
+
+void fitAllModes() {
+  const int activityCount = static_cast<int>(baseNetwork.activities.size());
+  markovNetwork.models.resize(activityCount);
+  for (int a = 0; a < activityCount; ++a) {
+    const std::vector<ExecutionMode>& modes = baseNetwork.activities[a].modes;
+    markovNetwork.models[a].reserve(modes.size());
+    for (int m = 0; m < static_cast<int>(modes.size()); ++m)
+      markovNetwork.models[a].push_back(
+          fitPhaseType(modes[m].duration, modes[m].scv, runConfig.gv_CFG_hyper, a, m));
+  }
+}
+
+}  // namespace
+
+void buildMarkovNetwork() {
+  markovNetwork = MarkovNetwork{};
+  applyDurationOverrides();
+  fitAllModes();
+  if (runConfig.gv_CFG_write >= 2) writeMarkovNetworkFile();
+}
+
+void releaseMarkovNetwork() { markovNetwork = MarkovNetwork{}; }
