@@ -1,0 +1,186 @@
+// Table life cycle of a solve: memory mode keeps a UDC's table until its last predecessor
+// is done; disk mode parks every finished table in a text file and reads it back for each
+// predecessor. State files carry 9 significant digits so that a float survives the trip.
+#include "sdp/state_table.h"
+
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+
+#include "run/config.h"
+#include "run/fatal.h"
+#include "run/run_state.h"
+#include "udc/udc_network.h"
+
+StateStorage stateStorage;
+
+namespace {
+
+bool allDigits(const std::string& text) {
+  for (char c : text)
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+int32_t takeFreeSlot() {
+  if (stateStorage.freeSlots.empty()) {
+    stateStorage.tablePool.emplace_back();
+    return static_cast<int32_t>(stateStorage.tablePool.size() - 1);
+  }
+  const int32_t slot = stateStorage.freeSlots.back();
+  stateStorage.freeSlots.pop_back();
+  return slot;
+}
+
+[[noreturn]] void stopStateFile(int32_t u, const std::string& what) {
+  stopFatalWithoutPrompt("State file " + stateFileName(u) + " " + what + "...");
+}
+
+}  // namespace
+
+std::string stateFileName(int32_t u) { return std::to_string(u); }
+
+bool projectNamesMayClashWithStateFiles(const std::string& fileName, const std::string& fileExt) {
+  // "./12" names the same file as "12".
+  std::string name = fileName;
+  while (name.size() >= 2 && name[0] == '.' && name[1] == '/') {
+    name.erase(0, 2);
+    while (!name.empty() && name[0] == '/') name.erase(0, 1);
+  }
+  return allDigits(name) && allDigits(fileExt);
+}
+
+void buildStateStorage(int32_t objectiveCount) {
+  const size_t udcCount = static_cast<size_t>(udcNetwork.udcCount);
+  stateStorage = StateStorage{};
+  stateStorage.objectiveCount = objectiveCount;
+  stateStorage.onDisk = useDiskStorage;
+  stateStorage.tableSlotOfUdc.assign(udcCount, -1);
+  stateStorage.remainingPredecessors = udcNetwork.udcPredecessorCount;
+  if (stateStorage.onDisk) {
+    stateStorage.stateFileWritten.assign(udcCount, 0);
+    if (udcCount > 1 && projectNamesMayClashWithStateFiles(runConfig.PJFileName, runConfig.PJFileExt))
+      stopFatal("State files are named by UDC number in the working directory, and project files named \"" +
+                runConfig.PJFileName + "\" + number + \"" + runConfig.PJFileExt +
+                "\" could be overwritten by them. Give the project files a name that is not a plain number, "
+                "or keep the state values in memory.");
+  }
+}
+
+void releaseStateStorage() {
+  for (size_t u = 0; u < stateStorage.stateFileWritten.size(); ++u)
+    if (stateStorage.stateFileWritten[u]) std::remove(stateFileName(static_cast<int32_t>(u)).c_str());
+  stateStorage = StateStorage{};
+}
+
+void allocateStateTable(int32_t u) {
+  const int32_t slot = takeFreeSlot();
+  stateStorage.tableSlotOfUdc[static_cast<size_t>(u)] = slot;
+  UdcStateTable& table = stateStorage.tablePool[static_cast<size_t>(slot)];
+  const size_t count = udcNetwork.udcStateCount[static_cast<size_t>(u)];
+  table.key.assign(count, 0);
+  table.decisionValue.assign(count, 0.0f);
+  table.continuationValue.assign(count, 0.0f);
+  if (stateStorage.objectiveCount == 2) {
+    table.secondaryDecisionValue.assign(count, 0.0f);
+    table.secondaryContinuationValue.assign(count, 0.0f);
+  }
+  table.storedCount = 0;
+}
+
+void releaseStateTable(int32_t u) {
+  int32_t& slot = stateStorage.tableSlotOfUdc[static_cast<size_t>(u)];
+  if (slot < 0) return;
+  stateStorage.tablePool[static_cast<size_t>(slot)] = UdcStateTable{};
+  stateStorage.freeSlots.push_back(slot);
+  slot = -1;
+}
+
+void writeStateTable(int32_t u) {
+  const UdcStateTable& table = stateTableOf(u);
+  const bool two = stateStorage.objectiveCount == 2;
+  {
+    std::ofstream out(stateFileName(u), std::ios::out | std::ios::trunc);
+    if (!out) stopStateFile(u, "cannot be written");
+    stateStorage.stateFileWritten[static_cast<size_t>(u)] = 1;
+    out.precision(9);
+    for (uint32_t i = 0; i < table.storedCount; ++i) {
+      out << static_cast<double>(table.decisionValue[i]) << ' '
+          << static_cast<double>(table.continuationValue[i]) << ' ';
+      if (two)
+        out << static_cast<double>(table.secondaryDecisionValue[i]) << ' '
+            << static_cast<double>(table.secondaryContinuationValue[i]) << ' ';
+      out << table.key[i] << '\n';
+    }
+    out.close();
+    if (!out) stopStateFile(u, "cannot be written");
+  }
+  releaseStateTable(u);
+}
+
+void readStateTable(int32_t u) {
+  allocateStateTable(u);
+  UdcStateTable& table = stateTableOf(u);
+  const bool two = stateStorage.objectiveCount == 2;
+  std::ifstream in(stateFileName(u));
+  if (!in) stopStateFile(u, "cannot be opened");
+  const uint32_t count = udcNetwork.udcStateCount[static_cast<size_t>(u)];
+  for (uint32_t i = 0; i < count; ++i) {
+    in >> table.decisionValue[i] >> table.continuationValue[i];
+    if (two) in >> table.secondaryDecisionValue[i] >> table.secondaryContinuationValue[i];
+    in >> table.key[i];
+    if (!in || (i > 0 && table.key[i] >= table.key[i - 1]))
+      stopStateFile(u, "cannot be read back completely with strictly descending keys");
+  }
+  in >> std::ws;
+  if (!in.eof()) stopStateFile(u, "holds more states than its UDC");
+  table.storedCount = count;
+}
+
+void deleteStateFile(int32_t u) {
+  if (std::remove(stateFileName(u).c_str()) != 0) stopFatalWithoutPrompt("File cannot be deleted...");
+  stateStorage.stateFileWritten[static_cast<size_t>(u)] = 0;
+}
+
+void shelveFinishedTable(int32_t finishedUdc) {
+  if (stateStorage.onDisk) writeStateTable(finishedUdc);
+}
+
+void openUdcStep(int32_t u) {
+  allocateStateTable(u);
+  if (!stateStorage.onDisk) return;
+  for (uint32_t s : udcNetwork.udcSuccessors[static_cast<size_t>(u)]) readStateTable(static_cast<int32_t>(s));
+}
+
+void closeUdcStep(int32_t u) {
+  for (uint32_t s : udcNetwork.udcSuccessors[static_cast<size_t>(u)]) {
+    uint32_t& remaining = stateStorage.remainingPredecessors[s];
+    if (remaining == 0 || --remaining != 0) continue;
+    if (stateStorage.onDisk)
+      deleteStateFile(static_cast<int32_t>(s));
+    else
+      releaseStateTable(static_cast<int32_t>(s));
+  }
+  if (stateStorage.onDisk)
+    for (uint32_t s : udcNetwork.udcSuccessors[static_cast<size_t>(u)]) releaseStateTable(static_cast<int32_t>(s));
+}
+
+void stopTableOverflow(int32_t udc) {
+  stopFatal("Internal error: UDC " + std::to_string(udc) +
+            " has more states than identification counted; the solve cannot go on.");
+}
+
+uint32_t findStateIndex(const uint32_t* keys, uint32_t count, uint32_t key, int32_t udc) {
+  uint32_t lo = 0;
+  uint32_t hi = count;
+  while (lo < hi) {
+    const uint32_t mid = lo + (hi - lo) / 2;
+    if (keys[mid] == key) return mid;
+    if (keys[mid] > key)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  stopFatal("Internal error: state " + std::to_string(key) + " is missing from the table of UDC " +
+            std::to_string(udc) + "; identification and the solver disagree on the states.");
+}
