@@ -1,0 +1,50 @@
+// Formatted reading of the experiment input files, and the bounded draws that modes 2 and 3
+// share.
+#include "experiments/experiment_input.h"
+
+#include "run/fatal.h"
+#include "run/random15.h"
+
+namespace {
+
+[[noreturn]] void stopEarlyEnd(const ExperimentInput& input, const char* field) {
+  stopFatal(input.fileName + " ends early or holds a value that cannot be read (" + field + ").");
+}
+
+}  // namespace
+
+void openExperimentInput(ExperimentInput& input, const std::string& fileName) {
+  input.fileName = fileName;
+  input.stream.open(fileName);
+  if (!input.stream) stopFatal("Unable to open file.");
+}
+
+int32_t readInputInt(ExperimentInput& input, const char* field) {
+  int32_t value = 0;
+  if (!(input.stream >> value)) stopEarlyEnd(input, field);
+  return value;
+}
+
+double readInputDouble(ExperimentInput& input, const char* field) {
+  double value = 0;
+  if (!(input.stream >> value)) stopEarlyEnd(input, field);
+  return value;
+}
+
+std::vector<double> readInputList(ExperimentInput& input, const char* field) {
+  const int32_t count = readInputInt(input, field);
+  std::vector<double> values;
+  // Grown while reading, so a huge count in a short file meets the end, not an allocation.
+  for (int32_t i = 0; i < count; ++i) values.push_back(readInputDouble(input, field));
+  return values;
+}
+
+double drawBetween(double low, double high) {
+  const int r = projectRand();
+  return low + (high - low) * (r / static_cast<double>(kRandomMax));
+}
+
+double drawUnit() {
+  const int r = projectRand();
+  return r / static_cast<double>(kRandomMax);
+}

@@ -1,0 +1,189 @@
+// Mode 3, the metrics test: random instances of every base project written as .T3B project
+// files, their network metrics, then every instance through the normal per-project steps.
+#include "experiments/metrics_test.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "duration/elementary_network.h"
+#include "experiments/experiment_input.h"
+#include "experiments/experiments.h"
+#include "metrics/network_metrics.h"
+#include "network/base_network.h"
+#include "run/config.h"
+#include "run/driver.h"
+#include "run/results_file.h"
+#include "run/run_state.h"
+
+MetricsTestInput metricsTestInput;
+
+namespace {
+
+const char* const kInstanceExtension = ".T3B";
+
+std::string modeLineLegend(const std::string& act, const std::string& mode) {
+  const std::string p = "[ACT " + act + " MODE " + mode + ": ";
+  return p + "DURATION] " + p + "DURATION SCV] " + p + "DURATION SKEWNESS] " + p + "COST] " + p +
+         "PROBABILITY OF TECHNICAL SUCCESS] " + p + "PROBABILITY OF MODULE SUCCESS] " + p + "USE OF RESOURCE 1] " +
+         p + "USE OF RESOURCE 2] ... " + p + "USE OF RESOURCE r]";
+}
+
+std::string successorLineLegend(const std::string& act) {
+  return "[NUMBER OF SUCCESSORS FOR ACTIVITY " + act + "] [ACT " + act + ": SUCCESSOR 1] [ACT " + act +
+         ": SUCCESSOR 2] ... [ACT " + act + ": SUCCESSOR s] [ACTIVITY " + act + " PARENT MODULE]";
+}
+
+void writeActivityLegend(std::ostream& out, const std::string& act) {
+  out << modeLineLegend(act, "1") << '\n' << modeLineLegend(act, "2") << '\n' << "..." << '\n'
+      << modeLineLegend(act, "m") << '\n';
+}
+
+void writeInstanceTrailer(std::ostream& out) {
+  const std::string bars(43, '|');
+  out << bars << '\n' << "|||FILE STRUCTURE (BASE MODULAR NETWORK)|||" << '\n' << bars << '\n' << '\n';
+  out << "[NUMBER OF ACTIVITIES (INCLUDING DUMMY-ACTIVITIES)]" << '\n'
+      << "[DISCOUNT RATE (CONTINUOUS-TIME DISCOUNTING)]" << '\n'
+      << "[NUMBER OF RENEWABLE RESOURCES]" << '\n'
+      << "[AVAILABILITY RESOURCE 1] [AVAILABILITY RESOURCE 2] ... [AVAILABILITY RESOURCE r]" << '\n'
+      << "[NUMBER OF EXECUTION MODES FOR ACTIVITY 1]" << '\n';
+  writeActivityLegend(out, "1");
+  out << successorLineLegend("1") << '\n';
+  writeActivityLegend(out, "2");
+  out << successorLineLegend("2") << '\n';
+  out << "..." << '\n' << '\n';
+  writeActivityLegend(out, "n");
+  out << successorLineLegend("n");
+}
+
+// Reads a base project only to copy it into instances, then lets it go with its resources.
+void writeInstancesOfProject(int64_t& instanceNumber) {
+  const int32_t repeats = metricsTestInput.instancesPerProject;
+  for (int32_t r = 0; r < repeats; ++r) {
+    ++instanceNumber;
+    std::ofstream out(runConfig.PJFileName + std::to_string(instanceNumber) + kInstanceExtension, std::ios::trunc);
+    writeInstance(out);
+  }
+  releaseBaseNetwork();
+  releaseElementaryNetwork();
+}
+
+}  // namespace
+
+void readMetricsTestInput() {
+  metricsTestInput = MetricsTestInput{};
+  MetricsTestInput& t = metricsTestInput;
+  ExperimentInput input;
+  openExperimentInput(input, "TEST3.DAT");
+  t.instancesPerProject = readInputInt(input, "instances per project");
+  double* const fields[] = {&t.rateOn,  &t.rateLow,  &t.rateHigh,  &t.durationOn, &t.durationLow, &t.durationHigh,
+                            &t.scvOn,   &t.scvLow,   &t.scvHigh,   &t.costOn,     &t.costLow,     &t.costHigh,
+                            &t.ptsOn,   &t.ptsLow,   &t.ptsHigh,   &t.payoffOn,   &t.payoffLow,   &t.payoffHigh};
+  for (double* field : fields) *field = readInputDouble(input, "switches and bounds");
+}
+
+void releaseMetricsTestInput() { metricsTestInput = MetricsTestInput{}; }
+
+void writeInstance(std::ostream& out) {
+  const MetricsTestInput& t = metricsTestInput;
+  const int n = baseNetwork.activityCount;
+  const int resources = baseNetwork.resourceCount;
+  out << n << '\n';
+  const double rate = t.rateOn > 0 ? drawBetween(t.rateLow, t.rateHigh) : baseNetwork.discountRate;
+  out << rate << '\n';
+  out << resources << '\n';
+  if (resources > 0) {
+    for (int r = 0; r < resources; ++r) out << baseNetwork.resourceAvailability[r] << ' ';
+    out << '\n';
+  }
+  double costSum = 0;
+  double ptsProduct = 1.0;
+  for (int a = 0; a < n; ++a) {
+    const Activity& activity = baseNetwork.activities[a];
+    const bool inner = a != 0 && a != n - 1;
+    out << activity.modes.size() << '\n';
+    for (size_t m = 0; m < activity.modes.size(); ++m) {
+      const ExecutionMode& mode = activity.modes[m];
+      double duration = mode.duration;
+      if (inner && t.durationOn > 0) duration = drawBetween(t.durationLow, t.durationHigh);
+      double scv = mode.scv;
+      if (inner && t.scvOn > 0) {
+        const double selector = drawUnit();
+        scv = selector < 0.5 ? drawBetween(t.scvLow, 1.0) : drawBetween(1.0, t.scvHigh);
+      }
+      double cost = mode.cost;
+      if (inner && t.costOn > 0) {
+        cost = drawBetween(t.costLow, t.costHigh);
+        costSum += cost;
+      } else if (a == n - 1 && t.payoffOn > 0) {
+        const double factor = drawBetween(t.payoffLow, t.payoffHigh);
+        // A project that cannot succeed (P = 0) gets no pay-off rather than an infinite one.
+        cost = ptsProduct != 0.0 ? factor * (-costSum) / ptsProduct : 0.0;
+      } else if (inner && m == 0) {
+        costSum += cost;
+      }
+      double pts = mode.pts;
+      if (inner && t.ptsOn > 0) {
+        pts = drawBetween(t.ptsLow, t.ptsHigh);
+        ptsProduct *= pts;
+      } else if (inner && m == 0) {
+        ptsProduct *= pts;
+      }
+      out << duration << ' ' << scv << ' ' << mode.skewness << ' ' << cost << ' ' << pts << ' ' << mode.pms;
+      for (int r = 0; r < resources && r < static_cast<int>(mode.resourceUse.size()); ++r)
+        out << ' ' << mode.resourceUse[r];
+      out << '\n';
+    }
+    out << activity.successors.size();
+    for (int32_t s : activity.successors) out << ' ' << s;
+    out << ' ' << activity.parentModule << '\n';
+  }
+  writeInstanceTrailer(out);
+}
+
+void forceInstanceDataFlags() {
+  RunConfig& c = runConfig;
+  c.gv_CFG_cost_data = true;
+  c.gv_CFG_mod_data = true;
+  c.gv_CFG_mode_data = true;
+  c.gv_CFG_pts_data = true;
+  c.gv_CFG_pms_data = true;
+  c.gv_CFG_rx_data = true;
+  // -1 reads the field and still lets the override apply, as 0 did without reading it.
+  if (c.gv_CFG_SCV_data == 0) c.gv_CFG_SCV_data = -1;
+  if (c.gv_CFG_skew_data == 0) c.gv_CFG_skew_data = -1;
+  // The rate is always in the file; -1 keeps its override, every other value reads it.
+  if (c.gv_CFG_rate_data != 1 && c.gv_CFG_rate_data != -1) c.gv_CFG_rate_data = 1;
+}
+
+void runMetricsTest() {
+  solveResult = SolveResult{};
+  std::cout << "BOOT" << '\n';
+  readConfiguration();
+  readMetricsTestInput();
+
+  int64_t instanceCount = 0;
+  for (int64_t number = runConfig.gv_CFG_fnr; number <= runConfig.gv_CFG_lnr; ++number) {
+    projectNumber = static_cast<int32_t>(number);
+    std::cout << "PROJECT [" << projectNumber << "]";
+    readProjectFile();
+    writeInstancesOfProject(instanceCount);
+  }
+
+  runConfig.PJFileExt = kInstanceExtension;
+  runConfig.gv_CFG_fnr = 1;
+  runConfig.gv_CFG_lnr = static_cast<int32_t>(std::min<int64_t>(instanceCount, INT32_MAX));
+  forceInstanceDataFlags();
+  createResultsFile("RESULTS.CSV", kResultsHeaderLead);
+  std::cout << "INITIALIZED" << '\n';
+  computeNetworkMetrics();
+  std::cout << "METRICS OBTAINED" << '\n';
+  for (int64_t number = 1; number <= runConfig.gv_CFG_lnr; ++number) {
+    projectNumber = static_cast<int32_t>(number);
+    runProject();
+  }
+  releaseMetricsTestInput();
+  solveResult = SolveResult{};
+}

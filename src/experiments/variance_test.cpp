@@ -1,0 +1,234 @@
+// Mode 2, the project variance test: every project is solved for every rate, SCV setting,
+// drawn-value pass and structural variant of TEST2.DAT, one row of RES_T2.CSV per run.
+#include "experiments/variance_test.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "duration/elementary_network.h"
+#include "experiments/experiment_input.h"
+#include "experiments/experiments.h"
+#include "metrics/network_metrics.h"
+#include "network/base_network.h"
+#include "run/config.h"
+#include "run/driver.h"
+#include "run/results_file.h"
+#include "run/run_state.h"
+#include "udc/udc_network.h"
+
+VarianceTestInput varianceTestInput;
+VarianceTestTables varianceTestTables;
+
+const char* const kVarianceHeaderLead =
+    "PROJECT;TEST2;SCV;RATE;#ACT;#UDC;#STATES;#ENTRY STATES;MAX #STATES IN MEMORY;MAX UDC SIZE;CPU UDC (SEC)";
+
+namespace {
+
+const char* const kVarianceResultsFile = "RES_T2.CSV";
+
+int64_t passCount(int32_t count) { return std::llabs(static_cast<long long>(count)); }
+
+}  // namespace
+
+void readVarianceTestInput() {
+  varianceTestInput = VarianceTestInput{};
+  VarianceTestInput& t = varianceTestInput;
+  ExperimentInput input;
+  openExperimentInput(input, "TEST2.DAT");
+  t.rates = readInputList(input, "discount rates");
+  t.scvMode = readInputInt(input, "SCV mode");
+  t.scvValues = readInputList(input, "SCV values");
+  t.ptsSetCount = readInputInt(input, "number of PTS bounds");
+  for (int32_t i = 0; i < t.ptsSetCount; ++i) {
+    const double low = readInputDouble(input, "PTS bounds");
+    const double high = readInputDouble(input, "PTS bounds");
+    t.ptsBounds.push_back({low, high});
+  }
+  t.costSetCount = readInputInt(input, "number of cost bounds");
+  for (int32_t i = 0; i < t.costSetCount; ++i) {
+    const double low = readInputDouble(input, "cost bounds");
+    const double high = readInputDouble(input, "cost bounds");
+    t.costBounds.push_back({low, high});
+  }
+  t.payoffCount = readInputInt(input, "number of pay-off settings");
+  for (int32_t i = 0; i < t.payoffCount; ++i) {
+    PayoffSetting setting;
+    setting.flag = readInputInt(input, "pay-off settings");
+    setting.low = readInputDouble(input, "pay-off settings");
+    setting.high = readInputDouble(input, "pay-off settings");
+    t.payoffSettings.push_back(setting);
+  }
+  t.lastVariant = readInputInt(input, "last variant");
+}
+
+void releaseVarianceTestInput() { varianceTestInput = VarianceTestInput{}; }
+
+DrawnProjectValues drawProjectValues() {
+  const VarianceTestInput& t = varianceTestInput;
+  const int n = baseNetwork.activityCount;
+  DrawnProjectValues drawn;
+  drawn.pts.resize(n);
+  drawn.cost.resize(std::max(n - 1, 0));
+  for (int a = 0; a < n; ++a) drawn.pts[a].assign(baseNetwork.activities[a].modes.size(), 1.0);
+  for (int a = 0; a < n - 1; ++a) drawn.cost[a].assign(baseNetwork.activities[a].modes.size(), 0.0);
+  // Later bound pairs and settings overwrite the draws of earlier ones.
+  if (t.ptsSetCount > 0)
+    for (const DrawBounds& bounds : t.ptsBounds)
+      for (int a = 0; a < n; ++a)
+        for (double& value : drawn.pts[a]) value = drawBetween(bounds.low, bounds.high);
+  if (t.costSetCount > 0)
+    for (const DrawBounds& bounds : t.costBounds)
+      for (int a = 0; a < n - 1; ++a)
+        for (double& value : drawn.cost[a]) value = drawBetween(bounds.low, bounds.high);
+  if (t.payoffCount > 0)
+    for (const PayoffSetting& setting : t.payoffSettings)
+      drawn.payoff = setting.flag != 0 ? drawUnit() : drawBetween(setting.low, setting.high);
+  return drawn;
+}
+
+void buildVarianceTestTables() {
+  varianceTestTables = VarianceTestTables{};
+  for (int64_t number = runConfig.gv_CFG_fnr; number <= runConfig.gv_CFG_lnr; ++number) {
+    projectNumber = static_cast<int32_t>(number);
+    readProjectFile();
+    varianceTestTables.projects.push_back(drawProjectValues());
+    // Read only to be looked at: the base network and its resources go at once.
+    releaseBaseNetwork();
+    releaseElementaryNetwork();
+  }
+}
+
+void releaseVarianceTestTables() { varianceTestTables = VarianceTestTables{}; }
+
+void adjustProjectForRun(double rate, double scvValue, const DrawnProjectValues& drawn, int payoffIndex) {
+  const VarianceTestInput& t = varianceTestInput;
+  const int n = baseNetwork.activityCount;
+  baseNetwork.discountRate = rate;
+  for (int a = 1; a <= n - 2; ++a)
+    for (ExecutionMode& mode : baseNetwork.activities[a].modes)
+      mode.scv = t.scvMode != 0 ? mode.scv * scvValue : scvValue;
+  if (t.ptsSetCount > 0)
+    for (int a = 1; a <= n - 2 && a < static_cast<int>(drawn.pts.size()); ++a) {
+      std::vector<ExecutionMode>& modes = baseNetwork.activities[a].modes;
+      for (size_t m = 0; m < modes.size() && m < drawn.pts[a].size(); ++m) modes[m].pts = drawn.pts[a][m];
+    }
+  if (t.costSetCount > 0)
+    for (int a = 1; a <= n - 2 && a < static_cast<int>(drawn.cost.size()); ++a) {
+      std::vector<ExecutionMode>& modes = baseNetwork.activities[a].modes;
+      for (size_t m = 0; m < modes.size() && m < drawn.cost[a].size(); ++m) modes[m].cost = drawn.cost[a][m];
+    }
+  if (t.payoffCount > 0 && n >= 1 && payoffIndex >= 0 &&
+      payoffIndex < static_cast<int>(t.payoffSettings.size())) {
+    double largestCosts = 0;
+    for (int a = 1; a <= n - 2; ++a) {
+      double largest = 0;
+      for (const ExecutionMode& mode : baseNetwork.activities[a].modes) largest = std::max(largest, std::fabs(mode.cost));
+      largestCosts += largest;
+    }
+    const PayoffSetting& setting = t.payoffSettings[payoffIndex];
+    const double payoff = setting.flag == 0 ? largestCosts * drawn.payoff
+                                            : setting.low + (setting.high - setting.low) * drawn.payoff;
+    for (ExecutionMode& mode : baseNetwork.activities[n - 1].modes) mode.cost = payoff;
+  }
+}
+
+void applyStructuralVariant(int64_t variant) {
+  const int n = baseNetwork.activityCount;
+  std::vector<Activity>& activities = baseNetwork.activities;
+  switch (variant) {
+    case 1:
+      if (baseNetwork.resourceCount == 0) baseNetwork.resourceCount = 1;
+      baseNetwork.resourceAvailability.assign(baseNetwork.resourceCount, 10.0);
+      for (Activity& activity : activities)
+        for (ExecutionMode& mode : activity.modes) mode.resourceUse.assign(baseNetwork.resourceCount, 10.0);
+      break;
+    case 3:
+      for (int a = 0; a < n - 1; ++a)
+        for (ExecutionMode& mode : activities[a].modes) mode.cost = 0;
+      break;
+    case 4:
+      if (n >= 1)
+        for (ExecutionMode& mode : activities[n - 1].modes) mode.cost = mode.cost * mode.cost * mode.cost;
+      break;
+    case 5: {
+      if (n < 3) break;
+      std::vector<int32_t> inner;
+      for (int a = 1; a <= n - 2; ++a) inner.push_back(a);
+      activities[0].successors = inner;
+      activities[n - 1].predecessors = inner;
+      for (int a = 1; a <= n - 2; ++a) {
+        activities[a].successors.assign(1, n - 1);
+        activities[a].predecessors.assign(1, 0);
+      }
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void runVarianceTest() {
+  solveResult = SolveResult{};
+  std::cout << "BOOT" << '\n';
+  readConfiguration();
+  readVarianceTestInput();
+  createResultsFile(kVarianceResultsFile, kVarianceHeaderLead);
+  std::cout << "INITIALIZED" << '\n';
+  computeNetworkMetrics();
+  std::cout << "METRICS OBTAINED" << '\n';
+  buildVarianceTestTables();
+
+  const VarianceTestInput& t = varianceTestInput;
+  for (int64_t number = runConfig.gv_CFG_fnr; number <= runConfig.gv_CFG_lnr; ++number) {
+    const DrawnProjectValues& drawn = varianceTestTables.projects[number - runConfig.gv_CFG_fnr];
+    for (int64_t variant = 0; variant <= passCount(t.lastVariant); ++variant)
+      for (double rate : t.rates)
+        for (int64_t ptsPass = 0; ptsPass < passCount(t.ptsSetCount); ++ptsPass)
+          for (int64_t costPass = 0; costPass < passCount(t.costSetCount); ++costPass)
+            for (int64_t p = 0; p < passCount(t.payoffCount); ++p)
+              for (double scv : t.scvValues) {
+                projectNumber = static_cast<int32_t>(number);
+                std::cout << "PROJECT [" << projectNumber << "]";
+                readProjectFile();
+                adjustProjectForRun(rate, scv, drawn, static_cast<int>(p));
+                applyStructuralVariant(variant);
+                const bool switchObjectives = variant == 2 || variant == 5;
+                const int32_t savedObjective = runConfig.gv_CFG_OBJ;
+                const int32_t savedSecondObjective = runConfig.gv_CFG_OBJ2;
+                if (switchObjectives) {
+                  runConfig.gv_CFG_OBJ = 1;
+                  runConfig.gv_CFG_OBJ2 = 0;
+                }
+                buildProjectNetworks();
+                double udcSeconds = 0;
+                const bool identified = identifyProjectUdcs(udcSeconds);
+                std::ofstream out;
+                openResultsForAppend(out, kVarianceResultsFile);
+                std::cout << " SCV: " << scv << " RATE: " << rate << " NR_UDC: " << udcNetwork.udcCount << " CPU["
+                          << udcSeconds << "]";
+                out << projectNumber << ';' << variant << ';' << scv << ';' << rate;
+                writeUdcFields(out, udcSeconds);
+                if (!identified) {
+                  std::cout << " UDC IDENTIFICATION FAIL";
+                } else {
+                  solveProject(out);
+                }
+                releaseUdcNetwork();
+                std::cout << std::endl;
+                out << '\n';
+                out.flush();
+                out.close();
+                if (switchObjectives) {
+                  runConfig.gv_CFG_OBJ = savedObjective;
+                  runConfig.gv_CFG_OBJ2 = savedSecondObjective;
+                }
+                releaseElementaryNetwork();
+              }
+  }
+  releaseVarianceTestTables();
+  releaseVarianceTestInput();
+  solveResult = SolveResult{};
+}

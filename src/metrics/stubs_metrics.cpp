@@ -1,2 +1,0 @@
-#include "metrics/network_metrics.h"
-void computeNetworkMetrics() {}
