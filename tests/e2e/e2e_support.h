@@ -1,0 +1,171 @@
+// Test support: scratch working directories, a CONFIG.DAT builder, console capture, and a
+// runner that starts the built program in a working directory with its prompts answered.
+#pragma once
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+namespace fs = std::filesystem;
+
+inline fs::path makeTemporaryDirectory(const char* prefix) {
+  std::string pattern = (fs::temp_directory_path() / (std::string(prefix) + "-XXXXXX")).string();
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  return fs::path(buffer.data());
+}
+
+inline std::string readWholeFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline void writeWholeFile(const fs::path& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+// The 31 keys in file order with the values of a small, quick NPV run.
+inline const std::vector<std::pair<std::string, std::string>>& defaultConfigValues() {
+  static const std::vector<std::pair<std::string, std::string>> values = {
+      {"PJFileName", "P"},        {"PJFileExt", ".RCP"},         {"gv_CFG_fnr", "1"},
+      {"gv_CFG_lnr", "1"},        {"gv_bits", "16"},             {"gv_CFG_mxn_UDC", "100000"},
+      {"gv_CFG_mxn_UDC_links", "10"}, {"gv_CFG_mxn_UDC_prr", "-1"}, {"gv_CFG_mxn_ranks", "3"},
+      {"gv_CFG_max_mem", "1000"}, {"gv_CFG_OBJ", "0"},           {"gv_CFG_OBJ2", "-1"},
+      {"gv_CFG_OBJ3", "-1"},      {"gv_CFG_OBJ4", "-1"},         {"gv_CFG_write", "0"},
+      {"gv_CFG_IO", "0"},         {"gv_CFG_abandon", "0"},       {"gv_CFG_irq", "0"},
+      {"gv_CFG_cost_data", "0"},  {"gv_CFG_mod_data", "0"},      {"gv_CFG_mode_data", "0"},
+      {"gv_CFG_pts_data", "0"},   {"gv_CFG_pms_data", "0"},      {"gv_CFG_rx_data", "1"},
+      {"gv_CFG_SCV_data", "0"},   {"gv_CFG_SCV", "1"},           {"gv_CFG_hyper", "0"},
+      {"gv_CFG_skew_data", "0"},  {"gv_CFG_skew", "0"},          {"gv_CFG_rate_data", "0"},
+      {"gv_rate", "0.01"},
+  };
+  return values;
+}
+
+// A CONFIG.DAT text: nine banner lines, then label and value line per key. Values not
+// given in overrides come from defaultConfigValues(); the labels only name the key.
+inline std::string configText(const std::map<std::string, std::string>& overrides = {}) {
+  std::ostringstream text;
+  for (int line = 0; line < 9; ++line) text << "||||  test configuration  ||||\n";
+  for (const auto& [key, value] : defaultConfigValues()) {
+    auto found = overrides.find(key);
+    text << "[" << key << "]\n" << (found == overrides.end() ? value : found->second) << '\n';
+  }
+  for (const auto& [key, value] : overrides) {
+    bool known = false;
+    for (const auto& entry : defaultConfigValues()) known = known || entry.first == key;
+    if (!known) throw std::invalid_argument("unknown configuration key " + key);
+  }
+  return text.str();
+}
+
+// CPU times vary from run to run; everything else in the console text is exact.
+inline std::string maskCpuTimes(const std::string& console) {
+  static const std::regex cpu(R"(CPU\[[^\]]*\])");
+  return std::regex_replace(console, cpu, "CPU[*]");
+}
+
+struct RunOutput {
+  std::string console;
+  std::string errors;
+  int exitCode = -1;
+};
+
+// A fresh working directory for one run of the built program; removed with its files.
+struct WorkDirectory {
+  fs::path root = makeTemporaryDirectory("tervano-e2e");
+  fs::path work = root / "work";
+
+  WorkDirectory() { fs::create_directory(work); }
+  ~WorkDirectory() {
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+  }
+  WorkDirectory(const WorkDirectory&) = delete;
+  WorkDirectory& operator=(const WorkDirectory&) = delete;
+
+  void write(const std::string& name, const std::string& text) const { writeWholeFile(work / name, text); }
+  std::string read(const std::string& name) const { return readWholeFile(work / name); }
+  bool exists(const std::string& name) const { return fs::exists(work / name); }
+
+  std::vector<std::string> fileNames() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(work)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  // Runs the program here with stdinText as its standard input.
+  RunOutput run(const std::string& stdinText) const {
+    writeWholeFile(root / "stdin.txt", stdinText);
+    const std::string command = "cd '" + work.string() + "' && '" + std::string(TERVANO_BINARY) + "' < '" +
+                                (root / "stdin.txt").string() + "' > '" + (root / "stdout.txt").string() +
+                                "' 2> '" + (root / "stderr.txt").string() + "'";
+    const int status = std::system(command.c_str());
+    RunOutput output;
+    output.console = readWholeFile(root / "stdout.txt");
+    output.errors = readWholeFile(root / "stderr.txt");
+    output.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return output;
+  }
+};
+
+// For unit tests: makes a fresh directory the working directory until destroyed.
+struct ScratchDirectory {
+  fs::path previous = fs::current_path();
+  fs::path path = makeTemporaryDirectory("tervano-unit");
+
+  ScratchDirectory() { fs::current_path(path); }
+  ~ScratchDirectory() {
+    std::error_code ignored;
+    fs::current_path(previous, ignored);
+    fs::remove_all(path, ignored);
+  }
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+  void write(const std::string& name, const std::string& text) const { writeWholeFile(path / name, text); }
+  std::string read(const std::string& name) const { return readWholeFile(path / name); }
+  bool exists(const std::string& name) const { return fs::exists(path / name); }
+};
+
+// Captures std::cout and feeds std::cin from a text until destroyed.
+struct ConsoleCapture {
+  std::ostringstream captured;
+  std::istringstream input;
+  std::streambuf* previousOut;
+  std::streambuf* previousIn;
+
+  explicit ConsoleCapture(const std::string& inputText = "")
+      : input(inputText), previousOut(std::cout.rdbuf(captured.rdbuf())), previousIn(std::cin.rdbuf(input.rdbuf())) {
+    std::cin.clear();
+  }
+  ~ConsoleCapture() {
+    std::cout.rdbuf(previousOut);
+    std::cin.rdbuf(previousIn);
+    std::cin.clear();
+  }
+  ConsoleCapture(const ConsoleCapture&) = delete;
+  ConsoleCapture& operator=(const ConsoleCapture&) = delete;
+
+  std::string text() const { return captured.str(); }
+};
+
+}  // namespace e2e

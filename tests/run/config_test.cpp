@@ -1,0 +1,326 @@
+// CONFIG.DAT reading rules, the configuration block and its read-back.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e/e2e_support.h"
+#include "run/config.h"
+#include "run/fatal.h"
+
+namespace {
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+std::string firstLines(const std::string& text, int count) {
+  std::string kept;
+  std::istringstream in(text);
+  std::string line;
+  for (int i = 0; i < count && std::getline(in, line); ++i) kept += line + "\n";
+  return kept;
+}
+
+void readConfigText(const e2e::ScratchDirectory& dir, const std::string& text) {
+  dir.write("CONFIG.DAT", text);
+  runConfig = RunConfig{};
+  readConfiguration();
+}
+
+std::string blockText() {
+  std::ostringstream out;
+  writeConfigurationBlock(out);
+  return out.str();
+}
+
+}  // namespace
+
+TEST(ConfigurationReader, ReadsEveryKeyInFileOrder) {
+  e2e::ScratchDirectory dir;
+  readConfigText(dir, e2e::configText({{"PJFileName", "dir/PRJ_"},
+                                       {"PJFileExt", ".SM"},
+                                       {"gv_CFG_fnr", "3"},
+                                       {"gv_CFG_lnr", "9"},
+                                       {"gv_bits", "12"},
+                                       {"gv_CFG_mxn_UDC", "5000"},
+                                       {"gv_CFG_mxn_UDC_links", "7"},
+                                       {"gv_CFG_mxn_UDC_prr", "-1"},
+                                       {"gv_CFG_mxn_ranks", "2"},
+                                       {"gv_CFG_max_mem", "512.5"},
+                                       {"gv_CFG_OBJ", "1"},
+                                       {"gv_CFG_OBJ2", "0"},
+                                       {"gv_CFG_OBJ3", "2"},
+                                       {"gv_CFG_OBJ4", "3"},
+                                       {"gv_CFG_write", "4"},
+                                       {"gv_CFG_IO", "-1"},
+                                       {"gv_CFG_abandon", "1"},
+                                       {"gv_CFG_irq", "1"},
+                                       {"gv_CFG_cost_data", "1"},
+                                       {"gv_CFG_mod_data", "1"},
+                                       {"gv_CFG_mode_data", "1"},
+                                       {"gv_CFG_pts_data", "1"},
+                                       {"gv_CFG_pms_data", "1"},
+                                       {"gv_CFG_rx_data", "0"},
+                                       {"gv_CFG_SCV_data", "-1"},
+                                       {"gv_CFG_SCV", "0.25"},
+                                       {"gv_CFG_hyper", "0.3"},
+                                       {"gv_CFG_skew_data", "1"},
+                                       {"gv_CFG_skew", "1.5"},
+                                       {"gv_CFG_rate_data", "-1"},
+                                       {"gv_rate", "0.05"}}));
+  const RunConfig& c = runConfig;
+  EXPECT_EQ(c.PJFileName, "dir/PRJ_");
+  EXPECT_EQ(c.PJFileExt, ".SM");
+  EXPECT_EQ(c.gv_CFG_fnr, 3);
+  EXPECT_EQ(c.gv_CFG_lnr, 9);
+  EXPECT_EQ(c.gv_bits, 12);
+  EXPECT_EQ(c.gv_CFG_mxn_UDC, 5000);
+  EXPECT_EQ(c.gv_CFG_mxn_UDC_links, 7);
+  EXPECT_EQ(c.gv_CFG_mxn_UDC_prr, -1);
+  EXPECT_EQ(c.gv_CFG_mxn_ranks, 2);
+  EXPECT_EQ(c.gv_CFG_max_mem, 512.5);
+  EXPECT_EQ(c.gv_CFG_OBJ, 1);
+  EXPECT_EQ(c.gv_CFG_OBJ2, 0);
+  EXPECT_EQ(c.gv_CFG_OBJ3, 2);
+  EXPECT_EQ(c.gv_CFG_OBJ4, 3);
+  EXPECT_EQ(c.gv_CFG_write, 4);
+  EXPECT_EQ(c.gv_CFG_IO, -1);
+  EXPECT_TRUE(c.gv_CFG_abandon);
+  EXPECT_TRUE(c.gv_CFG_irq);
+  EXPECT_TRUE(c.gv_CFG_cost_data);
+  EXPECT_TRUE(c.gv_CFG_mod_data);
+  EXPECT_TRUE(c.gv_CFG_mode_data);
+  EXPECT_TRUE(c.gv_CFG_pts_data);
+  EXPECT_TRUE(c.gv_CFG_pms_data);
+  EXPECT_FALSE(c.gv_CFG_rx_data);
+  EXPECT_EQ(c.gv_CFG_SCV_data, -1);
+  EXPECT_EQ(c.gv_CFG_SCV, 0.25);
+  EXPECT_EQ(c.gv_CFG_hyper, 0.3);
+  EXPECT_EQ(c.gv_CFG_skew_data, 1);
+  EXPECT_EQ(c.gv_CFG_skew, 1.5);
+  EXPECT_EQ(c.gv_CFG_rate_data, -1);
+  EXPECT_EQ(c.gv_rate, 0.05);
+  EXPECT_EQ(c.stateWordBits, 16);
+}
+
+TEST(ConfigurationReader, GvBitsKeepsItsValueWhileWordsStaySixteenBits) {
+  e2e::ScratchDirectory dir;
+  readConfigText(dir, e2e::configText({{"gv_bits", "19"}}));
+  EXPECT_EQ(runConfig.gv_bits, 19);
+  EXPECT_EQ(runConfig.stateWordBits, 16);
+  EXPECT_EQ(splitLines(blockText())[18], "16");
+}
+
+TEST(ConfigurationReader, BoolOtherThanZeroOrOneLeavesTheField) {
+  e2e::ScratchDirectory dir;
+  dir.write("CONFIG.DAT", e2e::configText({{"gv_CFG_irq", "2"}, {"gv_CFG_abandon", "2"}, {"gv_CFG_rx_data", "0"}}));
+  runConfig = RunConfig{};
+  runConfig.gv_CFG_irq = true;
+  readConfiguration();
+  EXPECT_TRUE(runConfig.gv_CFG_irq);
+  EXPECT_FALSE(runConfig.gv_CFG_abandon);
+  EXPECT_FALSE(runConfig.gv_CFG_rx_data);
+  EXPECT_EQ(runConfig.gv_rate, 0.01);
+}
+
+TEST(ConfigurationReader, TextAfterANumberIsSkippedAndTextLinesKeepBlanks) {
+  e2e::ScratchDirectory dir;
+  readConfigText(dir, e2e::configText({{"PJFileName", "PROJ_  "},
+                                       {"gv_CFG_lnr", "5    the last project"},
+                                       {"gv_CFG_max_mem", "  64.5MB"}}));
+  EXPECT_EQ(runConfig.PJFileName, "PROJ_  ");
+  EXPECT_EQ(runConfig.gv_CFG_lnr, 5);
+  EXPECT_EQ(runConfig.gv_CFG_max_mem, 64.5);
+  EXPECT_EQ(runConfig.gv_bits, 16);
+}
+
+TEST(ConfigurationReader, CarriageReturnLineEndsAreTolerated) {
+  e2e::ScratchDirectory dir;
+  std::string text;
+  for (const std::string& line : splitLines(e2e::configText({{"PJFileName", "J30_"}, {"gv_rate", "0.02"}}))) {
+    text += line + "\r\n";
+  }
+  readConfigText(dir, text);
+  EXPECT_EQ(runConfig.PJFileName, "J30_");
+  EXPECT_EQ(runConfig.PJFileExt, ".RCP");
+  EXPECT_EQ(runConfig.gv_CFG_mxn_UDC, 100000);
+  EXPECT_TRUE(runConfig.gv_CFG_rx_data);
+  EXPECT_EQ(runConfig.gv_rate, 0.02);
+}
+
+TEST(ConfigurationReader, ShortFileLeavesTheRestAtInitialValues) {
+  e2e::ScratchDirectory dir;
+  readConfigText(dir, firstLines(e2e::configText({{"gv_CFG_max_mem", "77"}}), 30));
+  EXPECT_EQ(runConfig.gv_CFG_max_mem, 77);
+  EXPECT_EQ(runConfig.gv_CFG_mxn_ranks, 3);
+  EXPECT_EQ(runConfig.gv_CFG_OBJ, 0);
+  EXPECT_EQ(runConfig.gv_CFG_OBJ2, 0);
+  EXPECT_FALSE(runConfig.gv_CFG_rx_data);
+  EXPECT_EQ(runConfig.gv_rate, 0);
+
+  // Ending before gv_bits must not leave the word width at 0.
+  readConfigText(dir, firstLines(e2e::configText(), 15));
+  EXPECT_EQ(runConfig.gv_CFG_fnr, 1);
+  EXPECT_EQ(runConfig.gv_CFG_lnr, 0);
+  EXPECT_EQ(runConfig.stateWordBits, 16);
+  EXPECT_EQ(splitLines(blockText())[18], "16");
+}
+
+TEST(ConfigurationReader, UnreadableValueStopsAllLaterReads) {
+  e2e::ScratchDirectory dir;
+  readConfigText(dir, e2e::configText({{"gv_CFG_lnr", "seven"}}));
+  EXPECT_EQ(runConfig.gv_CFG_fnr, 1);
+  EXPECT_EQ(runConfig.gv_CFG_lnr, 0);
+  EXPECT_EQ(runConfig.gv_bits, 0);
+  EXPECT_EQ(runConfig.gv_CFG_mxn_UDC, 0);
+  EXPECT_EQ(runConfig.gv_rate, 0);
+}
+
+TEST(ConfigurationReader, LineOfMoreThan255CharactersStopsAllLaterReads) {
+  e2e::ScratchDirectory dir;
+  std::vector<std::string> lines = splitLines(e2e::configText({{"gv_CFG_OBJ", "1"}}));
+  lines[29] = std::string(255, 'L');  // the label of gv_CFG_OBJ, still within the buffer
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  readConfigText(dir, text);
+  EXPECT_EQ(runConfig.gv_CFG_OBJ, 1);
+  EXPECT_EQ(runConfig.gv_rate, 0.01);
+
+  lines[29] = std::string(256, 'L');
+  text.clear();
+  for (const std::string& line : lines) text += line + "\n";
+  readConfigText(dir, text);
+  EXPECT_EQ(runConfig.gv_CFG_max_mem, 1000);
+  EXPECT_EQ(runConfig.gv_CFG_OBJ, 0);
+  EXPECT_EQ(runConfig.gv_CFG_OBJ2, 0);
+  EXPECT_FALSE(runConfig.gv_CFG_rx_data);
+  EXPECT_EQ(runConfig.gv_rate, 0);
+}
+
+TEST(ConfigurationReader, MissingFileIsFatal) {
+  e2e::ScratchDirectory dir;
+  e2e::ConsoleCapture console("1\n");
+  EXPECT_THROW(readConfiguration(), FatalStop);
+  EXPECT_EQ(console.text(), "\nUnable to open CONFIG.DAT (the configuration file).\nPress any key to quit...");
+}
+
+TEST(ConfigurationBlock, BannerAndLabelsByteForByte) {
+  runConfig = RunConfig{};
+  const std::vector<std::string> lines = splitLines(blockText());
+  ASSERT_EQ(lines.size(), 71u);
+  EXPECT_EQ(lines[0], "||||                 TERVANO: CONFIGURATION FILE||||");
+  EXPECT_EQ(lines[1], "||||                                            ||||");
+  EXPECT_EQ(lines[3], "||||\\EXAMPLE_DIRECTORY\\EXAMPLEPROJECT_1.RCP     ||||");
+  EXPECT_EQ(lines[5], "||||...                                         ||||");
+  EXPECT_EQ(lines[8], std::string(52, '|'));
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(lines[i].size(), 52u) << "banner line " << i + 1;
+  EXPECT_EQ(lines[9], "PROJECT FILE NAME (E.G. 'EXAMPLE_DIRECTORY\\EXAMPLEPROJECT_') [PJFileName].");
+  EXPECT_EQ(lines[25],
+            "MAXIMUM NUMBER OF RANKS (1 = NUMBER OF ACTIVITIES | 2 = (NUMBER OF ACTIVITIES)\xB2 | 3 = (NUMBER OF "
+            "ACTIVITIES)\xB3) [gv_CFG_mxn_ranks].");
+  EXPECT_EQ(lines[69],
+            "WHAT DISCOUNT RATE SHOULD BE USED IF THE PROJECT FILES DO NOT CONTAIN A DISCOUNT RATE (ANY REAL NUMBER) "
+            "[gv_rate].");
+  const auto& keys = e2e::defaultConfigValues();
+  for (size_t k = 0; k < keys.size(); ++k) {
+    const std::string& label = lines[9 + 2 * k];
+    const std::string tail = "[" + keys[k].first + "].";
+    ASSERT_GE(label.size(), tail.size());
+    EXPECT_EQ(label.substr(label.size() - tail.size()), tail) << "label of key " << k + 1;
+  }
+}
+
+TEST(ConfigurationBlock, ValueLinesAndTheFourReplacements) {
+  runConfig = RunConfig{};
+  RunConfig& c = runConfig;
+  c.PJFileName = "X_ ";
+  c.PJFileExt = ".RCP";
+  c.gv_CFG_fnr = -2;
+  c.gv_bits = 10;
+  c.gv_CFG_max_mem = 1000;
+  c.gv_CFG_OBJ2 = -1;
+  c.gv_CFG_irq = true;
+  c.gv_CFG_SCV = 0.5;
+  c.gv_CFG_hyper = 1234567;
+  c.gv_CFG_skew = 2;
+  c.gv_rate = 0.05;
+  std::vector<std::string> lines = splitLines(blockText());
+  EXPECT_EQ(lines[10], "X_ ");
+  EXPECT_EQ(lines[12], ".RCP");
+  EXPECT_EQ(lines[14], "-2");
+  EXPECT_EQ(lines[18], "16");
+  EXPECT_EQ(lines[28], "1000");
+  EXPECT_EQ(lines[32], "-1");
+  EXPECT_EQ(lines[42], "0");
+  EXPECT_EQ(lines[44], "1");
+  EXPECT_EQ(lines[60], "0.5");
+  EXPECT_EQ(lines[62], "1.23457e+06");
+  EXPECT_EQ(lines[66], "2");
+  EXPECT_EQ(lines[70], "0.05");
+
+  c.gv_CFG_SCV_data = 1;
+  c.gv_CFG_skew_data = 1;
+  c.gv_CFG_rate_data = 1;
+  lines = splitLines(blockText());
+  EXPECT_EQ(lines[58], "1");
+  EXPECT_EQ(lines[60], "1.00");
+  EXPECT_EQ(lines[66], "0.00");
+  EXPECT_EQ(lines[70], "0.00");
+
+  c.gv_CFG_SCV_data = -1;
+  c.gv_CFG_skew_data = -1;
+  c.gv_CFG_rate_data = -1;
+  lines = splitLines(blockText());
+  EXPECT_EQ(lines[60], "0.5");
+  EXPECT_EQ(lines[66], "2");
+  EXPECT_EQ(lines[70], "0.05");
+}
+
+TEST(ConfigurationBlock, ReadsBackAsTheSameConfiguration) {
+  e2e::ScratchDirectory dir;
+  readConfigText(dir, e2e::configText({{"PJFileName", "sub/J30_"}, {"gv_bits", "12"}, {"gv_CFG_OBJ2", "1"},
+                                       {"gv_CFG_irq", "1"}, {"gv_CFG_max_mem", "0.125"}, {"gv_CFG_SCV_data", "1"},
+                                       {"gv_CFG_SCV", "0.4"}, {"gv_CFG_hyper", "0.1234567"}}));
+  const RunConfig original = runConfig;
+  dir.write("CONFIG.DAT", blockText());
+  runConfig = RunConfig{};
+  readConfiguration();
+  const RunConfig& back = runConfig;
+  EXPECT_EQ(back.PJFileName, original.PJFileName);
+  EXPECT_EQ(back.PJFileExt, original.PJFileExt);
+  EXPECT_EQ(back.gv_CFG_fnr, original.gv_CFG_fnr);
+  EXPECT_EQ(back.gv_CFG_lnr, original.gv_CFG_lnr);
+  EXPECT_EQ(back.gv_bits, 16);
+  EXPECT_EQ(back.gv_CFG_mxn_UDC, original.gv_CFG_mxn_UDC);
+  EXPECT_EQ(back.gv_CFG_mxn_UDC_links, original.gv_CFG_mxn_UDC_links);
+  EXPECT_EQ(back.gv_CFG_mxn_UDC_prr, original.gv_CFG_mxn_UDC_prr);
+  EXPECT_EQ(back.gv_CFG_mxn_ranks, original.gv_CFG_mxn_ranks);
+  EXPECT_EQ(back.gv_CFG_max_mem, original.gv_CFG_max_mem);
+  EXPECT_EQ(back.gv_CFG_OBJ, original.gv_CFG_OBJ);
+  EXPECT_EQ(back.gv_CFG_OBJ2, original.gv_CFG_OBJ2);
+  EXPECT_EQ(back.gv_CFG_OBJ3, original.gv_CFG_OBJ3);
+  EXPECT_EQ(back.gv_CFG_OBJ4, original.gv_CFG_OBJ4);
+  EXPECT_EQ(back.gv_CFG_write, original.gv_CFG_write);
+  EXPECT_EQ(back.gv_CFG_IO, original.gv_CFG_IO);
+  EXPECT_EQ(back.gv_CFG_abandon, original.gv_CFG_abandon);
+  EXPECT_EQ(back.gv_CFG_irq, original.gv_CFG_irq);
+  EXPECT_EQ(back.gv_CFG_cost_data, original.gv_CFG_cost_data);
+  EXPECT_EQ(back.gv_CFG_mod_data, original.gv_CFG_mod_data);
+  EXPECT_EQ(back.gv_CFG_mode_data, original.gv_CFG_mode_data);
+  EXPECT_EQ(back.gv_CFG_pts_data, original.gv_CFG_pts_data);
+  EXPECT_EQ(back.gv_CFG_pms_data, original.gv_CFG_pms_data);
+  EXPECT_EQ(back.gv_CFG_rx_data, original.gv_CFG_rx_data);
+  EXPECT_EQ(back.gv_CFG_SCV_data, original.gv_CFG_SCV_data);
+  EXPECT_EQ(back.gv_CFG_SCV, 1.0);  // replaced by "1.00" because the files carry SCVs
+  EXPECT_EQ(back.gv_CFG_hyper, 0.123457);  // six significant digits
+  EXPECT_EQ(back.gv_CFG_skew_data, original.gv_CFG_skew_data);
+  EXPECT_EQ(back.gv_CFG_skew, original.gv_CFG_skew);
+  EXPECT_EQ(back.gv_CFG_rate_data, original.gv_CFG_rate_data);
+  EXPECT_EQ(back.gv_rate, original.gv_rate);
+}

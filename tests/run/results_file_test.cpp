@@ -1,0 +1,132 @@
+// The results file head, its rows' UDC fields, and the objective dispatch's printing and
+// memory guard.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "duration/elementary_network.h"
+#include "e2e/e2e_support.h"
+#include "run/config.h"
+#include "run/driver.h"
+#include "run/results_file.h"
+#include "udc/udc_network.h"
+
+namespace {
+
+struct StderrCapture {
+  std::ostringstream captured;
+  std::streambuf* previous = std::cerr.rdbuf(captured.rdbuf());
+  ~StderrCapture() { std::cerr.rdbuf(previous); }
+};
+
+}  // namespace
+
+TEST(ResultsFile, ObjectiveColumnsByPair) {
+  struct Case {
+    int obj, obj2;
+    const char* columns;
+  };
+  const Case cases[] = {{0, -1, ";NPV;CPU NPV (SEC)"},
+                        {0, 1, ";NPV;CPU NPV (SEC);MAKESPAN"},
+                        {0, 0, ";NPV;CPU NPV (SEC)"},
+                        {1, -1, ";MAKESPAN;CPU MAKESPAN (SEC)"},
+                        {1, 0, ";MAKESPAN;CPU MAKESPAN (SEC);NPV"},
+                        {1, 3, ";MAKESPAN;CPU MAKESPAN (SEC)"},
+                        {2, 0, ""},
+                        {-1, 1, ""}};
+  for (const Case& c : cases) {
+    runConfig = RunConfig{};
+    runConfig.gv_CFG_OBJ = c.obj;
+    runConfig.gv_CFG_OBJ2 = c.obj2;
+    EXPECT_EQ(objectiveHeaderColumns(), c.columns) << c.obj << " " << c.obj2;
+  }
+}
+
+TEST(ResultsFile, HeadIsBlockThreeEmptyLinesAndHeader) {
+  e2e::ScratchDirectory dir;
+  runConfig = RunConfig{};
+  runConfig.gv_CFG_OBJ = 1;
+  runConfig.gv_CFG_OBJ2 = 0;
+  dir.write("RESULTS.CSV", "old contents\n");
+  createResultsFile("RESULTS.CSV", kResultsHeaderLead);
+  std::ostringstream block;
+  writeConfigurationBlock(block);
+  EXPECT_EQ(dir.read("RESULTS.CSV"),
+            block.str() +
+                "\n\n\nPROJECT;#ACT;#UDC;#STATES;#ENTRY STATES;MAX #STATES IN MEMORY;MAX UDC SIZE;CPU UDC (SEC);"
+                "MAKESPAN;CPU MAKESPAN (SEC);NPV\n");
+}
+
+TEST(ResultsFile, UnopenableFileIsToldOnceOnStderr) {
+  e2e::ScratchDirectory dir;
+  StderrCapture errors;
+  createResultsFile("missing-dir/RESULTS.CSV", kResultsHeaderLead);
+  std::ofstream row;
+  openResultsForAppend(row, "missing-dir/RESULTS.CSV");
+  EXPECT_FALSE(row.is_open());
+  row << "lost";
+  openResultsForAppend(row, "missing-dir/RESULTS.CSV");
+  const std::string told = errors.captured.str();
+  EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 1);
+  EXPECT_NE(told.find("missing-dir/RESULTS.CSV"), std::string::npos);
+}
+
+TEST(ResultsFile, UdcFieldsCarry64BitStateCounts) {
+  elementaryNetwork = ElementaryNetwork{};
+  elementaryNetwork.nElementary = 12;
+  udcNetwork = UdcNetwork{};
+  udcNetwork.udcCount = 3;
+  udcNetwork.udcTotalStates = 5000000000ull;
+  udcNetwork.udcPeakStates = 4294967296ull;
+  udcNetwork.udcMaxMembers = 2;
+  std::ostringstream row;
+  writeUdcFields(row, 0.25);
+  EXPECT_EQ(row.str(), ";12;3;5000000000;5000000000;4294967296;2;0.25");
+  elementaryNetwork = ElementaryNetwork{};
+  udcNetwork = UdcNetwork{};
+}
+
+TEST(SolveDispatch, MemoryGuardWithoutAutomaticStorage) {
+  udcNetwork = UdcNetwork{};
+  udcNetwork.udcPeakStates = 131072;  // exactly 1 MB at 8 bytes per state
+  runConfig = RunConfig{};
+  runConfig.gv_CFG_OBJ = 0;
+  runConfig.gv_CFG_OBJ2 = -1;
+  runConfig.gv_CFG_max_mem = 0.99;
+  for (int io : {0, 1}) {
+    runConfig.gv_CFG_IO = io;
+    e2e::ConsoleCapture console;
+    std::ostringstream row;
+    solveProject(row);
+    EXPECT_EQ(console.text(), "INSUFFICIENT MEMORY: 1 MB REQUIRED...");
+    EXPECT_EQ(row.str(), "");
+    EXPECT_EQ(useDiskStorage, io == 1);
+  }
+  runConfig.gv_CFG_OBJ = 1;
+  runConfig.gv_CFG_OBJ2 = 0;  // two objectives: 12 bytes per state
+  runConfig.gv_CFG_max_mem = 1.25;
+  runConfig.gv_CFG_IO = 0;
+  e2e::ConsoleCapture console;
+  std::ostringstream row;
+  solveProject(row);
+  EXPECT_EQ(console.text(), "INSUFFICIENT MEMORY: 1.5 MB REQUIRED...");
+  udcNetwork = UdcNetwork{};
+}
+
+TEST(SolveDispatch, UnservedObjectivePairsAddNothing) {
+  udcNetwork = UdcNetwork{};
+  udcNetwork.udcPeakStates = 1u << 30;
+  runConfig = RunConfig{};
+  const int pairs[][2] = {{0, 0}, {1, 1}, {2, -1}, {3, 0}, {0, 2}};
+  for (const auto& pair : pairs) {
+    runConfig.gv_CFG_OBJ = pair[0];
+    runConfig.gv_CFG_OBJ2 = pair[1];
+    e2e::ConsoleCapture console;
+    std::ostringstream row;
+    solveProject(row);
+    EXPECT_EQ(console.text(), "");
+    EXPECT_EQ(row.str(), "");
+  }
+  udcNetwork = UdcNetwork{};
+}
