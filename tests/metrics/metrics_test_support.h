@@ -1,0 +1,107 @@
+// Test support for the metrics and experiment tests: base networks filled by hand, an
+// elementary network that mirrors one (one exponential elementary activity per base
+// activity) and UDC networks given by their member lists.
+#pragma once
+#include <algorithm>
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "duration/elementary_network.h"
+#include "network/base_network.h"
+#include "udc/udc_network.h"
+
+namespace mtest {
+
+struct ModeSpec {
+  double duration = 1;
+  double scv = 1;
+  double cost = 0;
+  double pts = 1;
+};
+
+struct ActivitySpec {
+  std::vector<ModeSpec> modes;
+  std::vector<int32_t> successors;
+};
+
+inline void installBase(const std::vector<ActivitySpec>& specs, double rate = 0.0, std::vector<double> availability = {}) {
+  baseNetwork = BaseNetwork{};
+  baseNetwork.activityCount = static_cast<int32_t>(specs.size());
+  baseNetwork.discountRate = rate;
+  baseNetwork.resourceCount = static_cast<int32_t>(availability.size());
+  baseNetwork.resourceAvailability = availability;
+  baseNetwork.activities.resize(specs.size());
+  for (size_t a = 0; a < specs.size(); ++a) {
+    Activity& activity = baseNetwork.activities[a];
+    for (const ModeSpec& m : specs[a].modes) {
+      ExecutionMode mode;
+      mode.duration = m.duration;
+      mode.scv = m.scv;
+      mode.cost = m.cost;
+      mode.pts = m.pts;
+      mode.resourceUse.assign(availability.size(), 1.0);
+      activity.modes.push_back(mode);
+    }
+    activity.successors = specs[a].successors;
+    activity.parentModule = static_cast<int32_t>(a);
+  }
+  for (size_t a = 0; a < specs.size(); ++a)
+    for (int32_t s : specs[a].successors) baseNetwork.activities[s].predecessors.push_back(static_cast<int32_t>(a));
+}
+
+// Dummy start, the given real activities with one mode each, dummy end with the pay-off.
+inline ActivitySpec dummy(std::vector<int32_t> successors, double cost = 0) {
+  return ActivitySpec{{ModeSpec{0, 1, cost, 1}}, std::move(successors)};
+}
+
+// Elementary activity e stands for base activity e; ancestors are the transitive predecessors.
+inline void installMirrorElementary() {
+  const int n = baseNetwork.activityCount;
+  elementaryNetwork = ElementaryNetwork{};
+  elementaryNetwork.nElementary = n;
+  elementaryNetwork.nBitWords = (n + 15) / 16;
+  elementaryNetwork.elemAncestors.resize(n);
+  for (int e = 0; e < n; ++e) {
+    std::vector<int32_t> stack(baseNetwork.activities[e].predecessors);
+    std::vector<uint8_t> seen(n, 0);
+    while (!stack.empty()) {
+      const int32_t p = stack.back();
+      stack.pop_back();
+      if (seen[p]) continue;
+      seen[p] = 1;
+      for (int32_t q : baseNetwork.activities[p].predecessors) stack.push_back(q);
+    }
+    for (int a = 0; a < n; ++a)
+      if (seen[a]) elementaryNetwork.elemAncestors[e].push_back(a);
+  }
+}
+
+inline void installUdcs(const std::vector<std::vector<int>>& members) {
+  const int words = elementaryNetwork.nBitWords;
+  udcNetwork = UdcNetwork{};
+  udcNetwork.udcCount = static_cast<int32_t>(members.size());
+  udcNetwork.udcMembers.assign(members.size() * words, 0);
+  for (size_t u = 0; u < members.size(); ++u)
+    for (int e : members[u]) setBit(udcNetwork.udcMembers.data() + u * words, e);
+}
+
+inline std::vector<std::string> splitFields(const std::string& line, char separator = ';') {
+  std::vector<std::string> fields;
+  std::string field;
+  std::istringstream in(line);
+  while (std::getline(in, field, separator)) fields.push_back(field);
+  if (!line.empty() && line.back() == separator) fields.push_back("");
+  return fields;
+}
+
+inline std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace mtest
