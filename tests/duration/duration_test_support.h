@@ -1,0 +1,174 @@
+// Shared set-up for the duration tests: small base networks filled by hand, a clean run
+// configuration, console capture with an answer ready for the fatal prompt, and a
+// Patterson-layout reader for the benchmark instances.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "duration/elementary_network.h"
+#include "duration/markov_network.h"
+#include "network/base_network.h"
+#include "run/config.h"
+#include "run/fatal.h"
+#include "run/run_state.h"
+#include "run/subset_tables.h"
+
+namespace durtest {
+
+inline ExecutionMode makeMode(double duration, double scv = 1.0, double cost = 0, double pts = 1.0,
+                              double pms = 0, std::vector<double> use = {}) {
+  ExecutionMode mode;
+  mode.duration = duration;
+  mode.scv = scv;
+  mode.cost = cost;
+  mode.pts = pts;
+  mode.pms = pms;
+  mode.resourceUse = std::move(use);
+  return mode;
+}
+
+struct ActivitySpec {
+  std::vector<ExecutionMode> modes;
+  std::vector<int32_t> successors;
+  int32_t parentModule = -1;  // -1: the activity's own index
+};
+
+// Fills baseNetwork as the reader would leave it: predecessors derived in index order.
+inline void installBaseNetwork(const std::vector<ActivitySpec>& specs, std::vector<double> availability = {},
+                               double discountRate = 0.01) {
+  baseNetwork = BaseNetwork{};
+  baseNetwork.activityCount = static_cast<int32_t>(specs.size());
+  baseNetwork.discountRate = discountRate;
+  baseNetwork.resourceCount = static_cast<int32_t>(availability.size());
+  baseNetwork.resourceAvailability = std::move(availability);
+  baseNetwork.activities.resize(specs.size());
+  for (size_t a = 0; a < specs.size(); ++a) {
+    Activity& activity = baseNetwork.activities[a];
+    activity.modes = specs[a].modes;
+    activity.successors = specs[a].successors;
+    activity.parentModule = specs[a].parentModule < 0 ? static_cast<int32_t>(a) : specs[a].parentModule;
+  }
+  for (size_t a = 0; a < specs.size(); ++a)
+    for (int32_t s : specs[a].successors) baseNetwork.activities[s].predecessors.push_back(static_cast<int32_t>(a));
+}
+
+// Captures std::cout and offers one answer on std::cin for the fatal prompt.
+class ConsoleCapture {
+ public:
+  ConsoleCapture() : input_("0\n") {
+    oldOut_ = std::cout.rdbuf(output_.rdbuf());
+    oldIn_ = std::cin.rdbuf(input_.rdbuf());
+  }
+  ~ConsoleCapture() {
+    std::cout.rdbuf(oldOut_);
+    std::cin.rdbuf(oldIn_);
+    std::cin.clear();
+  }
+  std::string text() const { return output_.str(); }
+
+ private:
+  std::ostringstream output_;
+  std::istringstream input_;
+  std::streambuf* oldOut_;
+  std::streambuf* oldIn_;
+};
+
+// Runs a step that must stop the run; returns what it printed.
+inline std::string fatalOutputOf(const std::function<void()>& step) {
+  ConsoleCapture console;
+  bool stopped = false;
+  try {
+    step();
+  } catch (const FatalStop&) {
+    stopped = true;
+  }
+  EXPECT_TRUE(stopped) << "the step did not stop the run";
+  return console.text();
+}
+
+inline std::string fatalText(const std::string& message) {
+  return "\n" + message + "\nPress any key to quit...";
+}
+
+inline std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Every test starts from empty stage records and a configuration that writes nothing;
+// output files go to a directory of the test's own.
+class DurationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    runConfig = RunConfig{};
+    runConfig.gv_CFG_SCV_data = 1;
+    runConfig.gv_CFG_skew_data = 1;
+    buildSubsetTables();
+    baseNetwork = BaseNetwork{};
+    markovNetwork = MarkovNetwork{};
+    elementaryNetwork = ElementaryNetwork{};
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    directory_ = std::filesystem::temp_directory_path() /
+                 ("tervano_dur_" + std::string(info->test_suite_name()) + "_" + info->name());
+    std::filesystem::remove_all(directory_);
+    std::filesystem::create_directories(directory_);
+    runConfig.PJFileName = (directory_ / "NET_").string();
+    projectNumber = 7;
+  }
+  void TearDown() override {
+    releaseElementaryNetwork();
+    releaseMarkovNetwork();
+    baseNetwork = BaseNetwork{};
+    std::filesystem::remove_all(directory_);
+  }
+  std::string outputPath(const std::string& extension) const {
+    return runConfig.PJFileName + std::to_string(projectNumber) + extension;
+  }
+  void buildBoth() {
+    buildMarkovNetwork();
+    buildElementaryNetwork();
+  }
+
+ private:
+  std::filesystem::path directory_;
+};
+
+// Patterson layout: activity count and resource count, availabilities, then per activity
+// its duration, resource uses, successor count and 1-based successors.
+inline bool installPattersonNetwork(const std::string& path) {
+  std::ifstream in(path);
+  int count = 0;
+  int resources = 0;
+  if (!(in >> count >> resources) || count <= 0 || resources < 0) return false;
+  std::vector<double> availability(resources);
+  for (double& value : availability) in >> value;
+  std::vector<ActivitySpec> specs(count);
+  for (ActivitySpec& spec : specs) {
+    double duration = 0;
+    in >> duration;
+    std::vector<double> use(resources);
+    for (double& value : use) in >> value;
+    spec.modes.push_back(makeMode(duration, 1.0, 0, 1.0, 0, use));
+    int successors = 0;
+    in >> successors;
+    for (int i = 0; i < successors; ++i) {
+      int successor = 0;
+      in >> successor;
+      spec.successors.push_back(successor - 1);
+    }
+  }
+  if (!in) return false;
+  installBaseNetwork(specs, availability);
+  return true;
+}
+
+}  // namespace durtest
