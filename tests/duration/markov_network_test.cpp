@@ -194,7 +194,7 @@ TEST_F(MarkovNetworkTest, FileWithoutResourcesHasNoAvailabilityLine) {
   runConfig.gv_CFG_write = 3;
   buildMarkovNetwork();
   const std::string text = durtest::readFile(outputPath(".MPN"));
-  EXPECT_EQ(text.substr(0, text.find("\n\n|")), "2\n0.5\n0\n1\n0 1 0 0 1 0\n1 1\n-1 1\n1 1 0\n1\n0 1 0 0 1 0\n1 1\n-1 1\n0 1\n");
+  EXPECT_EQ(text.substr(0, text.find("\n\n|") + 1), "2\n0.5\n0\n1\n0 1 0 0 1 0\n1 1\n-1 1\n1 1 0\n1\n0 1 0 0 1 0\n1 1\n-1 1\n0 1\n");
 }
 
 }  // namespace
