@@ -1,0 +1,285 @@
+// The project file reader: the optional fields by configuration, the normalisation of the
+// network and every message that stops the run.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e/e2e_support.h"
+#include "network/base_network.h"
+#include "run/config.h"
+#include "run/fatal.h"
+#include "run/run_state.h"
+
+namespace {
+
+// Plain layout: activity count, resources, availabilities, then per activity duration,
+// uses, successor count and 1-based successors.
+const char* const kPattersonProject =
+    "6 1\n"
+    "4\n"
+    "0 0 3 2 3 4\n"
+    "3 2 1 5\n"
+    "2 4 1 6\n"
+    "4 1 0\n"
+    "1 3 1 6\n"
+    "0 0 0\n";
+
+void configureResourceDataOnly() {
+  runConfig = RunConfig{};
+  runConfig.PJFileName = "P";
+  runConfig.PJFileExt = ".RCP";
+  runConfig.gv_CFG_rx_data = true;
+  runConfig.gv_rate = 0.03;
+}
+
+void readProject(const e2e::ScratchDirectory& dir, const std::string& text, int32_t number = 1) {
+  projectNumber = number;
+  dir.write("P" + std::to_string(number) + ".RCP", text);
+  releaseBaseNetwork();
+  readProjectFile();
+}
+
+// The console text of a run that must stop by the fatal-error convention.
+std::string fatalText(const e2e::ScratchDirectory& dir, const std::string& text) {
+  e2e::ConsoleCapture console("0\n");
+  try {
+    readProject(dir, text);
+  } catch (const FatalStop&) {
+    return console.text();
+  }
+  ADD_FAILURE() << "the reader accepted the project";
+  return console.text();
+}
+
+std::string fatal(const std::string& message) { return "\n" + message + "\nPress any key to quit..."; }
+
+const std::string kSuccessorMessage =
+    "Error in project file data. Successor activity index is larger than the number of activities.";
+const std::string kDummyEndMessage =
+    "Project has multiple activities that have no successors. The project should have a single dummy-end activity.";
+const std::string kDummyStartMessage =
+    "Project has multiple activities that have no predecessors. The project should have a single dummy-start "
+    "activity.";
+
+}  // namespace
+
+TEST(ProjectReader, PattersonLayoutIsShiftedLinkedAndDefaulted) {
+  e2e::ScratchDirectory dir;
+  configureResourceDataOnly();
+  readProject(dir, kPattersonProject);
+  const BaseNetwork& n = baseNetwork;
+  ASSERT_EQ(n.activityCount, 6);
+  EXPECT_EQ(n.discountRate, 0.03);
+  ASSERT_EQ(n.resourceCount, 1);
+  EXPECT_EQ(n.resourceAvailability, std::vector<double>{4});
+  ASSERT_EQ(n.activities.size(), 6u);
+  const std::vector<std::vector<int32_t>> successors = {{1, 2, 3}, {4}, {5}, {5}, {5}, {}};
+  const std::vector<std::vector<int32_t>> predecessors = {{}, {0}, {0}, {0}, {1}, {2, 3, 4}};
+  for (int a = 0; a < 6; ++a) {
+    const Activity& activity = n.activities[a];
+    EXPECT_EQ(activity.successors, successors[a]) << "activity " << a;
+    EXPECT_EQ(activity.predecessors, predecessors[a]) << "activity " << a;
+    EXPECT_EQ(activity.parentModule, a);
+    ASSERT_EQ(activity.modes.size(), 1u);
+    const ExecutionMode& mode = activity.modes[0];
+    EXPECT_EQ(mode.scv, 1.0);
+    EXPECT_EQ(mode.skewness, 0.0);
+    EXPECT_EQ(mode.cost, 0.0);
+    EXPECT_EQ(mode.pts, 1.0);
+    EXPECT_EQ(mode.pms, 0.0);
+    ASSERT_EQ(mode.resourceUse.size(), 1u);
+  }
+  EXPECT_EQ(n.activities[1].modes[0].duration, 3);
+  EXPECT_EQ(n.activities[1].modes[0].resourceUse[0], 2);
+  EXPECT_EQ(n.activities[4].modes[0].duration, 1);
+  EXPECT_EQ(n.activities[4].modes[0].resourceUse[0], 3);
+}
+
+TEST(ProjectReader, EveryOptionalFieldInFileOrder) {
+  e2e::ScratchDirectory dir;
+  runConfig = RunConfig{};
+  runConfig.PJFileName = "P";
+  runConfig.PJFileExt = ".RCP";
+  runConfig.gv_CFG_rate_data = 1;
+  runConfig.gv_CFG_rx_data = true;
+  runConfig.gv_CFG_mode_data = true;
+  runConfig.gv_CFG_SCV_data = 1;
+  runConfig.gv_CFG_skew_data = -1;
+  runConfig.gv_CFG_cost_data = true;
+  runConfig.gv_CFG_pts_data = true;
+  runConfig.gv_CFG_pms_data = true;
+  runConfig.gv_CFG_mod_data = true;
+  // 0-based numbering: activity 1 is a successor.
+  readProject(dir,
+              "3 0.07 2 5 6\n"
+              "1  0 0 0 0 1 0  0 0  1 1  0\n"
+              "2  4 0.5 1.5 -10 0.9 0.8  2 3  7 0.25 0 -20 0.7 0.6  1 1  1 2  7\n"
+              "1  0 1 0 100 1 0  0 0  0  9\n");
+  const BaseNetwork& n = baseNetwork;
+  EXPECT_EQ(n.discountRate, 0.07);
+  EXPECT_EQ(n.resourceAvailability, (std::vector<double>{5, 6}));
+  const Activity& middle = n.activities[1];
+  ASSERT_EQ(middle.modes.size(), 2u);
+  const ExecutionMode& second = middle.modes[1];
+  EXPECT_EQ(second.duration, 7);
+  EXPECT_EQ(second.scv, 0.25);
+  EXPECT_EQ(second.skewness, 0);
+  EXPECT_EQ(second.cost, -20);
+  EXPECT_EQ(second.pts, 0.7);
+  EXPECT_EQ(second.pms, 0.6);
+  EXPECT_EQ(second.resourceUse, (std::vector<double>{1, 1}));
+  EXPECT_EQ(middle.modes[0].skewness, 1.5);
+  EXPECT_EQ(middle.successors, std::vector<int32_t>{2});
+  EXPECT_EQ(middle.parentModule, 7);
+  EXPECT_EQ(n.activities[0].successors, std::vector<int32_t>{1});
+  EXPECT_EQ(n.activities[2].modes[0].cost, 100);
+  EXPECT_EQ(n.activities[2].parentModule, 9);
+}
+
+TEST(ProjectReader, DiscountRateRules) {
+  e2e::ScratchDirectory dir;
+  configureResourceDataOnly();
+  runConfig.gv_CFG_rx_data = false;
+  runConfig.gv_CFG_rate_data = -1;
+  readProject(dir, "2 0.5  0 1 2  0 0");
+  EXPECT_EQ(baseNetwork.discountRate, 0.03);
+  EXPECT_EQ(baseNetwork.activities[0].modes[0].duration, 0);
+  EXPECT_EQ(baseNetwork.activities[0].successors, std::vector<int32_t>{1});
+
+  // Any other setting reads nothing and keeps the rate held, across a release.
+  baseNetwork.discountRate = 0.125;
+  runConfig.gv_CFG_rate_data = 2;
+  readProject(dir, "2  0 1 2  0 0");
+  EXPECT_EQ(baseNetwork.discountRate, 0.125);
+  releaseBaseNetwork();
+  EXPECT_EQ(baseNetwork.discountRate, 0.125);
+}
+
+TEST(ProjectReader, LooseEndsGoToTheHighestQualifyingDummyEnd) {
+  e2e::ScratchDirectory dir;
+  configureResourceDataOnly();
+  runConfig.gv_CFG_rx_data = false;
+  // 1-based; activities 2, 3 and 4 have no successors; 3 and 4 look like dummy ends.
+  readProject(dir, "4  0 2 2 3  5 0  0 0  0 0");
+  const BaseNetwork& n = baseNetwork;
+  EXPECT_EQ(n.activities[0].successors, (std::vector<int32_t>{1, 2}));
+  EXPECT_EQ(n.activities[1].successors, std::vector<int32_t>{3});
+  EXPECT_EQ(n.activities[2].successors, std::vector<int32_t>{3});
+  EXPECT_TRUE(n.activities[3].successors.empty());
+  EXPECT_EQ(n.activities[3].predecessors, (std::vector<int32_t>{1, 2}));
+}
+
+TEST(ProjectReader, SuccessorNumberingEdges) {
+  e2e::ScratchDirectory dir;
+  configureResourceDataOnly();
+  runConfig.gv_CFG_rx_data = false;
+  // 1-based file naming the last activity by activityCount.
+  readProject(dir, "3  0 1 2  1 1 3  0 0");
+  EXPECT_EQ(baseNetwork.activities[1].successors, std::vector<int32_t>{2});
+  // Duplicated successor: the predecessor is listed as often.
+  readProject(dir, "3  0 2 1 1  1 1 2  0 0");
+  EXPECT_EQ(baseNetwork.activities[1].predecessors, (std::vector<int32_t>{0, 0}));
+
+  EXPECT_EQ(fatalText(dir, "3  0 1 2  1 1 4  0 0"), fatal(kSuccessorMessage));
+  EXPECT_EQ(fatalText(dir, "3  0 1 2  1 1 -1  0 0"), fatal(kSuccessorMessage));
+  // 0 in a 1-based file and activityCount in a 0-based file name no activity.
+  EXPECT_EQ(fatalText(dir, "3  0 1 2  1 1 0  0 0"), fatal(kSuccessorMessage));
+  EXPECT_EQ(fatalText(dir, "3  0 1 1  1 1 3  0 0"), fatal(kSuccessorMessage));
+}
+
+TEST(ProjectReader, DummyEndAndDummyStartChecks) {
+  e2e::ScratchDirectory dir;
+  configureResourceDataOnly();
+  runConfig.gv_CFG_rx_data = false;
+  EXPECT_EQ(fatalText(dir, "3  0 1 2  1 1 3  0.5 0"), fatal(kDummyEndMessage));
+  runConfig.gv_CFG_pts_data = true;
+  EXPECT_EQ(fatalText(dir, "3  0 1 1 2  1 1 1 3  0 0.9 0"), fatal(kDummyEndMessage));
+  runConfig.gv_CFG_pts_data = false;
+  runConfig.gv_CFG_mode_data = true;
+  EXPECT_EQ(fatalText(dir, "3  1 0 1 2  1 1 1 3  2 0 0 0"), fatal(kDummyEndMessage));
+  runConfig.gv_CFG_mode_data = false;
+  // Activities 1 and 2 (1-based) both lack predecessors.
+  EXPECT_EQ(fatalText(dir, "4  0 1 3  0 1 3  1 1 4  0 0"), fatal(kDummyStartMessage));
+}
+
+TEST(ProjectReader, SuccessorNotAfterItsActivityStops) {
+  e2e::ScratchDirectory dir;
+  configureResourceDataOnly();
+  runConfig.gv_CFG_rx_data = false;
+  const std::string order =
+      " whose index is not greater than its own. Activities must be numbered so that every successor comes after "
+      "its predecessors, without cycles.";
+  // 1-based: activity 3 (index 2) precedes activity 2 (index 1).
+  EXPECT_EQ(fatalText(dir, "4  0 1 3  1 1 4  1 1 2  0 0"),
+            fatal("Error in project file number 1. Activity 2 has successor 1," + order));
+  // A cycle between indices 1 and 2.
+  EXPECT_EQ(fatalText(dir, "4  0 1 1  1 1 2  1 2 1 3  0 0"),
+            fatal("Error in project file number 1. Activity 2 has successor 1," + order));
+  // A loose end numbered after the dummy end.
+  EXPECT_EQ(fatalText(dir, "4  0 1 2  1 1 3  0 0  1 0"),
+            fatal("Error in project file number 1. Activity 3 has successor 2," + order));
+}
+
+TEST(ProjectReader, UnreadableFilesStopWithTheProjectNumber) {
+  e2e::ScratchDirectory dir;
+  configureResourceDataOnly();
+  projectNumber = 42;
+  {
+    e2e::ConsoleCapture console("0\n");
+    EXPECT_THROW(readProjectFile(), FatalStop);
+    EXPECT_EQ(console.text(), fatal("Unable to open project file number:42."));
+  }
+  const std::string lead = "Error in project file number 1. ";
+  EXPECT_EQ(fatalText(dir, ""),
+            fatal(lead + "The file ends early or holds something other than a number where the number of "
+                         "activities belongs."));
+  EXPECT_EQ(fatalText(dir, "3 1 4  0 0 1 2  1 1"),
+            fatal(lead + "The file ends early or holds something other than a number where the number of "
+                         "successors of activity 1 belongs."));
+  EXPECT_EQ(fatalText(dir, "3 1 4  0 0 1 2  1 x"),
+            fatal(lead + "The file ends early or holds something other than a number where the resource use of "
+                         "activity 1, mode 0 belongs."));
+  EXPECT_EQ(fatalText(dir, "3 1 4  0 0 1 2  1 1 1 x"),
+            fatal(lead + "The file ends early or holds something other than a number where the successor number "
+                         "of activity 1 belongs."));
+  EXPECT_EQ(fatalText(dir, "3 1 4  0 0 1 2  1 1 1 99999999999"),
+            fatal(lead + "The file ends early or holds something other than a number where the successor number "
+                         "of activity 1 belongs."));
+}
+
+TEST(ProjectReader, AbsurdCountsStop) {
+  e2e::ScratchDirectory dir;
+  configureResourceDataOnly();
+  const std::string lead = "Error in project file number 1. The ";
+  EXPECT_EQ(fatalText(dir, "0 1 4"), fatal(lead + "number of activities is 0; it must be at least 1."));
+  EXPECT_EQ(fatalText(dir, "3 -2 4"), fatal(lead + "number of renewable resources is -2; it must be at least 0."));
+  EXPECT_EQ(fatalText(dir, "3 1 4  0 0 -1"),
+            fatal(lead + "number of successors of activity 0 is -1; it must be at least 0."));
+  runConfig.gv_CFG_mode_data = true;
+  EXPECT_EQ(fatalText(dir, "3 1 4  1 0 0 1 2  0"),
+            fatal(lead + "number of modes of activity 1 is 0; it must be at least 1."));
+  // A huge count is not trusted for one allocation: the file simply ends early.
+  runConfig.gv_CFG_mode_data = false;
+  EXPECT_EQ(fatalText(dir, "2000000000 1 4  0 0 1 2"),
+            fatal("Error in project file number 1. The file ends early or holds something other than a number "
+                  "where the duration of activity 1, mode 0 belongs."));
+}
+
+TEST(ProjectReader, ReleaseKeepsRateAndResources) {
+  e2e::ScratchDirectory dir;
+  configureResourceDataOnly();
+  readProject(dir, kPattersonProject);
+  releaseBaseNetwork();
+  EXPECT_EQ(baseNetwork.activityCount, 0);
+  EXPECT_TRUE(baseNetwork.activities.empty());
+  EXPECT_EQ(baseNetwork.discountRate, 0.03);
+  EXPECT_EQ(baseNetwork.resourceCount, 1);
+  EXPECT_EQ(baseNetwork.resourceAvailability, std::vector<double>{4});
+  // Without resource data the next project has none.
+  runConfig.gv_CFG_rx_data = false;
+  readProject(dir, "2  0 1 2  0 0");
+  EXPECT_EQ(baseNetwork.resourceCount, 0);
+  EXPECT_TRUE(baseNetwork.resourceAvailability.empty());
+  EXPECT_TRUE(baseNetwork.activities[0].modes[0].resourceUse.empty());
+}
