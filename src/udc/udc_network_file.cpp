@@ -1,0 +1,57 @@
+// The .UDC dump: one line per UDC with its state count, predecessor count, members and
+// successors, then the legend box shared by all network files.
+#include <fstream>
+#include <string>
+
+#include "duration/elementary_network.h"
+#include "run/config.h"
+#include "run/run_state.h"
+#include "run/subset_tables.h"
+#include "udc/udc_network.h"
+#include "udc/udc_network_file.h"
+
+namespace {
+
+const char* const kUdcLegend =
+    "||||||||||||||||||||||||||||||||||\n"
+    "|||FILE STRUCTURE (UDC NETWORK)|||\n"
+    "||||||||||||||||||||||||||||||||||\n"
+    "\n"
+    "[NUMBER OF UDCs]\n"
+    "[UDC 1: NUMBER OF STATES] [UDC 1: NUMBER OF PREDECESSORS] [UDC 1: NUMBER OF MEMBER ACTIVITIES] "
+    "[UDC 1: MEMBER ACTIVITY 1] [UDC 1: MEMBER ACTIVITY 2] ... [UDC 1: MEMBER ACTIVITY n] "
+    "[UDC 1: NUMBER OF SUCCESSORS] [UDC 1: SUCCESSOR 1] [UDC 1: SUCCESSOR 2] ... [UDC 1: SUCCESSOR s]\n"
+    "[UDC 2: NUMBER OF STATES] [UDC 2: NUMBER OF PREDECESSORS] [UDC 2: NUMBER OF MEMBER ACTIVITIES] "
+    "[UDC 2: MEMBER ACTIVITY 1] [UDC 2: MEMBER ACTIVITY 2] ... [UDC 2: MEMBER ACTIVITY n] "
+    "[UDC 2: NUMBER OF SUCCESSORS] [UDC 2: SUCCESSOR 1] [UDC 2: SUCCESSOR 2] ... [UDC 2: SUCCESSOR s]\n"
+    "...\n"
+    "[UDC u: NUMBER OF STATES] [UDC u: NUMBER OF PREDECESSORS] [UDC u: NUMBER OF MEMBER ACTIVITIES] "
+    "[UDC u: MEMBER ACTIVITY 1] [UDC u: MEMBER ACTIVITY 2] ... [UDC u: MEMBER ACTIVITY n] "
+    "[UDC u: NUMBER OF SUCCESSORS] [UDC u: SUCCESSOR 1] [UDC u: SUCCESSOR 2] ... [UDC u: SUCCESSOR s]";
+
+}  // namespace
+
+void writeUdcNetworkFile() {
+  const std::string name = runConfig.PJFileName + std::to_string(projectNumber) + ".UDC";
+  // A file that cannot be written is skipped without a message.
+  std::ofstream out(name, std::ios::out | std::ios::trunc);
+  if (!out) return;
+  const UdcNetwork& net = udcNetwork;
+  const int words = elementaryNetwork.nBitWords;
+  out << net.udcCount << '\n';
+  for (int u = 0; u < net.udcCount; ++u) {
+    const size_t i = static_cast<size_t>(u);
+    const BitWord* members = udcMembersOf(u);
+    out << net.udcStateCount[i] << ' ' << net.udcPredecessorCount[i] << ' ' << countBits(members, words);
+    for (int w = 0; w < words; ++w) {
+      const uint8_t* bits = membersOfMask(members[w]);
+      const int n = subsetTables.maskMemberCount[members[w]];
+      for (int k = 0; k < n; ++k) out << ' ' << (w * kStateWordBits + bits[k]);
+    }
+    out << ' ' << net.udcSuccessors[i].size();
+    for (uint32_t s : net.udcSuccessors[i]) out << ' ' << s;
+    out << '\n';
+  }
+  out << '\n' << kUdcLegend;
+  out.close();
+}

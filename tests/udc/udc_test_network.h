@@ -1,0 +1,176 @@
+// Small elementary networks written by hand for the identification tests: activities in
+// index order with their successors; predecessors, ancestors, bit sets and module sets are
+// derived as the duration stage derives them. Also the configuration and console capture
+// the tests share.
+#pragma once
+#include <algorithm>
+#include <cstddef>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "duration/elementary_network.h"
+#include "network/base_network.h"
+#include "run/config.h"
+#include "run/subset_tables.h"
+#include "udc/udc_network.h"
+
+struct HandActivity {
+  std::vector<int> successors = {};
+  int type = 0;
+  bool mayIdle = false;
+  double duration = 1.0;
+  int module = 0;
+  double pts = 1.0;
+  double pms = 0.0;
+  std::vector<double> use = {};  // one entry per resource, zeros when empty
+  int baseActivity = -1;    // -1: the elementary index
+  int baseMode = 0;
+};
+
+inline void installHandNetwork(const std::vector<HandActivity>& acts, const std::vector<double>& availability = {}) {
+  buildSubsetTables();
+  const int n = static_cast<int>(acts.size());
+  const int words = (n + kStateWordBits - 1) / kStateWordBits;
+  const int resources = static_cast<int>(availability.size());
+  ElementaryNetwork net;
+  net.nElementary = n;
+  net.nBitWords = words;
+  net.resourceCount = resources;
+  net.elemSuccessors.resize(static_cast<size_t>(n));
+  net.elemSuccessorProb.resize(static_cast<size_t>(n));
+  net.elemPredecessors.resize(static_cast<size_t>(n));
+  net.elemAncestors.resize(static_cast<size_t>(n));
+  net.elemPredecessorBits.assign(static_cast<size_t>(n * words), 0);
+  net.elemAncestorBits.assign(static_cast<size_t>(n * words), 0);
+  for (int e = 0; e < n; ++e) {
+    const HandActivity& a = acts[static_cast<size_t>(e)];
+    net.elemDuration.push_back(a.duration);
+    net.elemRate.push_back(a.duration > 0 ? 1.0 / a.duration : 1.0);
+    net.elemCost.push_back(0.0);
+    net.elemPts.push_back(a.pts);
+    net.elemPms.push_back(a.pms);
+    net.elemBaseActivity.push_back(a.baseActivity < 0 ? e : a.baseActivity);
+    net.elemBaseMode.push_back(a.baseMode);
+    for (int r = 0; r < resources; ++r)
+      net.elemResourceUse.push_back(r < static_cast<int>(a.use.size()) ? a.use[static_cast<size_t>(r)] : 0.0);
+    net.elemSuccTransitionType.push_back(a.type);
+    net.elemModule.push_back(a.module);
+    net.elemAllowedToIdle.push_back(a.mayIdle ? 1 : 0);
+    net.elemWordIndex.push_back(e / kStateWordBits);
+    net.elemBitMask.push_back(static_cast<BitWord>(1u << (e % kStateWordBits)));
+    net.elemSuccessors[static_cast<size_t>(e)].assign(a.successors.begin(), a.successors.end());
+    net.elemSuccessorProb[static_cast<size_t>(e)].assign(a.successors.size(), 1.0);
+    for (int s : a.successors) net.elemPredecessors[static_cast<size_t>(s)].push_back(e);
+  }
+  // Predecessors always have lower indices here, so one pass in index order suffices.
+  for (int e = 0; e < n; ++e) {
+    BitWord* anc = net.elemAncestorBits.data() + static_cast<size_t>(e * words);
+    BitWord* pred = net.elemPredecessorBits.data() + static_cast<size_t>(e * words);
+    for (int p : net.elemPredecessors[static_cast<size_t>(e)]) {
+      unionInto(anc, net.elemAncestorBits.data() + static_cast<size_t>(p * words), words);
+      setBit(anc, p);
+      setBit(pred, p);
+    }
+    for (int a = 0; a < n; ++a)
+      if (hasBit(anc, a)) net.elemAncestors[static_cast<size_t>(e)].push_back(a);
+  }
+  int modules = 0;
+  for (const HandActivity& a : acts) modules = std::max(modules, a.module + 1);
+  net.nModules = modules;
+  net.moduleFollowers.resize(static_cast<size_t>(modules));
+  net.moduleMemberBits.assign(static_cast<size_t>(modules * words), 0);
+  net.moduleLastBits.assign(static_cast<size_t>(modules * words), 0);
+  net.moduleLastAncestorBits.assign(static_cast<size_t>(modules * words), 0);
+  for (int m = 0; m < modules; ++m) {
+    BitWord* memberBits = net.moduleMemberBits.data() + static_cast<size_t>(m * words);
+    BitWord* lastBits = net.moduleLastBits.data() + static_cast<size_t>(m * words);
+    BitWord* lastAncestors = net.moduleLastAncestorBits.data() + static_cast<size_t>(m * words);
+    std::vector<int> followers;
+    for (int e = 0; e < n; ++e) {
+      if (net.elemModule[static_cast<size_t>(e)] != m) continue;
+      const BitWord* anc = net.elemAncestorBits.data() + static_cast<size_t>(e * words);
+      unionInto(memberBits, anc, words);
+      setBit(memberBits, e);
+      bool last = true;
+      for (int s : net.elemSuccessors[static_cast<size_t>(e)]) {
+        if (net.elemModule[static_cast<size_t>(s)] == m) last = false;
+        else followers.push_back(s);
+      }
+      if (last) {
+        setBit(lastBits, e);
+        unionInto(lastAncestors, anc, words);
+      }
+    }
+    std::sort(followers.begin(), followers.end());
+    followers.erase(std::unique(followers.begin(), followers.end()), followers.end());
+    net.moduleFollowers[static_cast<size_t>(m)].assign(followers.begin(), followers.end());
+  }
+  elementaryNetwork = net;
+  baseNetwork.resourceCount = resources;
+  baseNetwork.resourceAvailability = availability;
+}
+
+inline void setIdentificationConfig() {
+  runConfig = RunConfig{};
+  runConfig.PJFileName = "UDCTEST";
+  runConfig.gv_bits = 16;
+  runConfig.gv_CFG_mxn_UDC = 1000;
+  runConfig.gv_CFG_mxn_UDC_links = 2;
+  runConfig.gv_CFG_mxn_UDC_prr = -1;
+  runConfig.gv_CFG_mxn_ranks = 1;
+  runConfig.gv_CFG_write = 0;
+}
+
+// Collects what is written to std::cout while it lives.
+struct ConsoleCapture {
+  std::ostringstream text;
+  std::streambuf* saved;
+  ConsoleCapture() : saved(std::cout.rdbuf(text.rdbuf())) {}
+  ~ConsoleCapture() { std::cout.rdbuf(saved); }
+  ConsoleCapture(const ConsoleCapture&) = delete;
+  ConsoleCapture& operator=(const ConsoleCapture&) = delete;
+};
+
+// Chain start -> A -> end: transition type 0, nothing may idle, no resources.
+inline std::vector<HandActivity> chainNetwork() {
+  std::vector<HandActivity> acts(3);
+  acts[0].successors = {1};
+  acts[1].successors = {2};
+  return acts;
+}
+
+// start -> A, B; A -> A2; B -> B2; A2, B2 -> end (indices 0 start, 1 A, 2 B, 3 A2, 4 B2,
+// 5 end): two branches that meet again, so later UDCs reach a UDC created by another one.
+inline std::vector<HandActivity> twoBranchNetwork() {
+  std::vector<HandActivity> acts(6);
+  acts[0].successors = {1, 2};
+  acts[1].successors = {3};
+  acts[2].successors = {4};
+  acts[3].successors = {5};
+  acts[4].successors = {5};
+  return acts;
+}
+
+// start -> A -> A2 -> end and start -> C -> end (0 start, 1 A, 2 A2, 3 C, 4 end), where A
+// and A2 form module 1 and A carries the given probability of module success.
+inline std::vector<HandActivity> moduleNetwork(double pmsOfA) {
+  std::vector<HandActivity> acts(5);
+  acts[0].successors = {1, 3};
+  acts[1].successors = {2};
+  acts[1].module = 1;
+  acts[1].pms = pmsOfA;
+  acts[2].successors = {4};
+  acts[2].module = 1;
+  acts[3].successors = {4};
+  return acts;
+}
+
+inline std::vector<int> membersOfUdc(int u) {
+  std::vector<int> members;
+  const BitWord* set = udcMembersOf(u);
+  for (int e = 0; e < elementaryNetwork.nElementary; ++e)
+    if (hasBit(set, e)) members.push_back(e);
+  return members;
+}
