@@ -1,0 +1,179 @@
+// The four solvers against each other: a two-objective solver's primary equals the
+// one-objective solver, its secondary follows the primary's policy, and disk mode gives
+// the memory mode's values and leaves no state file behind.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+
+#include "run/fatal.h"
+#include "sdp/solver_fixture.h"
+#include "sdp/solvers.h"
+
+using namespace solver_test;
+
+namespace {
+
+// Modes, phase-type durations of every kind, a shared resource, a module with technical
+// and module success, and cash flows of both signs.
+ProjectSpec richProject(bool abandon, bool irq) {
+  ProjectSpec p;
+  ActivitySpec twoModes;
+  ModeSpec fast, slow;
+  fast.duration = 2.0;
+  fast.cost = -5.0;
+  fast.use = {1.0};
+  slow.duration = 4.0;
+  slow.scv = 0.5;
+  slow.cost = -2.0;
+  slow.use = {1.0};
+  twoModes.modes = {fast, slow};
+  twoModes.successors = {4};
+  ActivitySpec risky = task(3.0, {3}, -4.0, 2.0);
+  risky.modes[0].pts = 0.9;
+  risky.modes[0].use = {1.0};
+  risky.module = 7;
+  ActivitySpec closing = task(1.0, {4}, -1.0);
+  closing.modes[0].pts = 0.95;
+  closing.modes[0].pms = 0.6;
+  closing.modes[0].use = {1.0};
+  closing.module = 7;
+  ActivitySpec last = task(2.0, {5}, -3.0, 0.5);
+  last.modes[0].use = {2.0};
+  p.activities = {dummy({1, 2}), twoModes, risky, closing, last, dummy({}, 60.0)};
+  p.availability = {2.0};
+  p.discountRate = 0.05;
+  p.abandon = abandon;
+  p.irq = irq;
+  return p;
+}
+
+ProjectSpec parallelPair(double payoff) {
+  ProjectSpec p;
+  p.activities = {dummy({1, 2}), task(1.0, {3}, -1.0), task(4.0, {3}, -2.0, 0.5), dummy({}, payoff)};
+  p.discountRate = 0.1;
+  return p;
+}
+
+std::vector<ProjectSpec> sampleProjects() {
+  return {parallelPair(30.0), richProject(false, false), richProject(true, false), richProject(false, true),
+          richProject(true, true)};
+}
+
+// A scratch working directory for the state files, removed afterwards.
+struct ScratchDirectory {
+  std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::path path;
+  explicit ScratchDirectory(const std::string& name) {
+    path = std::filesystem::temp_directory_path() / ("tervano_sdp_" + name + "_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(path);
+    std::filesystem::current_path(path);
+  }
+  ~ScratchDirectory() {
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(path);
+  }
+  size_t fileCount() const {
+    size_t n = 0;
+    for (auto& entry : std::filesystem::directory_iterator(path)) n += entry.is_regular_file() ? 1 : 0;
+    return n;
+  }
+};
+
+}  // namespace
+
+TEST(SolverAgreement, TwoObjectivePrimaryEqualsOneObjective) {
+  for (const ProjectSpec& p : sampleProjects()) {
+    std::vector<SolveResult> r = solveWith(p, {solveNpv, solveMakespan, solveNpvWithMakespan, solveMakespanWithNpv});
+    ASSERT_EQ(r.size(), 4u);
+    EXPECT_EQ(r[2].slot[0], r[0].slot[0]);
+    EXPECT_EQ(r[3].slot[0], r[1].slot[0]);
+    // The makespan of the NPV-optimal policy is no shorter than the shortest one, and the
+    // NPV of the fastest policy no higher than the best one.
+    EXPECT_LE(r[2].slot[1], r[1].slot[0] + 1e-5f);
+    EXPECT_LE(r[3].slot[1], r[0].slot[0] + 1e-5f);
+    EXPECT_LT(r[2].slot[1], 0.0f);
+  }
+}
+
+TEST(SolverAgreement, SecondaryOfOneActivity) {
+  ProjectSpec p;
+  p.activities = {dummy({1}), task(4.0, {2}), dummy({}, 50.0)};
+  p.discountRate = 0.25;
+  std::vector<SolveResult> r = solveWith(p, {solveNpvWithMakespan, solveMakespanWithNpv});
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_NEAR(r[0].slot[0], 0.25 / 0.5 * 50.0, 1e-5);
+  EXPECT_NEAR(r[0].slot[1], -4.0, 1e-5);
+  EXPECT_NEAR(r[1].slot[0], -4.0, 1e-5);
+  EXPECT_NEAR(r[1].slot[1], 0.25 / 0.5 * 50.0, 1e-5);
+}
+
+TEST(SolverAgreement, SecondaryIsSetWhenNpvValuesEqualTheirBound) {
+  // Without cash flows every NPV value is 0, the NPV bound: the first start option and
+  // the first mode must still carry the makespan of what they lead to.
+  ProjectSpec p;
+  p.activities = {dummy({1}), task(4.0, {2}), dummy({})};
+  std::vector<SolveResult> r = solveWith(p, {solveNpvWithMakespan});
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_EQ(r[0].slot[0], 0.0f);
+  EXPECT_NEAR(r[0].slot[1], -4.0, 1e-5);
+
+  ModeSpec first, second;
+  first.duration = 1.0;
+  second.duration = 3.0;
+  p.activities[1].modes = {first, second};
+  r = solveWith(p, {solveNpvWithMakespan});
+  ASSERT_EQ(r.size(), 1u);
+  EXPECT_NEAR(r[0].slot[1], -1.0, 1e-5);
+}
+
+TEST(SolverAgreement, AbandonmentFloorsOnlyTheNpv) {
+  ProjectSpec p;
+  p.activities = {dummy({1}), task(2.0, {2}, -100.0), dummy({}, 10.0)};
+  p.discountRate = 0.1;
+  p.abandon = true;
+  std::vector<SolveResult> r = solveWith(p, {solveNpvWithMakespan, solveMakespanWithNpv});
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_EQ(r[0].slot[0], 0.0f);
+  EXPECT_NEAR(r[0].slot[1], -2.0, 1e-5);  // the makespan computed for going on
+  EXPECT_NEAR(r[1].slot[0], -2.0, 1e-5);
+  EXPECT_EQ(r[1].slot[1], 0.0f);
+}
+
+TEST(SolverAgreement, DiskModeEqualsMemoryModeAndLeavesNoFile) {
+  ScratchDirectory directory("disk");
+  const std::vector<Solver> solvers{solveNpv, solveMakespan, solveNpvWithMakespan, solveMakespanWithNpv};
+  for (const ProjectSpec& p : sampleProjects()) {
+    std::vector<SolveResult> memory = solveWith(p, solvers, false);
+    EXPECT_EQ(directory.fileCount(), 0u);
+    std::vector<SolveResult> disk = solveWith(p, solvers, true);
+    ASSERT_EQ(memory.size(), disk.size());
+    for (size_t i = 0; i < memory.size(); ++i) {
+      EXPECT_EQ(memory[i].slot[0], disk[i].slot[0]) << "solver " << i;
+      EXPECT_EQ(memory[i].slot[1], disk[i].slot[1]) << "solver " << i;
+    }
+    EXPECT_EQ(directory.fileCount(), 0u);
+  }
+}
+
+TEST(SolverAgreement, DiskModeRefusesProjectNamesThatLookLikeStateFiles) {
+  ScratchDirectory directory("clash");
+  ProjectSpec p = parallelPair(30.0);
+  ASSERT_TRUE(buildProject(p));
+  runConfig.PJFileName = "";
+  runConfig.PJFileExt = "";
+  useDiskStorage = true;
+  std::istringstream answer("0\n");
+  std::ostringstream console;
+  std::streambuf* in = std::cin.rdbuf(answer.rdbuf());
+  std::streambuf* out = std::cout.rdbuf(console.rdbuf());
+  SolveResult result;
+  EXPECT_THROW(solveNpv(result), FatalStop);
+  std::cin.rdbuf(in);
+  std::cout.rdbuf(out);
+  useDiskStorage = false;
+  releaseProject();
+  EXPECT_NE(console.str().find("Press any key to quit..."), std::string::npos);
+  EXPECT_EQ(directory.fileCount(), 0u);
+}

@@ -1,0 +1,147 @@
+// Small projects for the solver tests, taken through the real pipeline from the base
+// network to the UDC network, so that the solvers see the records they see in a run.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "duration/elementary_network.h"
+#include "duration/markov_network.h"
+#include "network/base_network.h"
+#include "run/config.h"
+#include "run/run_state.h"
+#include "run/subset_tables.h"
+#include "sdp/solvers.h"
+#include "udc/udc_network.h"
+
+namespace solver_test {
+
+struct ModeSpec {
+  double duration = 1.0;
+  double scv = 1.0;
+  double cost = 0.0;
+  double pts = 1.0;
+  double pms = 0.0;
+  std::vector<double> use;
+};
+
+struct ActivitySpec {
+  std::vector<ModeSpec> modes;
+  std::vector<int> successors;
+  int module = -1;  // -1: a module of its own
+};
+
+struct ProjectSpec {
+  std::vector<ActivitySpec> activities;
+  std::vector<double> availability;
+  double discountRate = 0.0;
+  bool abandon = false;
+  bool irq = false;
+};
+
+inline ActivitySpec dummy(std::vector<int> successors, double cost = 0.0) {
+  ActivitySpec a;
+  ModeSpec m;
+  m.duration = 0.0;
+  m.cost = cost;
+  a.modes = {m};
+  a.successors = std::move(successors);
+  return a;
+}
+
+inline ActivitySpec task(double duration, std::vector<int> successors, double cost = 0.0, double scv = 1.0) {
+  ActivitySpec a;
+  ModeSpec m;
+  m.duration = duration;
+  m.cost = cost;
+  m.scv = scv;
+  a.modes = {m};
+  a.successors = std::move(successors);
+  return a;
+}
+
+// Fills the configuration and the base network, then builds the Markovian and the
+// elementary network and identifies the UDCs. False when identification fails.
+inline bool buildProject(const ProjectSpec& spec) {
+  runConfig = RunConfig{};
+  runConfig.gv_bits = 16;
+  runConfig.gv_CFG_mxn_UDC = 200000;
+  runConfig.gv_CFG_mxn_UDC_links = 8;
+  runConfig.gv_CFG_mxn_UDC_prr = -1;
+  runConfig.gv_CFG_mxn_ranks = 1;
+  runConfig.gv_CFG_SCV_data = 1;
+  runConfig.gv_CFG_skew_data = 1;
+  runConfig.gv_CFG_write = 0;
+  runConfig.gv_CFG_abandon = spec.abandon;
+  runConfig.gv_CFG_irq = spec.irq;
+  runConfig.PJFileName = "tst";
+  runConfig.PJFileExt = ".dat";
+  buildSubsetTables();
+
+  baseNetwork = BaseNetwork{};
+  baseNetwork.activityCount = static_cast<int32_t>(spec.activities.size());
+  baseNetwork.discountRate = spec.discountRate;
+  baseNetwork.resourceCount = static_cast<int32_t>(spec.availability.size());
+  baseNetwork.resourceAvailability = spec.availability;
+  baseNetwork.activities.resize(spec.activities.size());
+  for (size_t a = 0; a < spec.activities.size(); ++a) {
+    Activity& activity = baseNetwork.activities[a];
+    activity.successors = spec.activities[a].successors;
+    activity.parentModule = spec.activities[a].module < 0 ? static_cast<int32_t>(a) : spec.activities[a].module;
+    for (const ModeSpec& m : spec.activities[a].modes) {
+      ExecutionMode mode;
+      mode.duration = m.duration;
+      mode.scv = m.scv;
+      mode.cost = m.cost;
+      mode.pts = m.pts;
+      mode.pms = m.pms;
+      mode.resourceUse = m.use;
+      mode.resourceUse.resize(spec.availability.size(), 0.0);
+      activity.modes.push_back(mode);
+    }
+  }
+  for (size_t a = 0; a < spec.activities.size(); ++a)
+    for (int s : spec.activities[a].successors)
+      baseNetwork.activities[static_cast<size_t>(s)].predecessors.push_back(static_cast<int32_t>(a));
+
+  buildMarkovNetwork();
+  buildElementaryNetwork();
+  releaseMarkovNetwork();
+  releaseBaseNetwork();
+  return identifyUdcs();
+}
+
+inline void releaseProject() {
+  releaseUdcNetwork();
+  releaseElementaryNetwork();
+}
+
+using Solver = bool (*)(SolveResult&);
+
+// Builds, solves with each given solver in memory mode, and releases.
+inline std::vector<SolveResult> solveWith(const ProjectSpec& spec, const std::vector<Solver>& solvers,
+                                          bool onDisk = false) {
+  std::vector<SolveResult> results;
+  if (!buildProject(spec)) {
+    ADD_FAILURE() << "identification failed";
+    return results;
+  }
+  for (Solver solver : solvers) {
+    useDiskStorage = onDisk;
+    SolveResult result;
+    solver(result);
+    results.push_back(result);
+  }
+  releaseProject();
+  useDiskStorage = false;
+  return results;
+}
+
+inline float solveOne(const ProjectSpec& spec, Solver solver) {
+  std::vector<SolveResult> r = solveWith(spec, {solver});
+  return r.empty() ? NAN : r[0].slot[0];
+}
+
+}  // namespace solver_test
