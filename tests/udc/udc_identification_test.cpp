@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "e2e/e2e_support.h"
 #include "run/fatal.h"
 #include "udc/udc_network.h"
 #include "udc_test_network.h"
@@ -48,9 +47,9 @@ class UdcIdentification : public ::testing::Test {
 
 TEST_F(UdcIdentification, ChainGivesOneUdcPerActivity) {
   installHandNetwork(chainNetwork());
-  ConsoleCapture console;
+  e2e::ConsoleCapture console;
   ASSERT_TRUE(identifyUdcs());
-  EXPECT_EQ(console.text.str(), "");
+  EXPECT_EQ(console.text(), "");
   expectNetwork({{{0}, {1}, {2}}, {1, 1, 1}, {{1}, {2}, {}}, {{}, {0}, {1}}});
   EXPECT_EQ(udcNetwork.udcMaxStates, 1u);
   EXPECT_EQ(udcNetwork.udcTotalStates, 3u);
@@ -185,9 +184,9 @@ TEST(UdcRankKey, Variants) {
 TEST_F(UdcIdentification, MemberLimitFailsWithItsMessage) {
   runConfig.gv_bits = 1;
   installHandNetwork(twoBranchNetwork());
-  ConsoleCapture console;
+  e2e::ConsoleCapture console;
   EXPECT_FALSE(identifyUdcs());
-  EXPECT_EQ(console.text.str(),
+  EXPECT_EQ(console.text(),
             "\nNumber of UDC members (2) exceeds maximum number of UDC members(16). Please increase gv_bits "
             "parameter.\n");
   EXPECT_EQ(udcNetwork.udcCount, 2);
@@ -222,9 +221,9 @@ TEST_F(UdcIdentification, MemberLimitNeverExceedsTheEncodableSeventeen) {
   releaseUdcNetwork();
 
   installHandNetwork(fanNetwork(18));
-  ConsoleCapture console;
+  e2e::ConsoleCapture console;
   EXPECT_FALSE(identifyUdcs());
-  EXPECT_EQ(console.text.str(),
+  EXPECT_EQ(console.text(),
             "\nNumber of UDC members (18) exceeds maximum number of UDC members(16). Please increase gv_bits "
             "parameter.\n");
   EXPECT_EQ(udcNetwork.udcMaxMembers, 18);
@@ -234,9 +233,9 @@ TEST_F(UdcIdentification, UdcLimitFailsRightAfterTheCreationThatReachesIt) {
   runConfig.gv_CFG_mxn_UDC = 2;
   installHandNetwork(chainNetwork());
   {
-    ConsoleCapture console;
+    e2e::ConsoleCapture console;
     EXPECT_FALSE(identifyUdcs());
-    EXPECT_EQ(console.text.str(),
+    EXPECT_EQ(console.text(),
               "\nNumber of UDCs (2) exceeds maximum number of UDCs (2). Please increase gv_CFG_mxn_UDC "
               "parameter.\n");
     EXPECT_EQ(udcNetwork.udcCount, 2);
@@ -244,7 +243,7 @@ TEST_F(UdcIdentification, UdcLimitFailsRightAfterTheCreationThatReachesIt) {
   }
   runConfig.gv_CFG_mxn_UDC = 3;
   {
-    ConsoleCapture console;
+    e2e::ConsoleCapture console;
     EXPECT_FALSE(identifyUdcs());
     EXPECT_EQ(udcNetwork.udcCount, 3);
   }
@@ -257,10 +256,10 @@ TEST_F(UdcIdentification, UdcLimitHoldsForEveryValue) {
   installHandNetwork(chainNetwork());
   for (int limit : {1, 0, -5}) {
     runConfig.gv_CFG_mxn_UDC = limit;
-    ConsoleCapture console;
+    e2e::ConsoleCapture console;
     EXPECT_FALSE(identifyUdcs());
     EXPECT_EQ(udcNetwork.udcCount, 1);
-    EXPECT_EQ(console.text.str(), "\nNumber of UDCs (1) exceeds maximum number of UDCs (" + std::to_string(limit) +
+    EXPECT_EQ(console.text(), "\nNumber of UDCs (1) exceeds maximum number of UDCs (" + std::to_string(limit) +
                                       "). Please increase gv_CFG_mxn_UDC parameter.\n");
   }
 }
@@ -274,9 +273,9 @@ TEST_F(UdcIdentification, MembersThatMustRunTogetherWithoutResourcesFail) {
   acts[1].use = {6};
   acts[2].use = {6};
   installHandNetwork(acts, {10});
-  ConsoleCapture console;
+  e2e::ConsoleCapture console;
   EXPECT_FALSE(identifyUdcs());
-  EXPECT_EQ(console.text.str(), kResourceMessage);
+  EXPECT_EQ(console.text(), kResourceMessage);
   EXPECT_EQ(udcNetwork.udcCount, 2);
   EXPECT_TRUE(udcNetwork.udcMembers.empty());
 }
@@ -289,9 +288,9 @@ TEST_F(UdcIdentification, StateVisitedBeforeTheFailingCheckCountsItsTargets) {
   acts[1] = {.successors = {3}, .use = {6}};
   acts[2] = {.successors = {3}, .use = {6}};
   installHandNetwork(acts, {10});
-  ConsoleCapture console;
+  e2e::ConsoleCapture console;
   EXPECT_FALSE(identifyUdcs());
-  EXPECT_EQ(console.text.str(), kResourceMessage);
+  EXPECT_EQ(console.text(), kResourceMessage);
   EXPECT_EQ(udcNetwork.udcCount, 3);
 }
 
@@ -301,9 +300,9 @@ TEST_F(UdcIdentification, ActivityNeedingMoreThanAvailableFails) {
   acts[3].baseActivity = 7;
   acts[3].baseMode = 2;
   installHandNetwork(acts, {20, 10});
-  ConsoleCapture console;
+  e2e::ConsoleCapture console;
   EXPECT_FALSE(identifyUdcs());
-  EXPECT_EQ(console.text.str(),
+  EXPECT_EQ(console.text(),
             "\nUDC identification has failed. Activity 7 (execution mode 2) needs 11 units of resource 1, but "
             "only 10 are available: it can never start.\n");
   EXPECT_EQ(udcNetwork.udcCount, 0);
@@ -318,9 +317,9 @@ TEST_F(UdcIdentification, ActivityNeedingMoreThanAvailableFails) {
 TEST_F(UdcIdentification, ProgressTraceAtNegativeWriteLevel) {
   runConfig.gv_CFG_write = -1;
   installHandNetwork(chainNetwork());
-  ConsoleCapture console;
+  e2e::ConsoleCapture console;
   ASSERT_TRUE(identifyUdcs());
-  EXPECT_EQ(console.text.str(), "-2-3-3");
+  EXPECT_EQ(console.text(), "-2-3-3");
 }
 
 TEST_F(UdcIdentification, BackwardLinkIsAnInternalError) {
@@ -331,12 +330,9 @@ TEST_F(UdcIdentification, BackwardLinkIsAnInternalError) {
   installHandNetwork(acts);
   BitWord* ancestorsOfB = elementaryNetwork.elemAncestorBits.data() + 2 * elementaryNetwork.nBitWords;
   resetBit(ancestorsOfB, 1);
-  std::istringstream answer("0\n");
-  std::streambuf* savedInput = std::cin.rdbuf(answer.rdbuf());
-  ConsoleCapture console;
+  e2e::ConsoleCapture console("0\n");
   EXPECT_THROW(identifyUdcs(), FatalStop);
-  std::cin.rdbuf(savedInput);
-  EXPECT_NE(console.text.str().find("Internal error in UDC identification: UDC 2 links to UDC 2"),
+  EXPECT_NE(console.text().find("Internal error in UDC identification: UDC 2 links to UDC 2"),
             std::string::npos);
   EXPECT_EQ(udcNetwork.udcCount, 0);
   EXPECT_TRUE(udcNetwork.udcMembers.empty());

@@ -1,12 +1,9 @@
 // Small elementary networks written by hand for the identification tests: activities in
 // index order with their successors; predecessors, ancestors, bit sets and module sets are
-// derived as the duration stage derives them. Also the configuration and console capture
-// the tests share.
+// derived as the duration stage derives them. Also the configuration the tests share.
 #pragma once
 #include <algorithm>
 #include <cstddef>
-#include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -122,16 +119,6 @@ inline void setIdentificationConfig() {
   runConfig.gv_CFG_mxn_ranks = 1;
   runConfig.gv_CFG_write = 0;
 }
-
-// Collects what is written to std::cout while it lives.
-struct ConsoleCapture {
-  std::ostringstream text;
-  std::streambuf* saved;
-  ConsoleCapture() : saved(std::cout.rdbuf(text.rdbuf())) {}
-  ~ConsoleCapture() { std::cout.rdbuf(saved); }
-  ConsoleCapture(const ConsoleCapture&) = delete;
-  ConsoleCapture& operator=(const ConsoleCapture&) = delete;
-};
 
 // Chain start -> A -> end: transition type 0, nothing may idle, no resources.
 inline std::vector<HandActivity> chainNetwork() {

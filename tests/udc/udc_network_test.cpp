@@ -1,0 +1,130 @@
+// The peak-state sweep over a finished UDC network and the .UDC file it is dumped to.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "e2e/e2e_support.h"
+#include "run/run_state.h"
+#include "udc/udc_network.h"
+#include "udc_test_network.h"
+
+namespace {
+
+void setNetwork(const std::vector<uint32_t>& states, const std::vector<std::vector<uint32_t>>& successors) {
+  UdcNetwork& net = udcNetwork;
+  net = UdcNetwork{};
+  net.udcCount = static_cast<int32_t>(states.size());
+  net.udcStateCount = states;
+  net.udcSuccessors = successors;
+  net.udcPredecessorCount.assign(states.size(), 0);
+  net.udcPredecessors.resize(states.size());
+  for (uint32_t u = 0; u < states.size(); ++u)
+    for (uint32_t s : successors[u]) {
+      ++net.udcPredecessorCount[s];
+      net.udcPredecessors[s].push_back(u);
+    }
+}
+
+TEST(UdcPeakStates, ThreeUdcChainHoldsTwoNeighboursAtOnce) {
+  setNetwork({5, 3, 7}, {{1}, {2}, {}});
+  EXPECT_EQ(sweepPeakStates(), 10u);
+  setNetwork({9, 3, 1}, {{1}, {2}, {}});
+  EXPECT_EQ(sweepPeakStates(), 12u);
+  releaseUdcNetwork();
+}
+
+TEST(UdcPeakStates, SuccessorIsHeldUntilItsLastPredecessorIsSwept) {
+  // 0 -> 1, 0 -> 2, 1 -> 3, 2 -> 3: UDC 3 stays until UDC 1 is swept.
+  setNetwork({1, 10, 20, 100}, {{1, 2}, {3}, {3}, {}});
+  EXPECT_EQ(sweepPeakStates(), 130u);
+  releaseUdcNetwork();
+}
+
+TEST(UdcPeakStates, CountsBeyondThirtyTwoBitsDoNotWrap) {
+  const uint32_t big = 4000000000u;
+  setNetwork({big, big, big}, {{1}, {2}, {}});
+  EXPECT_EQ(sweepPeakStates(), 8000000000ull);
+  releaseUdcNetwork();
+}
+
+const char* const kLegend =
+    "||||||||||||||||||||||||||||||||||\n"
+    "|||FILE STRUCTURE (UDC NETWORK)|||\n"
+    "||||||||||||||||||||||||||||||||||\n"
+    "\n"
+    "[NUMBER OF UDCs]\n"
+    "[UDC 1: NUMBER OF STATES] [UDC 1: NUMBER OF PREDECESSORS] [UDC 1: NUMBER OF MEMBER ACTIVITIES] [UDC 1: MEMBER "
+    "ACTIVITY 1] [UDC 1: MEMBER ACTIVITY 2] ... [UDC 1: MEMBER ACTIVITY n] [UDC 1: NUMBER OF SUCCESSORS] [UDC 1: "
+    "SUCCESSOR 1] [UDC 1: SUCCESSOR 2] ... [UDC 1: SUCCESSOR s]\n"
+    "[UDC 2: NUMBER OF STATES] [UDC 2: NUMBER OF PREDECESSORS] [UDC 2: NUMBER OF MEMBER ACTIVITIES] [UDC 2: MEMBER "
+    "ACTIVITY 1] [UDC 2: MEMBER ACTIVITY 2] ... [UDC 2: MEMBER ACTIVITY n] [UDC 2: NUMBER OF SUCCESSORS] [UDC 2: "
+    "SUCCESSOR 1] [UDC 2: SUCCESSOR 2] ... [UDC 2: SUCCESSOR s]\n"
+    "...\n"
+    "[UDC u: NUMBER OF STATES] [UDC u: NUMBER OF PREDECESSORS] [UDC u: NUMBER OF MEMBER ACTIVITIES] [UDC u: MEMBER "
+    "ACTIVITY 1] [UDC u: MEMBER ACTIVITY 2] ... [UDC u: MEMBER ACTIVITY n] [UDC u: NUMBER OF SUCCESSORS] [UDC u: "
+    "SUCCESSOR 1] [UDC u: SUCCESSOR 2] ... [UDC u: SUCCESSOR s]";
+
+class UdcNetworkFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setIdentificationConfig();
+    runConfig.PJFileName = "NET";
+    projectNumber = 12;
+  }
+  void TearDown() override {
+    releaseUdcNetwork();
+    elementaryNetwork = ElementaryNetwork{};
+    baseNetwork = BaseNetwork{};
+  }
+};
+
+TEST_F(UdcNetworkFile, WrittenAtLevelFourInFinalNumbering) {
+  e2e::ScratchDirectory dir;
+  runConfig.gv_CFG_write = 4;
+  installHandNetwork(moduleNetwork(1.0));
+  ASSERT_TRUE(identifyUdcs());
+  EXPECT_EQ(dir.read("NET12.UDC"), std::string("4\n"
+                                               "1 0 1 0 1 1\n"
+                                               "2 1 2 1 3 2 3 2\n"
+                                               "3 1 2 2 3 1 3\n"
+                                               "1 2 1 4 0\n"
+                                               "\n") +
+                                       kLegend);
+}
+
+TEST_F(UdcNetworkFile, MembersOfLaterWordsAreNumberedFromTheirWord) {
+  e2e::ScratchDirectory dir;
+  runConfig.gv_CFG_write = 5;
+  std::vector<HandActivity> acts(20);
+  for (int e = 0; e < 19; ++e) acts[static_cast<size_t>(e)].successors = {e + 1};
+  installHandNetwork(acts);
+  ASSERT_TRUE(identifyUdcs());
+  std::string expected = "20\n1 0 1 0 1 1\n";
+  for (int e = 1; e < 19; ++e)
+    expected += "1 1 1 " + std::to_string(e) + " 1 " + std::to_string(e + 1) + "\n";
+  expected += "1 1 1 19 0\n\n";
+  EXPECT_EQ(dir.read("NET12.UDC"), expected + kLegend);
+}
+
+TEST_F(UdcNetworkFile, NotWrittenBelowLevelFour) {
+  e2e::ScratchDirectory dir;
+  runConfig.gv_CFG_write = 3;
+  installHandNetwork(moduleNetwork(1.0));
+  ASSERT_TRUE(identifyUdcs());
+  EXPECT_FALSE(dir.exists("NET12.UDC"));
+  EXPECT_EQ(udcNetwork.udcCount, 4);
+}
+
+TEST_F(UdcNetworkFile, NotWrittenAfterAFailure) {
+  e2e::ScratchDirectory dir;
+  runConfig.gv_CFG_write = 4;
+  runConfig.gv_CFG_mxn_UDC = 3;
+  installHandNetwork(moduleNetwork(1.0));
+  e2e::ConsoleCapture console;
+  EXPECT_FALSE(identifyUdcs());
+  EXPECT_FALSE(dir.exists("NET12.UDC"));
+}
+
+}  // namespace
