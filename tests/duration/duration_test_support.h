@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -37,8 +38,10 @@ inline ExecutionMode makeMode(double duration, double scv = 1.0, double cost = 0
 struct ActivitySpec {
   std::vector<ExecutionMode> modes;
   std::vector<int32_t> successors;
-  int32_t parentModule = -1;  // -1: the activity's own index
+  std::optional<int32_t> parentModule;  // none: the activity's own index
 };
+
+inline constexpr std::nullopt_t kOwnModule = std::nullopt;
 
 // Fills baseNetwork as the reader would leave it: predecessors derived in index order.
 inline void installBaseNetwork(const std::vector<ActivitySpec>& specs, std::vector<double> availability = {},
@@ -53,7 +56,7 @@ inline void installBaseNetwork(const std::vector<ActivitySpec>& specs, std::vect
     Activity& activity = baseNetwork.activities[a];
     activity.modes = specs[a].modes;
     activity.successors = specs[a].successors;
-    activity.parentModule = specs[a].parentModule < 0 ? static_cast<int32_t>(a) : specs[a].parentModule;
+    activity.parentModule = specs[a].parentModule.value_or(static_cast<int32_t>(a));
   }
   for (size_t a = 0; a < specs.size(); ++a)
     for (int32_t s : specs[a].successors) baseNetwork.activities[s].predecessors.push_back(static_cast<int32_t>(a));

@@ -9,6 +9,7 @@ namespace {
 
 using durtest::ActivitySpec;
 using durtest::DurationTest;
+using durtest::kOwnModule;
 using durtest::makeMode;
 
 class MarkovNetworkTest : public DurationTest {
@@ -16,10 +17,10 @@ class MarkovNetworkTest : public DurationTest {
   // Start, two inner activities (the second with two modes), end.
   void installSmallProject() {
     std::vector<ActivitySpec> specs(4);
-    specs[0] = {{makeMode(0, 1.0, 0, 1.0, 0, {0})}, {1, 2}, -1};
+    specs[0] = {{makeMode(0, 1.0, 0, 1.0, 0, {0})}, {1, 2}, kOwnModule};
     specs[1] = {{makeMode(2, 0.5, -3, 0.9, 0.1, {2})}, {3}, 1};
     specs[2] = {{makeMode(1, 2.0, 0, 1.0, 0, {1}), makeMode(4, 1.0, -1, 0.8, 0.2, {3})}, {3}, 1};
-    specs[3] = {{makeMode(0, 1.0, 0, 1.0, 0, {0})}, {}, -1};
+    specs[3] = {{makeMode(0, 1.0, 0, 1.0, 0, {0})}, {}, kOwnModule};
     durtest::installBaseNetwork(specs, {5});
     baseNetwork.activities[2].modes[1].skewness = 0.7;
   }
@@ -190,7 +191,7 @@ TEST_F(MarkovNetworkTest, FileTextByteForByte) {
 }
 
 TEST_F(MarkovNetworkTest, FileWithoutResourcesHasNoAvailabilityLine) {
-  durtest::installBaseNetwork({{{makeMode(0)}, {1}, -1}, {{makeMode(0)}, {}, -1}}, {}, 0.5);
+  durtest::installBaseNetwork({{{makeMode(0)}, {1}, kOwnModule}, {{makeMode(0)}, {}, kOwnModule}}, {}, 0.5);
   runConfig.gv_CFG_write = 3;
   buildMarkovNetwork();
   const std::string text = durtest::readFile(outputPath(".MPN"));
