@@ -1,0 +1,280 @@
+// The three experiment modes end to end with the built program, starting from the example
+// working directories: console, RES_T2.CSV, .T3B instances, METRICS.CSV and RESULTS.CSV.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e/e2e_support.h"
+#include "metrics/metrics_test_support.h"
+
+namespace {
+
+using mtest::splitFields;
+using mtest::splitLines;
+
+const std::string kModePrompt =
+    "Choose test [0 = NO TEST CONFIG ONLY | 1 = TOPOLOGIES TEST | 2 = PROJECT VARIANCE TEST | 3 = METRICS TEST]\n\n\n";
+const std::string kEndPrompt = "\n\nTest complete. Press any key to exit application...\n";
+const std::string kVarianceHeader =
+    "PROJECT;TEST2;SCV;RATE;#ACT;#UDC;#STATES;#ENTRY STATES;MAX #STATES IN MEMORY;MAX UDC SIZE;CPU UDC (SEC)";
+
+void copyExample(const e2e::WorkDirectory& dir, const std::string& example) {
+  const e2e::fs::path source = e2e::fs::path(TERVANO_SOURCE_DIR) / "examples" / example;
+  for (const auto& entry : e2e::fs::directory_iterator(source))
+    dir.write(entry.path().filename().string(), e2e::readWholeFile(entry.path()));
+}
+
+// Lines after the configuration block and its three empty lines: header, then rows.
+std::vector<std::string> tableLines(const std::string& text) {
+  std::vector<std::string> lines = splitLines(text);
+  EXPECT_GE(lines.size(), 75u);
+  for (int i = 71; i < 74 && i < static_cast<int>(lines.size()); ++i) EXPECT_EQ(lines[i], "");
+  return std::vector<std::string>(lines.begin() + std::min<size_t>(74, lines.size()), lines.end());
+}
+
+// Rows with the given columns (1-based) replaced by "*".
+std::string masked(const std::vector<std::string>& rows, std::vector<int> columns) {
+  std::string text;
+  for (const std::string& row : rows) {
+    const std::vector<std::string> fields = splitFields(row);
+    for (size_t i = 0; i < fields.size(); ++i) {
+      const bool hide = std::find(columns.begin(), columns.end(), static_cast<int>(i) + 1) != columns.end();
+      text += (i ? ";" : "") + (hide ? std::string("*") : fields[i]);
+    }
+    text += "\n";
+  }
+  return text;
+}
+
+std::string configLine(const std::string& text, int lineNumber) { return splitLines(text)[lineNumber - 1]; }
+
+TEST(TopologyModeE2e, BetaAccuracyTestOfTheExample) {
+  e2e::WorkDirectory dir;
+  copyExample(dir, "mode1");
+  const e2e::RunOutput out = dir.run("1\n0\n");
+  EXPECT_EQ(out.exitCode, 0);
+  EXPECT_EQ(out.console, kModePrompt +
+                             "BETA DISTRIBUTION ACCURACY TEST\n"
+                             "ACT: 1 DUR: 10 BETA: 9.92335 SCV: 0.25 BETA: 0.251561 ITERATIONS: 1000\n"
+                             "ACT: 2 DUR: 4 BETA: 4.00781 SCV: 0.25 BETA: 0.254863 ITERATIONS: 1000\n"
+                             "ACT: 3 DUR: 7 BETA: 7.06966 SCV: 0.25 BETA: 0.243123 ITERATIONS: 1000\n"
+                             "ACT: 1 DUR: 10 BETA: 9.53865 SCV: 1 BETA: 0.973005 ITERATIONS: 1000\n"
+                             "ACT: 2 DUR: 4 BETA: 3.94875 SCV: 1 BETA: 1.04502 ITERATIONS: 1000\n"
+                             "ACT: 3 DUR: 7 BETA: 6.73328 SCV: 1 BETA: 0.966965 ITERATIONS: 1000\n"
+                             "ACT: 1 DUR: 10 BETA: 10.1974 SCV: 2 BETA: 2.0322 ITERATIONS: 1000\n"
+                             "ACT: 2 DUR: 4 BETA: 4.09965 SCV: 2 BETA: 2.1576 ITERATIONS: 1000\n"
+                             "ACT: 3 DUR: 7 BETA: 7.09484 SCV: 2 BETA: 2.25726 ITERATIONS: 1000\n" +
+                             kEndPrompt);
+  // The topology test itself is not run: no result files.
+  EXPECT_FALSE(dir.exists("TOPTEST_NPV.CSV"));
+  EXPECT_FALSE(dir.exists("RESULTS.CSV"));
+}
+
+TEST(TopologyModeE2e, NoSamplesNoTestButTheConfigurationIsStillRead) {
+  e2e::WorkDirectory dir;
+  dir.write("TEST_TOP.DAT", "1 1 1 0 5 1 10 -5 10 0 0 0 0 0 0 1 1");
+  e2e::RunOutput out = dir.run("1\n0\n");
+  // Without CONFIG.DAT the configuration reader stops after the (empty) beta test.
+  EXPECT_EQ(out.exitCode, 1);
+  EXPECT_EQ(out.console.find("BETA DISTRIBUTION"), std::string::npos);
+  EXPECT_NE(out.console.find("Unable to open CONFIG.DAT (the configuration file)."), std::string::npos);
+}
+
+TEST(TopologyModeE2e, ShortOrMissingInputStops) {
+  e2e::WorkDirectory dir;
+  copyExample(dir, "mode1");
+  dir.write("TEST_TOP.DAT", "3\n1 1\n1000\n4711\n2 3 4\n10 4 7\n-5 -10\n");
+  e2e::RunOutput out = dir.run("1\n0\n");
+  EXPECT_EQ(out.exitCode, 1);
+  EXPECT_EQ(out.console, kModePrompt +
+                             "\nTEST_TOP.DAT ends early or holds a value that cannot be read (costs).\n"
+                             "Press any key to quit...");
+  e2e::fs::remove(dir.work / "TEST_TOP.DAT");
+  out = dir.run("1\n0\n");
+  EXPECT_EQ(out.exitCode, 1);
+  EXPECT_EQ(out.console, kModePrompt + "\nUnable to open file.\nPress any key to quit...");
+}
+
+TEST(VarianceModeE2e, ExampleRowsAndTheirLayout) {
+  e2e::WorkDirectory dir;
+  copyExample(dir, "mode2");
+  const e2e::RunOutput out = dir.run("2\n0\n");
+  ASSERT_EQ(out.exitCode, 0) << out.console;
+  EXPECT_EQ(out.console.rfind(kModePrompt + "BOOT\nINITIALIZED\n[1][2]METRICS OBTAINED\n"
+                                            "PROJECT [1][R][M][E] SCV: 1 RATE: 0.02 NR_UDC: 19 CPU[",
+                              0),
+            0u);
+  const std::vector<std::string> lines = tableLines(dir.read("RES_T2.CSV"));
+  ASSERT_EQ(lines.size(), 1u + 2 * 6 * 2);
+  EXPECT_EQ(lines[0], kVarianceHeader + ";NPV;CPU NPV (SEC)");
+  const std::vector<std::string> rows(lines.begin() + 1, lines.end());
+  for (const std::string& row : rows) {
+    const std::vector<std::string> fields = splitFields(row);
+    const bool twoObjectives = fields[1] == "2" || fields[1] == "5";
+    EXPECT_EQ(fields.size(), twoObjectives ? 14u : 13u) << row;
+  }
+  // Pinned results: the variants change exactly what they should (CPU columns masked).
+  EXPECT_EQ(masked(rows, {11, 13}),
+            "1;0;1;0.02;15;19;105;105;44;3;*;14.3107;*\n"
+            "1;0;0.5;0.02;20;44;150;150;25;3;*;14.2771;*\n"
+            "1;1;1;0.02;15;17;74;74;28;3;*;14.3107;*\n"
+            "1;1;0.5;0.02;20;34;100;100;20;3;*;14.1145;*\n"
+            "1;2;1;0.02;15;19;105;105;44;3;*;7.42586;*;11.4443\n"
+            "1;2;0.5;0.02;20;44;150;150;25;3;*;7.0375;*;12.0653\n"
+            "1;3;1;0.02;15;19;105;105;44;3;*;67.303;*\n"
+            "1;3;0.5;0.02;20;44;150;150;25;3;*;68.0062;*\n"
+            "1;4;1;0.02;15;19;105;105;44;3;*;1.04847e+06;*\n"
+            "1;4;0.5;0.02;20;44;150;150;25;3;*;1.05942e+06;*\n"
+            "1;5;1;0.02;15;44;411;411;104;4;*;7.13507;*;10.7991\n"
+            "1;5;0.5;0.02;20;116;726;726;92;4;*;6.84864;*;11.2454\n"
+            "2;0;1;0.02;6;6;10;10;4;1;*;16.5264;*\n"
+            "2;0;0.5;0.02;10;10;14;14;4;1;*;16.5017;*\n"
+            "2;1;1;0.02;6;6;10;10;4;1;*;16.5264;*\n"
+            "2;1;0.5;0.02;10;10;14;14;4;1;*;16.5017;*\n"
+            "2;2;1;0.02;6;6;10;10;4;1;*;4.74722;*;16.5264\n"
+            "2;2;0.5;0.02;10;10;14;14;4;1;*;4.74722;*;16.5017\n"
+            "2;3;1;0.02;6;6;10;10;4;1;*;33.8229;*\n"
+            "2;3;0.5;0.02;10;10;14;14;4;1;*;33.7951;*\n"
+            "2;4;1;0.02;6;6;10;10;4;1;*;62110.9;*\n"
+            "2;4;0.5;0.02;10;10;14;14;4;1;*;62059.9;*\n"
+            "2;5;1;0.02;6;5;18;18;9;2;*;3.56505;*;15.927\n"
+            "2;5;0.5;0.02;10;17;38;38;9;2;*;3.34135;*;16.0872\n");
+  // The metrics of the unchanged projects come first.
+  EXPECT_EQ(splitLines(dir.read("METRICS.CSV")).size(), 3u);
+}
+
+TEST(VarianceModeE2e, ZeroPassesRunNothing) {
+  e2e::WorkDirectory dir;
+  copyExample(dir, "mode2");
+  dir.write("TEST2.DAT", "1 0.02\n1\n1 1\n0\n1 -20 -5\n1 0 1.5 2.5\n5\n");
+  const e2e::RunOutput out = dir.run("2\n0\n");
+  EXPECT_EQ(out.exitCode, 0);
+  EXPECT_EQ(out.console, kModePrompt + "BOOT\nINITIALIZED\n[1][2]METRICS OBTAINED\n" + kEndPrompt);
+  const std::vector<std::string> lines = tableLines(dir.read("RES_T2.CSV"));
+  EXPECT_EQ(lines, std::vector<std::string>{kVarianceHeader + ";NPV;CPU NPV (SEC)"});
+}
+
+TEST(VarianceModeE2e, NegativeCountsRunOncePerProjectLikeTheNormalRun) {
+  e2e::WorkDirectory dir;
+  copyExample(dir, "mode2");
+  // Rate 0.01 as gv_rate, SCV factor 1, nothing replaced: the normal run's values.
+  dir.write("TEST2.DAT", "1 0.01\n1\n1 1\n-1\n-1\n-1\n-2\n");
+  const e2e::RunOutput out = dir.run("2\n0\n");
+  ASSERT_EQ(out.exitCode, 0) << out.console;
+  const std::vector<std::string> rows = tableLines(dir.read("RES_T2.CSV"));
+  ASSERT_EQ(rows.size(), 1u + 2 * 3);
+  ASSERT_EQ(dir.run("0\n0\n").exitCode, 0);
+  const std::vector<std::string> normal = splitLines(dir.read("RESULTS.CSV"));
+  const std::vector<std::string> normalRow1 = splitFields(normal[75]);
+  const std::vector<std::string> normalRow2 = splitFields(normal[76]);
+  EXPECT_EQ(splitFields(rows[1])[11], normalRow1[8]);
+  EXPECT_EQ(splitFields(rows[4])[11], normalRow2[8]);
+  EXPECT_EQ(splitFields(rows[1])[4], normalRow1[1]);
+}
+
+TEST(VarianceModeE2e, MissingInputStops) {
+  e2e::WorkDirectory dir;
+  copyExample(dir, "mode2");
+  e2e::fs::remove(dir.work / "TEST2.DAT");
+  const e2e::RunOutput out = dir.run("2\n0\n");
+  EXPECT_EQ(out.exitCode, 1);
+  EXPECT_EQ(out.console, kModePrompt + "BOOT\n\nUnable to open file.\nPress any key to quit...");
+}
+
+TEST(MetricsModeE2e, ExampleInstancesMetricsAndResults) {
+  e2e::WorkDirectory dir;
+  copyExample(dir, "mode3");
+  const e2e::RunOutput out = dir.run("3\n0\n");
+  ASSERT_EQ(out.exitCode, 0) << out.console;
+  EXPECT_EQ(out.console.rfind(kModePrompt + "BOOT\nPROJECT [1]PROJECT [2]INITIALIZED\n[1][2][3][4][5][6]METRICS "
+                                            "OBTAINED\nPROJECT [1][R][M][E] NR_UDC: ",
+                              0),
+            0u);
+  // Two base projects, three instances each, the first three from the first project.
+  for (int k = 1; k <= 6; ++k) {
+    const std::string text = dir.read("P" + std::to_string(k) + ".T3B");
+    EXPECT_EQ(text.substr(0, 2), k <= 3 ? "6\n" : "4\n");
+    EXPECT_NE(text.find("|||FILE STRUCTURE (BASE MODULAR NETWORK)|||"), std::string::npos);
+  }
+  EXPECT_FALSE(dir.exists("P7.T3B"));
+
+  const std::string results = dir.read("RESULTS.CSV");
+  EXPECT_EQ(configLine(results, 13), ".T3B");
+  EXPECT_EQ(configLine(results, 15), "1");
+  EXPECT_EQ(configLine(results, 17), "6");
+  // The forced data flags are shown: cost, module, mode, pts, pms and resource data.
+  for (int line : {47, 49, 51, 53, 55, 57}) EXPECT_EQ(configLine(results, line), "1") << line;
+  const std::vector<std::string> rows = tableLines(results);
+  ASSERT_EQ(rows.size(), 7u);
+  EXPECT_EQ(masked({rows.begin() + 1, rows.end()}, {8, 10}),
+            "1;16;52;171;171;40;3;*;14.3401;*\n"
+            "2;17;62;195;195;65;3;*;12.8959;*\n"
+            "3;17;58;190;190;48;3;*;28.1843;*\n"
+            "4;11;11;15;15;4;1;*;23.0259;*\n"
+            "5;9;9;13;13;4;1;*;29.3939;*\n"
+            "6;9;9;13;13;4;1;*;3.90892;*\n");
+
+  const std::vector<std::string> metrics = splitLines(dir.read("METRICS.CSV"));
+  ASSERT_EQ(metrics.size(), 7u);
+  for (const std::string& line : metrics) EXPECT_EQ(splitFields(line).size(), 35u);
+  EXPECT_EQ(metrics[4],
+            "4;4;0.5;0.5;0.5;0.5;11;5;10;5.61733e-17;11;5;10;5.61733e-17;11;5;10;5.61733e-17;0.1875;0.1875;0.320469;"
+            "0.429531;0.635374;0.628219;-24.496;0.709426;7.56975;0.759386;0;0.759386;1;1;75.8465;29.065;0.0298346");
+}
+
+TEST(MetricsModeE2e, NoInstancesLeaveHeadsOnly) {
+  for (const char* count : {"0", "-2"}) {
+    e2e::WorkDirectory dir;
+    copyExample(dir, "mode3");
+    dir.write("TEST3.DAT", std::string(count) + "\n1 0.01 0.05\n1 2 8\n1 0.2 3\n1 -20 -5\n1 0.7 1\n1 1.5 2.5\n");
+    const e2e::RunOutput out = dir.run("3\n0\n");
+    ASSERT_EQ(out.exitCode, 0) << out.console;
+    EXPECT_EQ(out.console,
+              kModePrompt + "BOOT\nPROJECT [1]PROJECT [2]INITIALIZED\nMETRICS OBTAINED\n" + kEndPrompt);
+    EXPECT_FALSE(dir.exists("P1.T3B"));
+    EXPECT_EQ(tableLines(dir.read("RESULTS.CSV")).size(), 1u);
+    EXPECT_EQ(configLine(dir.read("RESULTS.CSV"), 17), "0");
+    EXPECT_EQ(splitLines(dir.read("METRICS.CSV")).size(), 1u);
+  }
+}
+
+TEST(MetricsModeE2e, SwitchesOffRepeatTheBaseProject) {
+  e2e::WorkDirectory dir;
+  copyExample(dir, "mode3");
+  dir.write("TEST3.DAT", "2\n0 0.01 0.05\n0 2 8\n-1 0.2 3\n0 -20 -5\n0 0.7 1\n0 1.5 2.5\n");
+  ASSERT_EQ(dir.run("3\n0\n").exitCode, 0);
+  EXPECT_EQ(dir.read("P1.T3B"), dir.read("P2.T3B"));
+  EXPECT_EQ(dir.read("P3.T3B"), dir.read("P4.T3B"));
+  const std::vector<std::string> rows = tableLines(dir.read("RESULTS.CSV"));
+  ASSERT_EQ(rows.size(), 5u);
+  // Solving the copies gives the base projects' own results.
+  ASSERT_EQ(dir.run("0\n0\n").exitCode, 0);
+  const std::vector<std::string> normal = tableLines(dir.read("RESULTS.CSV"));
+  ASSERT_EQ(normal.size(), 3u);
+  EXPECT_EQ(splitFields(rows[1])[8], splitFields(normal[1])[8]);
+  EXPECT_EQ(splitFields(rows[2])[8], splitFields(normal[1])[8]);
+  EXPECT_EQ(splitFields(rows[3])[8], splitFields(normal[2])[8]);
+  EXPECT_EQ(splitFields(rows[4])[8], splitFields(normal[2])[8]);
+}
+
+TEST(MetricsModeE2e, FailedIdentificationShortensTheMetricsRow) {
+  e2e::WorkDirectory dir;
+  copyExample(dir, "mode3");
+  // A member limit of 1 fails every project with activities in parallel (the first one).
+  std::string config = dir.read("CONFIG.DAT");
+  std::vector<std::string> lines = splitLines(config);
+  lines[18] = "1";
+  config.clear();
+  for (const std::string& line : lines) config += line + "\n";
+  dir.write("CONFIG.DAT", config);
+  dir.write("TEST3.DAT", "1\n0 0.01 0.05\n0 2 8\n0 0.2 3\n0 -20 -5\n0 0.7 1\n0 1.5 2.5\n");
+  const e2e::RunOutput out = dir.run("3\n0\n");
+  ASSERT_EQ(out.exitCode, 0) << out.console;
+  const std::vector<std::string> metrics = splitLines(dir.read("METRICS.CSV"));
+  ASSERT_EQ(metrics.size(), 3u);
+  EXPECT_EQ(splitFields(metrics[1]).size(), 27u);
+  EXPECT_EQ(splitFields(metrics[2]).size(), 35u);
+}
+
+}  // namespace
