@@ -203,3 +203,37 @@ TEST(ResultsFileE2e, UnwritableResultsFileIsToldOnStderrOnly) {
   EXPECT_EQ(std::count(output.errors.begin(), output.errors.end(), '\n'), 1) << output.errors;
   EXPECT_EQ(output.exitCode, 0);
 }
+
+namespace {
+
+e2e::RunOutput runExample(const e2e::WorkDirectory& dir, const std::string& example) {
+  for (const auto& entry : e2e::fs::directory_iterator(e2e::fs::path(TERVANO_SOURCE_DIR) / "examples" / example)) {
+    dir.write(entry.path().filename().string(), e2e::readWholeFile(entry.path()));
+  }
+  return dir.run("0\n0\n");
+}
+
+}  // namespace
+
+TEST(ExamplesE2e, BasicNpvRunRegression) {
+  e2e::WorkDirectory dir;
+  const e2e::RunOutput output = runExample(dir, "basic");
+  EXPECT_EQ(e2e::maskCpuTimes(output.console),
+            kModePrompt +
+                "BOOT\nINITIALIZED\n"
+                "PROJECT [1][R][M][E] NR_UDC: 4 CPU[*] OPT NPV: 136.953 CPU[*]\n"
+                "PROJECT [2][R][M][E] NR_UDC: 8 CPU[*] OPT NPV: 141.786 CPU[*]\n"
+                "PROJECT [3][R][M][E] NR_UDC: 12 CPU[*] OPT NPV: 234.615 CPU[*]\n" +
+                kEndPrompt);
+  EXPECT_EQ(output.exitCode, 0);
+  EXPECT_EQ(dir.read("RESULTS.CSV").substr(0, dir.read("CONFIG.DAT").size()), dir.read("CONFIG.DAT"));
+}
+
+TEST(ExamplesE2e, PattersonMakespanRunRegression) {
+  e2e::WorkDirectory dir;
+  const e2e::RunOutput output = runExample(dir, "patterson");
+  EXPECT_EQ(e2e::maskCpuTimes(output.console),
+            kModePrompt + "BOOT\nINITIALIZED\nPROJECT [1][R][M][E] NR_UDC: 18 CPU[*] OPT MAKESPAN: 17.1212 CPU[*]\n" +
+                kEndPrompt);
+  EXPECT_EQ(output.exitCode, 0);
+}
