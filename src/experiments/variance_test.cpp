@@ -31,6 +31,48 @@ const char* const kVarianceResultsFile = "RES_T2.CSV";
 
 int64_t passCount(int32_t count) { return std::llabs(static_cast<long long>(count)); }
 
+// One row of RES_T2.CSV: the project read afresh, adjusted, varied, identified and solved.
+void runVarianceRun(int64_t number, int64_t variant, double rate, double scv, const DrawnProjectValues& drawn,
+                    int64_t payoffIndex) {
+  projectNumber = static_cast<int32_t>(number);
+  std::cout << "PROJECT [" << projectNumber << "]";
+  readProjectFile();
+  adjustProjectForRun(rate, scv, drawn, static_cast<int>(payoffIndex));
+  applyStructuralVariant(variant);
+  // Variants 2 and 5 solve makespan first, then NPV, for this run only.
+  const bool switchObjectives = variant == 2 || variant == 5;
+  const int32_t savedObjective = runConfig.gv_CFG_OBJ;
+  const int32_t savedSecondObjective = runConfig.gv_CFG_OBJ2;
+  if (switchObjectives) {
+    runConfig.gv_CFG_OBJ = 1;
+    runConfig.gv_CFG_OBJ2 = 0;
+  }
+  buildProjectNetworks();
+  double udcSeconds = 0;
+  const bool identified = identifyProjectUdcs(udcSeconds);
+  std::ofstream out;
+  openResultsForAppend(out, kVarianceResultsFile);
+  std::cout << " SCV: " << scv << " RATE: " << rate << " NR_UDC: " << udcNetwork.udcCount << " CPU[" << udcSeconds
+            << "]";
+  out << projectNumber << ';' << variant << ';' << scv << ';' << rate;
+  writeUdcFields(out, udcSeconds);
+  if (identified)
+    solveProject(out);
+  else
+    std::cout << " UDC IDENTIFICATION FAIL";
+  releaseUdcNetwork();
+  std::cout << '\n';
+  std::cout.flush();
+  out << '\n';
+  out.flush();
+  out.close();
+  if (switchObjectives) {
+    runConfig.gv_CFG_OBJ = savedObjective;
+    runConfig.gv_CFG_OBJ2 = savedSecondObjective;
+  }
+  releaseElementaryNetwork();
+}
+
 }  // namespace
 
 void readVarianceTestInput() {
@@ -189,44 +231,7 @@ void runVarianceTest() {
         for (int64_t ptsPass = 0; ptsPass < passCount(t.ptsSetCount); ++ptsPass)
           for (int64_t costPass = 0; costPass < passCount(t.costSetCount); ++costPass)
             for (int64_t p = 0; p < passCount(t.payoffCount); ++p)
-              for (double scv : t.scvValues) {
-                projectNumber = static_cast<int32_t>(number);
-                std::cout << "PROJECT [" << projectNumber << "]";
-                readProjectFile();
-                adjustProjectForRun(rate, scv, drawn, static_cast<int>(p));
-                applyStructuralVariant(variant);
-                const bool switchObjectives = variant == 2 || variant == 5;
-                const int32_t savedObjective = runConfig.gv_CFG_OBJ;
-                const int32_t savedSecondObjective = runConfig.gv_CFG_OBJ2;
-                if (switchObjectives) {
-                  runConfig.gv_CFG_OBJ = 1;
-                  runConfig.gv_CFG_OBJ2 = 0;
-                }
-                buildProjectNetworks();
-                double udcSeconds = 0;
-                const bool identified = identifyProjectUdcs(udcSeconds);
-                std::ofstream out;
-                openResultsForAppend(out, kVarianceResultsFile);
-                std::cout << " SCV: " << scv << " RATE: " << rate << " NR_UDC: " << udcNetwork.udcCount << " CPU["
-                          << udcSeconds << "]";
-                out << projectNumber << ';' << variant << ';' << scv << ';' << rate;
-                writeUdcFields(out, udcSeconds);
-                if (!identified) {
-                  std::cout << " UDC IDENTIFICATION FAIL";
-                } else {
-                  solveProject(out);
-                }
-                releaseUdcNetwork();
-                std::cout << std::endl;
-                out << '\n';
-                out.flush();
-                out.close();
-                if (switchObjectives) {
-                  runConfig.gv_CFG_OBJ = savedObjective;
-                  runConfig.gv_CFG_OBJ2 = savedSecondObjective;
-                }
-                releaseElementaryNetwork();
-              }
+              for (double scv : t.scvValues) runVarianceRun(number, variant, rate, scv, drawn, p);
   }
   releaseVarianceTestTables();
   releaseVarianceTestInput();
