@@ -72,7 +72,9 @@ inline const BitWord* moduleLastAncestorBitsOf(int m) {
          static_cast<size_t>(m) * elementaryNetwork.nBitWords;
 }
 
-// Builds from baseNetwork and markovNetwork; .EPN at write level >= 1.
+// Builds from baseNetwork and markovNetwork; .EPN at write level >= 1. Stops the run on a
+// transition to an earlier phase or a predecessor that does not have a lower index.
 void buildElementaryNetwork();
-// Frees everything, and the base network's resource availabilities.
+// Frees everything, and the base network's resource availabilities; the base network's
+// resourceCount goes to 0 with them.
 void releaseElementaryNetwork();

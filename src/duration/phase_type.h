@@ -13,6 +13,7 @@ struct PhaseTypeModel {
   std::vector<double> absorptionRate;           // phaseCount
 };
 
-// Fits duration d with SCV c (hyper = gv_CFG_hyper); a failed check stops the run,
-// naming activity and mode.
+// Fits duration d with SCV c (hyper = gv_CFG_hyper). A duration that is negative or not
+// finite, an unusable SCV or hyper, or a failed moment check stops the run, naming
+// activity and mode.
 PhaseTypeModel fitPhaseType(double d, double c, double hyper, int activity, int mode);
