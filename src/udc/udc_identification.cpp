@@ -25,8 +25,6 @@ constexpr uint32_t kNoUdc = UINT32_MAX;
 // The powers-of-three tables cover member positions 0 .. stateWordBits only.
 constexpr int kEncodableMembers = kStateWordBits + 1;
 
-enum class Failure { none, udcLimit };
-
 // Everything identification needs while it runs; local to one call, so nothing of it
 // outlives the call on success or failure.
 struct IdentificationWork {
@@ -55,7 +53,7 @@ struct IdentificationWork {
   std::vector<BitWord> moduleRemove;
   std::vector<BitWord> target;
   std::vector<BitWord> counted;
-  Failure failure = Failure::none;
+  bool udcLimitReached = false;
 };
 
 const BitWord* memberBitsOf(const IdentificationWork& work, uint32_t u) {
@@ -147,7 +145,7 @@ void resolveTransition(IdentificationWork& work, const UdcStateWalk& walk, const
   const uint32_t id = work.udcCount;
   const bool withinLimit = createUdc(work, slot, key, target);
   appendSuccessor(work, work.current, id);
-  if (!withinLimit) work.failure = Failure::udcLimit;
+  if (!withinLimit) work.udcLimitReached = true;
 }
 
 // The jump that module success or failure causes; false when there is none.
@@ -158,7 +156,8 @@ bool findModuleTransition(IdentificationWork& work, int module) {
   BitWord* add = work.moduleAdd.data();
   BitWord* remove = work.moduleRemove.data();
   const BitWord* memberBits = moduleMemberBitsOf(module);
-  for (int w = 0; w < words; ++w) reach[w] = static_cast<BitWord>(memberBits[w] | work.finishedWith[static_cast<size_t>(w)]);
+  for (int w = 0; w < words; ++w)
+    reach[w] = static_cast<BitWord>(memberBits[w] | work.finishedWith[static_cast<size_t>(w)]);
   clearBits(add, words);
   clearBits(remove, words);
   bool anyFollower = false;
@@ -191,7 +190,7 @@ void followCompletion(IdentificationWork& work, const UdcStateWalk& walk, int a)
   if (type != 0 && type != -2) {
     for (int s : successors) {
       resolveSingleSuccessor(work, walk, s);
-      if (work.failure != Failure::none) return;
+      if (work.udcLimitReached) return;
     }
     return;
   }
@@ -217,7 +216,7 @@ void followCompletion(IdentificationWork& work, const UdcStateWalk& walk, int a)
         anyEligible = true;
       }
       if (anyEligible) resolveTransition(work, walk, add, remove);
-      if (work.failure != Failure::none) return;
+      if (work.udcLimitReached) return;
     }
     if (moduleJump) resolveTransition(work, walk, work.moduleAdd.data(), work.moduleRemove.data());
     return;
@@ -225,9 +224,9 @@ void followCompletion(IdentificationWork& work, const UdcStateWalk& walk, int a)
   // Type -2: the module jump follows each successor, as the solvers meet it per successor.
   for (int s : successors) {
     if (plainAllowed) resolveSingleSuccessor(work, walk, s);
-    if (work.failure != Failure::none) return;
+    if (work.udcLimitReached) return;
     if (moduleJump) resolveTransition(work, walk, work.moduleAdd.data(), work.moduleRemove.data());
-    if (work.failure != Failure::none) return;
+    if (work.udcLimitReached) return;
   }
 }
 
@@ -383,13 +382,13 @@ bool identifyUdcs() {
   prepareStateWalk(walk);
   uint32_t statesOfUdc = 0;
   auto visit = [&](const UdcStateWalk& state) {
-    if (work.failure != Failure::none) return;
+    if (work.udcLimitReached) return;
     ++statesOfUdc;
     if (state.instantaneousMember >= 0) {
       followCompletion(work, state, state.instantaneousMember);
       return;
     }
-    for (int i = 0; i < state.activeCount && work.failure == Failure::none; ++i)
+    for (int i = 0; i < state.activeCount && !work.udcLimitReached; ++i)
       followCompletion(work, state, state.activeList[static_cast<size_t>(i)]);
   };
 
@@ -407,7 +406,7 @@ bool identifyUdcs() {
     statesOfUdc = 0;
     beginUdc(walk, work.currentMembers.data());
     const bool resourcesSuffice = walkUdcStates(walk, true, visit);
-    if (work.failure == Failure::udcLimit) {
+    if (work.udcLimitReached) {
       std::ostringstream text;
       text << "Number of UDCs (" << work.udcCount << ") exceeds maximum number of UDCs ("
            << runConfig.gv_CFG_mxn_UDC << "). Please increase gv_CFG_mxn_UDC parameter.";
