@@ -173,6 +173,18 @@ TEST(VarianceModeE2e, NegativeCountsRunOncePerProjectLikeTheNormalRun) {
   EXPECT_EQ(splitFields(rows[1])[4], normalRow1[1]);
 }
 
+TEST(VarianceModeE2e, EveryPassReusesTheSameDraws) {
+  e2e::WorkDirectory dir;
+  copyExample(dir, "mode2");
+  // Two PTS pairs: two passes over the tables drawn with the second pair.
+  dir.write("TEST2.DAT", "1 0.02\n1\n1 1\n2 0.1 0.2 0.8 0.9\n1 -20 -5\n1 1 0 0\n0\n");
+  ASSERT_EQ(dir.run("2\n0\n").exitCode, 0);
+  const std::vector<std::string> rows = tableLines(dir.read("RES_T2.CSV"));
+  ASSERT_EQ(rows.size(), 5u);
+  EXPECT_EQ(masked({rows[1]}, {11, 13}), masked({rows[2]}, {11, 13}));
+  EXPECT_EQ(masked({rows[3]}, {11, 13}), masked({rows[4]}, {11, 13}));
+}
+
 TEST(VarianceModeE2e, MissingInputStops) {
   e2e::WorkDirectory dir;
   copyExample(dir, "mode2");
