@@ -124,6 +124,7 @@ bool walkUdcStates(UdcStateWalk& walk, bool checkResources, Visit&& visit) {
   using namespace state_walk_detail;
   const int count = walk.memberCount;
   const int words = walk.wordCount;
+  if (count == 0) return true;  // only a hand-built, inconsistent network has an empty cutset
 
   for (int p = 0; p < count; ++p) walk.status[static_cast<size_t>(p)] = kIdle;
   copyBits(walk.finishedSet.data(), walk.ancestorUnion.data(), words);

@@ -278,7 +278,9 @@ TEST_F(ElementaryNetworkTest, AncestorsAndBitSetsMatchTheClosure) {
     }
     double probability = 0;
     for (double share : net.elemSuccessorProb[e]) probability += share;
-    if (!net.elemSuccessors[e].empty() && net.elemSuccTransitionType[e] == -3) EXPECT_NEAR(probability, 1.0, 1e-12);
+    if (!net.elemSuccessors[e].empty() && net.elemSuccTransitionType[e] == -3) {
+      EXPECT_NEAR(probability, 1.0, 1e-12);
+    }
   }
   for (int e = 0; e < n; ++e) {
     SCOPED_TRACE(e);
