@@ -1,3 +1,5 @@
+// Entry point. A fatal stop unwinds to here, so the console is flushed and the run ends with a
+// failure status instead of an abort.
 #include <iostream>
 
 #include "run/driver.h"
