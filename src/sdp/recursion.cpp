@@ -28,6 +28,8 @@ void buildSweepWork() {
   sweepWork.addSet.assign(words, 0);
   sweepWork.removeSet.assign(words, 0);
   sweepWork.targetMembers.assign(words, 0);
+  sweepWork.successorIndexOfEntering.assign(static_cast<size_t>(net.nElementary), -1);
+  sweepWork.enteringMet.reserve(static_cast<size_t>(net.nElementary));
   sweepWork.discountRate = baseNetwork.discountRate;
   sweepWork.npvBound = static_cast<double>(net.npvLowerBound);
   sweepWork.makespanBound = -static_cast<double>(net.makespanUpperBound);
@@ -103,10 +105,10 @@ struct StateEvaluator {
 
   // best(c', v'): the continuation side only when strictly greater; the secondary follows.
   ValuePair best(const UdcStateTable& table, uint32_t i) const {
-    const double c = table.continuationValue[i];
-    const double v = table.decisionValue[i];
-    if (c > v) return {c, kTwo ? static_cast<double>(table.secondaryContinuationValue[i]) : 0.0};
-    return {v, kTwo ? static_cast<double>(table.secondaryDecisionValue[i]) : 0.0};
+    const double c = table.continuationValue()[i];
+    const double v = table.decisionValue()[i];
+    if (c > v) return {c, kTwo ? static_cast<double>(table.secondaryContinuationValue()[i]) : 0.0};
+    return {v, kTwo ? static_cast<double>(table.secondaryDecisionValue()[i]) : 0.0};
   }
 
   void add(double primaryWeight, double secondaryWeight, ValuePair value) {
@@ -118,44 +120,53 @@ struct StateEvaluator {
     return findStateIndex(own->key.data(), own->storedCount, key, work.udc);
   }
 
-  // The state of a successor UDC reached when N = (M with Add) minus Remove, already in
-  // work.targetMembers. Members in finishedThere count as finished; members new to the
-  // cutset enter active or idle.
-  const UdcStateTable& targetState(bool entersActive, const BitWord* finishedThere, uint32_t& index) const {
+  // Index in the successor list of the first successor UDC whose members include N,
+  // which is in work.targetMembers.
+  int32_t successorHolding() const {
     const BitWord* n = work.targetMembers.data();
-    const uint32_t* three = subsetTables.powersOfThree;
-    const size_t successorCount = work.successorUdc.size();
-    for (size_t j = 0; j < successorCount; ++j) {
-      const int32_t t = work.successorUdc[j];
-      if (!isSubsetOf(n, udcMembersOf(t), words)) continue;
-      uint32_t key = 0;
-      const int32_t first = work.successorMemberStart[j];
-      const int32_t count = work.successorMemberStart[j + 1] - first;
-      for (int32_t q = 0; q < count; ++q) {
-        const int32_t m = work.successorMemberActivity[static_cast<size_t>(first + q)];
-        const int32_t here = work.successorMemberPositionHere[static_cast<size_t>(first + q)];
-        if (finishedThere != nullptr && hasBit(finishedThere, m))
-          key += 2 * three[q];
-        else if (here >= 0)
-          key += state->status[static_cast<size_t>(here)] * three[q];
-        else if (entersActive)
-          key += three[q];
-      }
-      const UdcStateTable& table = stateTableOf(t);
-      index = findStateIndex(table.key.data(), table.storedCount, key, t);
-      return table;
-    }
+    const int32_t successorCount = static_cast<int32_t>(work.successorUdc.size());
+    for (int32_t j = 0; j < successorCount; ++j)
+      if (isSubsetOf(n, udcMembersOf(work.successorUdc[static_cast<size_t>(j)]), words)) return j;
     stopMissingTarget(work.udc);
+  }
+
+  // The state of successor j reached from the present state. Members in finishedThere
+  // count as finished; members new to the cutset enter active or idle.
+  const UdcStateTable& stateIn(int32_t j, bool entersActive, const BitWord* finishedThere, uint32_t& index) const {
+    const uint32_t* three = subsetTables.powersOfThree;
+    const int32_t t = work.successorUdc[static_cast<size_t>(j)];
+    uint32_t key = 0;
+    const int32_t first = work.successorMemberStart[static_cast<size_t>(j)];
+    const int32_t count = work.successorMemberStart[static_cast<size_t>(j) + 1] - first;
+    const int32_t* activity = work.successorMemberActivity.data() + first;
+    const int32_t* here = work.successorMemberPositionHere.data() + first;
+    const uint8_t* status = state->status.data();
+    for (int32_t q = 0; q < count; ++q) {
+      if (finishedThere != nullptr && hasBit(finishedThere, activity[q]))
+        key += 2 * three[q];
+      else if (here[q] >= 0)
+        key += status[here[q]] * three[q];
+      else if (entersActive)
+        key += three[q];
+    }
+    const UdcStateTable& table = stateTableOf(t);
+    index = findStateIndex(table.key.data(), table.storedCount, key, t);
+    return table;
   }
 
   // Target in which successor s enters the cutset and its ancestors leave it.
   const UdcStateTable& successorState(int32_t s, bool entersActive, uint32_t& index) const {
-    const BitWord* m = state->memberSet.data();
-    const BitWord* ancestors = ancestorBitsOf(s);
-    BitWord* n = work.targetMembers.data();
-    for (int32_t w = 0; w < words; ++w) n[w] = static_cast<BitWord>(m[w] & ~ancestors[w]);
-    setBit(n, s);
-    return targetState(entersActive, nullptr, index);
+    int32_t& j = work.successorIndexOfEntering[static_cast<size_t>(s)];
+    if (j < 0) {
+      const BitWord* m = state->memberSet.data();
+      const BitWord* ancestors = ancestorBitsOf(s);
+      BitWord* n = work.targetMembers.data();
+      for (int32_t w = 0; w < words; ++w) n[w] = static_cast<BitWord>(m[w] & ~ancestors[w]);
+      setBit(n, s);
+      j = successorHolding();
+      work.enteringMet.push_back(s);
+    }
+    return stateIn(j, entersActive, nullptr, index);
   }
 
   // N from the scratch Add and Remove sets.
@@ -165,7 +176,7 @@ struct StateEvaluator {
     const BitWord* remove = work.removeSet.data();
     BitWord* n = work.targetMembers.data();
     for (int32_t w = 0; w < words; ++w) n[w] = static_cast<BitWord>((m[w] | add[w]) & ~remove[w]);
-    return targetState(entersActive, finishedThere, index);
+    return stateIn(successorHolding(), entersActive, finishedThere, index);
   }
 
   // Plain completion of a type 0 member with F' in work.finishedWithCompleted: the
@@ -285,11 +296,11 @@ struct StateEvaluator {
           uint32_t index = 0;
           const UdcStateTable& table = successorState(successors[k], true, index);
           const double q = probability[k];
-          sumC += q * w1 * static_cast<double>(table.continuationValue[index]);
-          sumV += q * w1 * static_cast<double>(table.decisionValue[index]);
+          sumC += q * w1 * static_cast<double>(table.continuationValue()[index]);
+          sumV += q * w1 * static_cast<double>(table.decisionValue()[index]);
           if constexpr (kTwo) {
-            sumC2 += q * w2 * static_cast<double>(table.secondaryContinuationValue[index]);
-            sumV2 += q * w2 * static_cast<double>(table.secondaryDecisionValue[index]);
+            sumC2 += q * w2 * static_cast<double>(table.secondaryContinuationValue()[index]);
+            sumV2 += q * w2 * static_cast<double>(table.secondaryDecisionValue()[index]);
           }
         }
         if (!takeBetterPhaseSide || sumC > sumV) {
@@ -310,15 +321,15 @@ struct StateEvaluator {
         for (int32_t s : successors) {
           uint32_t index = 0;
           const UdcStateTable& table = successorState(s, false, index);
-          const double c = table.continuationValue[index];
-          const double v = table.decisionValue[index];
+          const double c = table.continuationValue()[index];
+          const double v = table.decisionValue()[index];
           if (first || c > maxC) {
             maxC = c;
-            if constexpr (kTwo) maxC2 = table.secondaryContinuationValue[index];
+            if constexpr (kTwo) maxC2 = table.secondaryContinuationValue()[index];
           }
           if (first || v > maxV) {
             maxV = v;
-            if constexpr (kTwo) maxV2 = table.secondaryDecisionValue[index];
+            if constexpr (kTwo) maxV2 = table.secondaryDecisionValue()[index];
           }
           first = false;
         }
@@ -352,16 +363,16 @@ struct StateEvaluator {
         const int32_t p = walk.positionByActivity[static_cast<size_t>(a)];
         const uint32_t index = ownIndex(walk.key + subsetTables.powersOfThree[p]);
         const double cost = net.elemCost[static_cast<size_t>(a)];
-        double c = table.continuationValue[index];
-        double v = table.decisionValue[index];
+        double c = table.continuationValue()[index];
+        double v = table.decisionValue()[index];
         if constexpr (Primary::kCountsCost) {
           c += cost;
           v += cost;
         }
         double c2 = 0, v2 = 0;
         if constexpr (kTwo) {
-          c2 = table.secondaryContinuationValue[index];
-          v2 = table.secondaryDecisionValue[index];
+          c2 = table.secondaryContinuationValue()[index];
+          v2 = table.secondaryDecisionValue()[index];
           if constexpr (Secondary::kCountsCost) {
             c2 += cost;
             v2 += cost;
@@ -421,6 +432,8 @@ struct StateEvaluator {
 // Member lists of u's successor UDCs, with each member's position in u.
 void takeUpSuccessors(int32_t u) {
   SweepWork& work = sweepWork;
+  for (int32_t s : work.enteringMet) work.successorIndexOfEntering[static_cast<size_t>(s)] = -1;
+  work.enteringMet.clear();
   work.successorUdc.clear();
   work.successorMemberStart.clear();
   work.successorMemberActivity.clear();
@@ -476,12 +489,12 @@ void sweepUdcs(SolveResult& result) {
   }
 
   const UdcStateTable& first = stateTableOf(0);
-  if (first.decisionValue[0] > first.continuationValue[0]) {
-    result.slot[0] = first.decisionValue[0];
-    if constexpr (kTwo) result.slot[1] = first.secondaryDecisionValue[0];
+  if (first.decisionValue()[0] > first.continuationValue()[0]) {
+    result.slot[0] = first.decisionValue()[0];
+    if constexpr (kTwo) result.slot[1] = first.secondaryDecisionValue()[0];
   } else {
-    result.slot[0] = first.continuationValue[0];
-    if constexpr (kTwo) result.slot[1] = first.secondaryContinuationValue[0];
+    result.slot[0] = first.continuationValue()[0];
+    if constexpr (kTwo) result.slot[1] = first.secondaryContinuationValue()[0];
   }
 }
 

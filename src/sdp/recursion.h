@@ -30,6 +30,11 @@ struct SweepWork {
   std::vector<int32_t> successorMemberStart;
   std::vector<int32_t> successorMemberActivity;
   std::vector<int32_t> successorMemberPositionHere;  // position in the UDC being evaluated, -1 when new
+
+  // When successor s alone enters (and its ancestors leave), the target UDC does not
+  // depend on the state: its index in the successor list, -1 until first met in this UDC.
+  std::vector<int32_t> successorIndexOfEntering;  // nElementary entries
+  std::vector<int32_t> enteringMet;               // entries to reset for the next UDC
 };
 
 extern SweepWork sweepWork;

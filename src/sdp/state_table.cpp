@@ -78,13 +78,9 @@ void allocateStateTable(int32_t u) {
   stateStorage.tableSlotOfUdc[static_cast<size_t>(u)] = slot;
   UdcStateTable& table = stateStorage.tablePool[static_cast<size_t>(slot)];
   const size_t count = udcNetwork.udcStateCount[static_cast<size_t>(u)];
-  table.key.assign(count, 0);
-  table.decisionValue.assign(count, 0.0f);
-  table.continuationValue.assign(count, 0.0f);
-  if (stateStorage.objectiveCount == 2) {
-    table.secondaryDecisionValue.assign(count, 0.0f);
-    table.secondaryContinuationValue.assign(count, 0.0f);
-  }
+  table.key.resize(count);
+  table.values.resize(count * 2 * static_cast<size_t>(stateStorage.objectiveCount));
+  table.count = static_cast<uint32_t>(count);
   table.storedCount = 0;
 }
 
@@ -105,11 +101,11 @@ void writeStateTable(int32_t u) {
     stateStorage.stateFileWritten[static_cast<size_t>(u)] = 1;
     out.precision(9);
     for (uint32_t i = 0; i < table.storedCount; ++i) {
-      out << static_cast<double>(table.decisionValue[i]) << ' '
-          << static_cast<double>(table.continuationValue[i]) << ' ';
+      out << static_cast<double>(table.decisionValue()[i]) << ' '
+          << static_cast<double>(table.continuationValue()[i]) << ' ';
       if (two)
-        out << static_cast<double>(table.secondaryDecisionValue[i]) << ' '
-            << static_cast<double>(table.secondaryContinuationValue[i]) << ' ';
+        out << static_cast<double>(table.secondaryDecisionValue()[i]) << ' '
+            << static_cast<double>(table.secondaryContinuationValue()[i]) << ' ';
       out << table.key[i] << '\n';
     }
     out.close();
@@ -124,10 +120,11 @@ void readStateTable(int32_t u) {
   const bool two = stateStorage.objectiveCount == 2;
   std::ifstream in(stateFileName(u));
   if (!in) stopStateFile(u, "cannot be opened");
-  const uint32_t count = udcNetwork.udcStateCount[static_cast<size_t>(u)];
+  const uint32_t count = table.count;
+  float* values = table.values.data();
   for (uint32_t i = 0; i < count; ++i) {
-    in >> table.decisionValue[i] >> table.continuationValue[i];
-    if (two) in >> table.secondaryDecisionValue[i] >> table.secondaryContinuationValue[i];
+    in >> values[i] >> values[count + i];
+    if (two) in >> values[2 * count + i] >> values[3 * count + i];
     in >> table.key[i];
     if (!in || (i > 0 && table.key[i] >= table.key[i - 1]))
       stopStateFile(u, "cannot be read back completely with strictly descending keys");

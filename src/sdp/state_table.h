@@ -5,14 +5,19 @@
 #include <string>
 #include <vector>
 
-// Columns of one UDC's states in enumeration order, so keys strictly descend.
+// Columns of one UDC's states in enumeration order, so keys strictly descend. The value
+// columns lie one after the other in a single block (two allocations per table, not five:
+// a project has many small tables).
 struct UdcStateTable {
   std::vector<uint32_t> key;
-  std::vector<float> decisionValue;
-  std::vector<float> continuationValue;
-  std::vector<float> secondaryDecisionValue;     // two-objective solves only
-  std::vector<float> secondaryContinuationValue;  // two-objective solves only
+  std::vector<float> values;  // count entries per column
+  uint32_t count = 0;
   uint32_t storedCount = 0;
+
+  const float* decisionValue() const { return values.data(); }
+  const float* continuationValue() const { return values.data() + count; }
+  const float* secondaryDecisionValue() const { return values.data() + 2 * static_cast<size_t>(count); }
+  const float* secondaryContinuationValue() const { return values.data() + 3 * static_cast<size_t>(count); }
 };
 
 // The storage of one solve. Tables live in a small pool so that a project with many UDCs
@@ -65,13 +70,15 @@ uint32_t findStateIndex(const uint32_t* keys, uint32_t count, uint32_t key, int3
 inline void appendState(UdcStateTable& table, int32_t udc, uint32_t key, double decision,
                         double continuation, double secondaryDecision, double secondaryContinuation) {
   const uint32_t i = table.storedCount;
-  if (i >= table.key.size()) stopTableOverflow(udc);
+  if (i >= table.count) stopTableOverflow(udc);
+  const size_t count = table.count;
   table.key[i] = key;
-  table.decisionValue[i] = static_cast<float>(decision);
-  table.continuationValue[i] = static_cast<float>(continuation);
-  if (!table.secondaryDecisionValue.empty()) {
-    table.secondaryDecisionValue[i] = static_cast<float>(secondaryDecision);
-    table.secondaryContinuationValue[i] = static_cast<float>(secondaryContinuation);
+  float* values = table.values.data() + i;
+  values[0] = static_cast<float>(decision);
+  values[count] = static_cast<float>(continuation);
+  if (table.values.size() > 2 * count) {
+    values[2 * count] = static_cast<float>(secondaryDecision);
+    values[3 * count] = static_cast<float>(secondaryContinuation);
   }
   table.storedCount = i + 1;
 }

@@ -66,7 +66,7 @@ void installChain(std::vector<uint32_t> counts, bool joinToLast = false) {
 void fillTable(int32_t u, float base) {
   allocateStateTable(u);
   UdcStateTable& table = stateTableOf(u);
-  const uint32_t count = static_cast<uint32_t>(table.key.size());
+  const uint32_t count = table.count;
   for (uint32_t i = 0; i < count; ++i)
     appendState(table, u, 3 * (count - i), base + static_cast<float>(i), base - static_cast<float>(i), base * 2,
                 -base);
@@ -116,15 +116,15 @@ TEST(StateStorage, DiskChainWritesReadsAndDeletesInOrder) {
     const UdcStateTable& successor = stateTableOf(u + 1);
     EXPECT_EQ(successor.storedCount, udcNetwork.udcStateCount[static_cast<size_t>(u + 1)]);
     // Nine digits bring every float back exactly.
-    EXPECT_EQ(successor.decisionValue[0], u == 2 ? 1234567.0f : 0.1f + 0.0f);
+    EXPECT_EQ(successor.decisionValue()[0], u == 2 ? 1234567.0f : 0.1f + 0.0f);
     UdcStateTable& table = stateTableOf(u);
-    const uint32_t count = static_cast<uint32_t>(table.key.size());
+    const uint32_t count = table.count;
     for (uint32_t i = 0; i < count; ++i) appendState(table, u, count - 1 - i, 0.1f, 1.0f / 3.0f, -2.5e-7f, 3.4e38f);
     closeUdcStep(u);
     EXPECT_FALSE(ScratchDirectory::has(std::to_string(u + 1)));
   }
   const UdcStateTable& first = stateTableOf(0);
-  EXPECT_EQ(first.continuationValue[0], 1.0f / 3.0f);
+  EXPECT_EQ(first.continuationValue()[0], 1.0f / 3.0f);
   releaseStateStorage();
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory.path), {}), 0);
   useDiskStorage = false;
@@ -182,7 +182,7 @@ TEST(StateStorage, BrokenStateFilesStopTheRun) {
   stateStorage.stateFileWritten[1] = 1;
   readStateTable(1);
   EXPECT_EQ(stateTableOf(1).key[1], 4u);
-  EXPECT_EQ(stateTableOf(1).continuationValue[2], 3.5f);
+  EXPECT_EQ(stateTableOf(1).continuationValue()[2], 3.5f);
   releaseStateStorage();
   useDiskStorage = false;
 }
