@@ -47,7 +47,8 @@ std::string maskedRows(const std::string& results) {
     std::istringstream fields(line);
     std::string field;
     for (int column = 1; std::getline(fields, field, ';'); ++column) {
-      masked += (column > 1 ? ";" : "") + ((column == 8 || column == 10) ? std::string("*") : field);
+      if (column > 1) masked += ';';
+      masked += (column == 8 || column == 10) ? std::string("*") : field;
     }
     masked += "\n";
   }

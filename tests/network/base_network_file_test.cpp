@@ -47,17 +47,25 @@ const std::string kLegend = "\n|||||||||||||||||||||||||||||||||||\n|||FILE STRU
                             activityLegend("1") + "\n" + activityLegend("2") + "\n...\n\n" + activityLegend("n");
 
 void configure(int writeLevel) {
-  runConfig = RunConfig{};
-  runConfig.PJFileName = "P";
-  runConfig.PJFileExt = ".RCP";
-  runConfig.gv_CFG_rx_data = true;
-  runConfig.gv_CFG_write = writeLevel;
-  runConfig.gv_rate = 0.03;
+  RunConfig config;
+  config.PJFileName = "P";
+  config.PJFileExt = ".RCP";
+  config.gv_CFG_rx_data = true;
+  config.gv_CFG_write = writeLevel;
+  config.gv_rate = 0.03;
+  runConfig = config;
+}
+
+std::string projectFileName(int32_t number, const char* extension) {
+  std::string name = runConfig.PJFileName;
+  name += std::to_string(number);
+  name += extension;
+  return name;
 }
 
 void readProject(const e2e::ScratchDirectory& dir, int32_t number, const std::string& text) {
   projectNumber = number;
-  dir.write("P" + std::to_string(number) + ".RCP", text);
+  dir.write(projectFileName(number, ".RCP"), text);
   releaseBaseNetwork();
   readProjectFile();
 }
@@ -102,6 +110,6 @@ TEST(BaseNetworkFile, WrittenOnlyFromWriteLevelThree) {
     configure(level);
     runConfig.gv_CFG_rx_data = false;
     readProject(dir, 10 + level, "2  0 1 2  0 0");
-    EXPECT_EQ(dir.exists("P" + std::to_string(10 + level) + ".BPN"), level >= 3) << "write level " << level;
+    EXPECT_EQ(dir.exists(projectFileName(10 + level, ".BPN")), level >= 3) << "write level " << level;
   }
 }

@@ -26,16 +26,20 @@ const char* const kPattersonProject =
     "0 0 0\n";
 
 void configureResourceDataOnly() {
-  runConfig = RunConfig{};
-  runConfig.PJFileName = "P";
-  runConfig.PJFileExt = ".RCP";
-  runConfig.gv_CFG_rx_data = true;
-  runConfig.gv_rate = 0.03;
+  RunConfig config;
+  config.PJFileName = "P";
+  config.PJFileExt = ".RCP";
+  config.gv_CFG_rx_data = true;
+  config.gv_rate = 0.03;
+  runConfig = config;
 }
 
 void readProject(const e2e::ScratchDirectory& dir, const std::string& text, int32_t number = 1) {
   projectNumber = number;
-  dir.write("P" + std::to_string(number) + ".RCP", text);
+  std::string name = runConfig.PJFileName;
+  name += std::to_string(number);
+  name += runConfig.PJFileExt;
+  dir.write(name, text);
   releaseBaseNetwork();
   readProjectFile();
 }
@@ -98,9 +102,7 @@ TEST(ProjectReader, PattersonLayoutIsShiftedLinkedAndDefaulted) {
 
 TEST(ProjectReader, EveryOptionalFieldInFileOrder) {
   e2e::ScratchDirectory dir;
-  runConfig = RunConfig{};
-  runConfig.PJFileName = "P";
-  runConfig.PJFileExt = ".RCP";
+  configureResourceDataOnly();
   runConfig.gv_CFG_rate_data = 1;
   runConfig.gv_CFG_rx_data = true;
   runConfig.gv_CFG_mode_data = true;
