@@ -162,6 +162,11 @@ void closeUdcStep(int32_t u) {
     for (uint32_t s : udcNetwork.udcSuccessors[static_cast<size_t>(u)]) releaseStateTable(static_cast<int32_t>(s));
 }
 
+void stopMissingTable(int32_t udc) {
+  stopFatal("Internal error: the states of UDC " + std::to_string(udc) +
+            " are needed after their table was released; the UDC links are inconsistent.");
+}
+
 void stopTableOverflow(int32_t udc) {
   stopFatal("Internal error: UDC " + std::to_string(udc) +
             " has more states than identification counted; the solve cannot go on.");

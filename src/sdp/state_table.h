@@ -56,8 +56,12 @@ std::string stateFileName(int32_t u);
 // directory, the form state files take.
 bool projectNamesMayClashWithStateFiles(const std::string& fileName, const std::string& fileExt);
 
+[[noreturn]] void stopMissingTable(int32_t udc);
+
 inline UdcStateTable& stateTableOf(int32_t u) {
-  return stateStorage.tablePool[static_cast<size_t>(stateStorage.tableSlotOfUdc[static_cast<size_t>(u)])];
+  const int32_t slot = stateStorage.tableSlotOfUdc[static_cast<size_t>(u)];
+  if (slot < 0) stopMissingTable(u);
+  return stateStorage.tablePool[static_cast<size_t>(slot)];
 }
 
 // Index of key among the first count entries of a descending key array; a missing key

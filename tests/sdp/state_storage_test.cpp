@@ -87,7 +87,7 @@ TEST(StateStorage, BisectionFindsEveryKeyAndStopsOnAMissingOne) {
   EXPECT_THROW(findStateIndex(keys.data(), 3, 25, 0), FatalStop);
 }
 
-TEST(StateStorage, AppendBeyondTheStateCountStops) {
+TEST(StateStorage, AppendBeyondTheStateCountOrReadingAMissingTableStops) {
   installChain({2, 1});
   useDiskStorage = false;
   buildStateStorage(1);
@@ -99,6 +99,10 @@ TEST(StateStorage, AppendBeyondTheStateCountStops) {
     EXPECT_THROW(appendState(table, 1, 0, 1.0, 1.0, 0.0, 0.0), FatalStop);
   }
   EXPECT_EQ(table.storedCount, 1u);
+  {
+    CapturedStop stop;  // UDC 0 has no table
+    EXPECT_THROW(stateTableOf(0), FatalStop);
+  }
   releaseStateStorage();
 }
 
