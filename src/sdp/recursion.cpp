@@ -439,7 +439,7 @@ void takeUpSuccessors(int32_t u) {
   work.successorMemberActivity.clear();
   work.successorMemberPositionHere.clear();
   const int32_t words = elementaryNetwork.nBitWords;
-  for (uint32_t t : udcNetwork.udcSuccessors[static_cast<size_t>(u)]) {
+  for (uint32_t t : udcSuccessorsOf(u)) {
     work.successorUdc.push_back(static_cast<int32_t>(t));
     work.successorMemberStart.push_back(static_cast<int32_t>(work.successorMemberActivity.size()));
     const BitWord* members = udcMembersOf(static_cast<int32_t>(t));

@@ -146,11 +146,11 @@ void shelveFinishedTable(int32_t finishedUdc) {
 void openUdcStep(int32_t u) {
   allocateStateTable(u);
   if (!stateStorage.onDisk) return;
-  for (uint32_t s : udcNetwork.udcSuccessors[static_cast<size_t>(u)]) readStateTable(static_cast<int32_t>(s));
+  for (uint32_t s : udcSuccessorsOf(u)) readStateTable(static_cast<int32_t>(s));
 }
 
 void closeUdcStep(int32_t u) {
-  for (uint32_t s : udcNetwork.udcSuccessors[static_cast<size_t>(u)]) {
+  for (uint32_t s : udcSuccessorsOf(u)) {
     uint32_t& remaining = stateStorage.remainingPredecessors[s];
     if (remaining == 0 || --remaining != 0) continue;
     if (stateStorage.onDisk)
@@ -159,7 +159,7 @@ void closeUdcStep(int32_t u) {
       releaseStateTable(static_cast<int32_t>(s));
   }
   if (stateStorage.onDisk)
-    for (uint32_t s : udcNetwork.udcSuccessors[static_cast<size_t>(u)]) releaseStateTable(static_cast<int32_t>(s));
+    for (uint32_t s : udcSuccessorsOf(u)) releaseStateTable(static_cast<int32_t>(s));
 }
 
 void stopMissingTable(int32_t udc) {

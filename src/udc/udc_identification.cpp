@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <iostream>
 #include <numeric>
+#include <span>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "duration/elementary_network.h"
@@ -31,12 +33,14 @@ struct IdentificationWork {
   int words = 0;
   int ranks = 0;
   int32_t udcLimit = 0;
-  size_t linkStep = 1;
   uint32_t udcCount = 0;
   // Per UDC, in creation order.
   std::vector<BitWord> memberBits;
   std::vector<uint64_t> rankKey;
-  std::vector<std::vector<uint32_t>> successors;
+  // Successor lists in one block: a UDC's list is filled only while it is processed, in
+  // creation order, so the lists follow one another.
+  std::vector<uint64_t> successorStart{0};
+  std::vector<uint32_t> successorList;
   std::vector<uint32_t> stateCount;
   std::vector<uint32_t> listedBy;  // u + 1 once the UDC is in u's successor list
   // Open addressing over (rank key, member set). It answers exactly what the rank
@@ -96,11 +100,14 @@ void growSlots(IdentificationWork& work) {
     if (id != kNoUdc) work.slots[findSlot(work, work.rankKey[id], memberBitsOf(work, id))] = id;
 }
 
-void appendSuccessor(IdentificationWork& work, uint32_t u, uint32_t v) {
-  std::vector<uint32_t>& list = work.successors[u];
-  if (list.size() == list.capacity()) list.reserve(list.size() + work.linkStep);
-  list.push_back(v);
-  work.listedBy[v] = u + 1;
+void appendSuccessor(IdentificationWork& work, uint32_t v) {
+  work.successorList.push_back(v);
+  work.listedBy[v] = work.current + 1;
+}
+
+std::span<const uint32_t> successorsOf(const IdentificationWork& work, uint32_t u) {
+  const uint64_t first = work.successorStart[u];
+  return {work.successorList.data() + first, static_cast<size_t>(work.successorStart[u + 1] - first)};
 }
 
 // Creates the UDC in the empty slot found for it; true while the UDC limit is not reached.
@@ -108,7 +115,6 @@ bool createUdc(IdentificationWork& work, size_t slot, uint64_t key, const BitWor
   const uint32_t id = work.udcCount;
   work.memberBits.insert(work.memberBits.end(), set, set + work.words);
   work.rankKey.push_back(key);
-  work.successors.emplace_back();
   work.stateCount.push_back(0);
   work.listedBy.push_back(0);
   work.slots[slot] = id;
@@ -139,12 +145,12 @@ void resolveTransition(IdentificationWork& work, const UdcStateWalk& walk, const
   const size_t slot = findSlot(work, key, target);
   const uint32_t found = work.slots[slot];
   if (found != kNoUdc) {
-    if (work.listedBy[found] != work.current + 1) appendSuccessor(work, work.current, found);
+    if (work.listedBy[found] != work.current + 1) appendSuccessor(work, found);
     return;
   }
   const uint32_t id = work.udcCount;
   const bool withinLimit = createUdc(work, slot, key, target);
-  appendSuccessor(work, work.current, id);
+  appendSuccessor(work, id);
   if (!withinLimit) work.udcLimitReached = true;
 }
 
@@ -261,7 +267,7 @@ bool findOversizedUse(std::string& message) {
 }
 
 // Renumbers by sort key (stable), checks that every link goes forward and fills udcNetwork.
-void storeUdcNetwork(const IdentificationWork& work, int32_t maxMembers) {
+void storeUdcNetwork(IdentificationWork& work, int32_t maxMembers) {
   const uint32_t count = work.udcCount;
   const int words = work.words;
   std::vector<uint64_t> sortKey(count);
@@ -288,7 +294,7 @@ void storeUdcNetwork(const IdentificationWork& work, int32_t maxMembers) {
 
   // The solvers sweep from the last UDC down and need every successor already done.
   for (uint32_t u = 0; u < count; ++u) {
-    for (uint32_t s : work.successors[u]) {
+    for (uint32_t s : successorsOf(work, u)) {
       if (finalNumber[s] > finalNumber[u]) continue;
       std::ostringstream text;
       text << "Internal error in UDC identification: UDC " << finalNumber[u] << " links to UDC "
@@ -303,24 +309,23 @@ void storeUdcNetwork(const IdentificationWork& work, int32_t maxMembers) {
   out.udcMaxMembers = maxMembers;
   out.udcMembers.resize(static_cast<size_t>(count) * static_cast<size_t>(words));
   out.udcStateCount.resize(count);
-  out.udcSuccessors.resize(count);
-  out.udcPredecessorCount.assign(count, 0);
-  out.udcPredecessors.resize(count);
+  std::vector<uint64_t> successorStart;
+  std::vector<uint32_t> successorList;
+  successorStart.reserve(static_cast<size_t>(count) + 1);
+  successorList.reserve(work.successorList.size());
+  successorStart.push_back(0);
   for (uint32_t i = 0; i < count; ++i) {
     const uint32_t u = order[i];
     copyBits(out.udcMembers.data() + static_cast<size_t>(i) * static_cast<size_t>(words), memberBitsOf(work, u),
              words);
     out.udcStateCount[i] = work.stateCount[u];
-    std::vector<uint32_t>& list = out.udcSuccessors[i];
-    list.reserve(work.successors[u].size());
-    for (uint32_t s : work.successors[u]) {
-      list.push_back(finalNumber[s]);
-      ++out.udcPredecessorCount[finalNumber[s]];
-    }
+    for (uint32_t s : successorsOf(work, u)) successorList.push_back(finalNumber[s]);
+    successorStart.push_back(successorList.size());
   }
-  for (uint32_t i = 0; i < count; ++i) out.udcPredecessors[i].reserve(out.udcPredecessorCount[i]);
-  for (uint32_t i = 0; i < count; ++i)
-    for (uint32_t s : out.udcSuccessors[i]) out.udcPredecessors[s].push_back(i);
+  // The work records go before the predecessor lists are derived: on large projects the
+  // links take most of the memory.
+  work = IdentificationWork{};
+  storeUdcLinks(std::move(successorStart), std::move(successorList));
   for (uint32_t i = 0; i < count; ++i) {
     out.udcMaxStates = std::max(out.udcMaxStates, out.udcStateCount[i]);
     out.udcTotalStates += out.udcStateCount[i];
@@ -358,7 +363,6 @@ bool identifyUdcs() {
   work.words = words;
   work.ranks = runConfig.gv_CFG_mxn_ranks;
   work.udcLimit = runConfig.gv_CFG_mxn_UDC;
-  work.linkStep = static_cast<size_t>(std::max(1, runConfig.gv_CFG_mxn_UDC_links));
   for (auto* set : {&work.currentMembers, &work.finishedWith, &work.moduleReach, &work.add, &work.remove,
                     &work.moduleAdd, &work.moduleRemove, &work.target, &work.counted})
     set->assign(wordCount, 0);
@@ -417,11 +421,12 @@ bool identifyUdcs() {
           "UDC-identifiaction phase has failed. Insufficient resources to start all member activities of the "
           "current UDC.",
           work.udcCount, maxMembers);
-    work.successors[u].shrink_to_fit();
+    work.successorStart.push_back(work.successorList.size());
     work.stateCount[u] = statesOfUdc;
     if (runConfig.gv_CFG_write < 0) std::cout << '-' << work.udcCount;
   }
 
+  work.slots = {};  // the lookup is done; its memory goes before the network is stored
   storeUdcNetwork(work, maxMembers);
   if (runConfig.gv_CFG_write > 3) writeUdcNetworkFile();
   return true;

@@ -48,8 +48,8 @@ void writeUdcNetworkFile() {
       const int n = subsetTables.maskMemberCount[members[w]];
       for (int k = 0; k < n; ++k) out << ' ' << (w * kStateWordBits + bits[k]);
     }
-    out << ' ' << net.udcSuccessors[i].size();
-    for (uint32_t s : net.udcSuccessors[i]) out << ' ' << s;
+    out << ' ' << udcSuccessorsOf(u).size();
+    for (uint32_t s : udcSuccessorsOf(u)) out << ' ' << s;
     out << '\n';
   }
   out << '\n' << kUdcLegend;

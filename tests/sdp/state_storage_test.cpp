@@ -47,17 +47,10 @@ void installChain(std::vector<uint32_t> counts, bool joinToLast = false) {
   udcNetwork = UdcNetwork{};
   udcNetwork.udcCount = static_cast<int32_t>(counts.size());
   udcNetwork.udcStateCount = counts;
-  udcNetwork.udcSuccessors.resize(counts.size());
-  udcNetwork.udcPredecessorCount.assign(counts.size(), 0);
-  for (size_t u = 0; u + 1 < counts.size(); ++u) {
-    udcNetwork.udcSuccessors[u].push_back(static_cast<uint32_t>(u + 1));
-    ++udcNetwork.udcPredecessorCount[u + 1];
-  }
-  if (joinToLast) {
-    const uint32_t last = static_cast<uint32_t>(counts.size() - 1);
-    udcNetwork.udcSuccessors[0].push_back(last);
-    ++udcNetwork.udcPredecessorCount[last];
-  }
+  std::vector<std::vector<uint32_t>> successors(counts.size());
+  for (size_t u = 0; u + 1 < counts.size(); ++u) successors[u].push_back(static_cast<uint32_t>(u + 1));
+  if (joinToLast) successors[0].push_back(static_cast<uint32_t>(counts.size() - 1));
+  storeUdcLinks(successors);
   runConfig = RunConfig{};
   runConfig.PJFileName = "proj";
   runConfig.PJFileExt = ".rcp";

@@ -29,8 +29,11 @@ void expectNetwork(const UdcExpectation& want) {
     SCOPED_TRACE("UDC " + std::to_string(u));
     EXPECT_EQ(membersOfUdc(u), want.members[static_cast<size_t>(u)]);
     EXPECT_EQ(net.udcStateCount[static_cast<size_t>(u)], want.states[static_cast<size_t>(u)]);
-    EXPECT_EQ(net.udcSuccessors[static_cast<size_t>(u)], want.successors[static_cast<size_t>(u)]);
-    EXPECT_EQ(net.udcPredecessors[static_cast<size_t>(u)], want.predecessors[static_cast<size_t>(u)]);
+    const std::span<const uint32_t> successors = udcSuccessorsOf(u);
+    const std::span<const uint32_t> predecessors = udcPredecessorsOf(u);
+    EXPECT_EQ(std::vector<uint32_t>(successors.begin(), successors.end()), want.successors[static_cast<size_t>(u)]);
+    EXPECT_EQ(std::vector<uint32_t>(predecessors.begin(), predecessors.end()),
+              want.predecessors[static_cast<size_t>(u)]);
     EXPECT_EQ(net.udcPredecessorCount[static_cast<size_t>(u)], want.predecessors[static_cast<size_t>(u)].size());
   }
 }
@@ -192,7 +195,7 @@ TEST_F(UdcIdentification, MemberLimitFailsWithItsMessage) {
   EXPECT_EQ(udcNetwork.udcCount, 2);
   EXPECT_EQ(udcNetwork.udcMaxMembers, 2);
   EXPECT_TRUE(udcNetwork.udcMembers.empty());
-  EXPECT_TRUE(udcNetwork.udcSuccessors.empty());
+  EXPECT_TRUE(udcNetwork.udcSuccessorList.empty());
   EXPECT_TRUE(udcNetwork.udcStateCount.empty());
 }
 
@@ -348,7 +351,7 @@ TEST_F(UdcIdentification, EachCallStartsFromEmptyRecords) {
   releaseUdcNetwork();
   EXPECT_EQ(udcNetwork.udcCount, 0);
   EXPECT_TRUE(udcNetwork.udcMembers.empty());
-  EXPECT_TRUE(udcNetwork.udcPredecessors.empty());
+  EXPECT_TRUE(udcNetwork.udcPredecessorList.empty());
   EXPECT_EQ(udcNetwork.udcTotalStates, 0u);
 }
 

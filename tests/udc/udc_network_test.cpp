@@ -17,14 +17,7 @@ void setNetwork(const std::vector<uint32_t>& states, const std::vector<std::vect
   net = UdcNetwork{};
   net.udcCount = static_cast<int32_t>(states.size());
   net.udcStateCount = states;
-  net.udcSuccessors = successors;
-  net.udcPredecessorCount.assign(states.size(), 0);
-  net.udcPredecessors.resize(states.size());
-  for (uint32_t u = 0; u < states.size(); ++u)
-    for (uint32_t s : successors[u]) {
-      ++net.udcPredecessorCount[s];
-      net.udcPredecessors[s].push_back(u);
-    }
+  storeUdcLinks(successors);
 }
 
 TEST(UdcPeakStates, ThreeUdcChainHoldsTwoNeighboursAtOnce) {
