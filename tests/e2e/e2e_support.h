@@ -11,7 +11,6 @@
 #include <fstream>
 #include <iostream>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -78,8 +77,15 @@ inline std::string configText(const std::map<std::string, std::string>& override
 
 // CPU times vary from run to run; everything else in the console text is exact.
 inline std::string maskCpuTimes(const std::string& console) {
-  static const std::regex cpu(R"(CPU\[[^\]]*\])");
-  return std::regex_replace(console, cpu, "CPU[*]");
+  std::string masked;
+  size_t from = 0;
+  for (size_t at = console.find("CPU[", from); at != std::string::npos; at = console.find("CPU[", from)) {
+    const size_t close = console.find(']', at);
+    if (close == std::string::npos) break;
+    masked.append(console, from, at - from).append("CPU[*]");
+    from = close + 1;
+  }
+  return masked.append(console, from, std::string::npos);
 }
 
 struct RunOutput {
