@@ -121,6 +121,7 @@ void writeInstance(std::ostream& out) {
         const double factor = drawBetween(t.payoffLow, t.payoffHigh);
         // A project that cannot succeed (P = 0) gets no pay-off rather than an infinite one.
         cost = ptsProduct != 0.0 ? factor * (-costSum) / ptsProduct : 0.0;
+        if (cost == 0.0) cost = 0.0;  // no "-0" in the file when the inner costs sum to 0
       } else if (inner && m == 0) {
         costSum += cost;
       }
