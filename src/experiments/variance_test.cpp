@@ -6,6 +6,7 @@
 #include <cmath>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 #include <string>
 
 #include "duration/elementary_network.h"
@@ -50,8 +51,7 @@ void runVarianceRun(int64_t number, int64_t variant, double rate, double scv, co
   buildProjectNetworks();
   double udcSeconds = 0;
   const bool identified = identifyProjectUdcs(udcSeconds);
-  std::ofstream out;
-  openResultsForAppend(out, kVarianceResultsFile);
+  std::ostringstream out;
   std::cout << " SCV: " << scv << " RATE: " << rate << " NR_UDC: " << udcNetwork.udcCount << " CPU[" << udcSeconds
             << "]";
   out << projectNumber << ';' << variant << ';' << scv << ';' << rate;
@@ -63,9 +63,7 @@ void runVarianceRun(int64_t number, int64_t variant, double rate, double scv, co
   releaseUdcNetwork();
   std::cout << '\n';
   std::cout.flush();
-  out << '\n';
-  out.flush();
-  out.close();
+  appendResultsRow(kVarianceResultsFile, out.str());
   if (switchObjectives) {
     runConfig.gv_CFG_OBJ = savedObjective;
     runConfig.gv_CFG_OBJ2 = savedSecondObjective;

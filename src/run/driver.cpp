@@ -6,6 +6,7 @@
 #include <ctime>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 
 #include "duration/elementary_network.h"
 #include "duration/markov_network.h"
@@ -99,8 +100,7 @@ void runProject() {
   buildProjectNetworks();
   double udcSeconds = 0;
   const bool identified = identifyProjectUdcs(udcSeconds);
-  std::ofstream results;
-  openResultsForAppend(results, kResultsFileName);
+  std::ostringstream results;
   std::cout << " NR_UDC: " << udcNetwork.udcCount << " CPU[" << udcSeconds << "]";
   results << projectNumber;
   writeUdcFields(results, udcSeconds);
@@ -112,9 +112,7 @@ void runProject() {
   }
   std::cout << '\n';
   std::cout.flush();
-  results << '\n';
-  results.flush();
-  results.close();
+  appendResultsRow(kResultsFileName, results.str());
   releaseElementaryNetwork();
 }
 

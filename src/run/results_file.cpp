@@ -49,9 +49,15 @@ void createResultsFile(const std::string& path, const std::string& headerLead) {
   out.close();
 }
 
-void openResultsForAppend(std::ofstream& out, const std::string& path) {
-  out.open(path, std::ios::out | std::ios::app);
-  if (!out.is_open()) reportUnopenableFile(path);
+void appendResultsRow(const std::string& path, const std::string& row) {
+  std::ofstream out(path, std::ios::out | std::ios::app);
+  if (!out.is_open()) {
+    reportUnopenableFile(path);
+    return;
+  }
+  out << row << '\n';
+  out.flush();
+  out.close();
 }
 
 void writeUdcFields(std::ostream& out, double udcSeconds) {

@@ -14,9 +14,11 @@ void createResultsFile(const std::string& path, const std::string& headerLead);
 // The header lead of RESULTS.CSV: "PROJECT;#ACT;...;CPU UDC (SEC)".
 extern const char* const kResultsHeaderLead;
 
-// Opens path for appending; a failure is told on stderr (once per file and run) and the
-// writes are lost. createResultsFile reports a failure the same way.
-void openResultsForAppend(std::ofstream& out, const std::string& path);
+// Appends one row and its line end: open, write, flush, close. The row is assembled
+// beforehand, so a run stopped during a solve leaves no half-written row. A file that cannot
+// be opened is told on stderr (once per file and run) and the row is lost; createResultsFile
+// reports a failure the same way.
+void appendResultsRow(const std::string& path, const std::string& row);
 
 // The row's fields from #ACT to CPU UDC (SEC), each preceded by ";"; the caller writes the
 // leading column(s) (the project number in RESULTS.CSV) before them.

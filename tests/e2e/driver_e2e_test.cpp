@@ -238,3 +238,17 @@ TEST(ExamplesE2e, PattersonMakespanRunRegression) {
                 kEndPrompt);
   EXPECT_EQ(output.exitCode, 0);
 }
+
+TEST(FatalStopE2e, StopDuringTheSolveLeavesNoPartialRow) {
+  // A project file named "1" could be overwritten by a state file: the disk-mode solve stops
+  // before it writes any, and the row of the project, begun before the solve, is not written.
+  e2e::WorkDirectory dir;
+  const std::string config =
+      e2e::configText(costConfig({{"PJFileName", ""}, {"PJFileExt", ""}, {"gv_CFG_IO", "1"}}));
+  dir.write("CONFIG.DAT", config);
+  dir.write("1", kOneActivityProject);
+  const e2e::RunOutput output = dir.run("0\n0\n");
+  EXPECT_EQ(output.exitCode, 1);
+  EXPECT_EQ(dir.read("RESULTS.CSV"), expectedHead(config, ";NPV;CPU NPV (SEC)"));
+  EXPECT_EQ(dir.read("1"), kOneActivityProject);
+}
