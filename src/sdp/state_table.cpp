@@ -5,7 +5,9 @@
 
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <string>
 
 #include "run/config.h"
 #include "run/fatal.h"
@@ -41,13 +43,15 @@ int32_t takeFreeSlot() {
 std::string stateFileName(int32_t u) { return std::to_string(u); }
 
 bool projectNamesMayClashWithStateFiles(const std::string& fileName, const std::string& fileExt) {
-  // "./12" names the same file as "12".
-  std::string name = fileName;
-  while (name.size() >= 2 && name[0] == '.' && name[1] == '/') {
-    name.erase(0, 2);
-    while (!name.empty() && name[0] == '/') name.erase(0, 1);
-  }
-  return allDigits(name) && allDigits(fileExt);
+  // A project file can be taken for a state file when its own name is digits only and it
+  // lies in the working directory, however the directory is written ("", "./", an absolute
+  // path, "../here/", a link).
+  const size_t slash = fileName.find_last_of('/');
+  const std::string directory = slash == std::string::npos ? std::string(".") : fileName.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? fileName : fileName.substr(slash + 1);
+  if (!allDigits(name) || !allDigits(fileExt)) return false;
+  std::error_code error;
+  return std::filesystem::equivalent(directory, ".", error) && !error;
 }
 
 void buildStateStorage(int32_t objectiveCount) {

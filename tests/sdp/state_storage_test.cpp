@@ -206,3 +206,18 @@ TEST(StateStorage, ProjectNamesThatCanBeStateFileNames) {
   EXPECT_FALSE(projectNamesMayClashWithStateFiles("data/", ""));
   EXPECT_FALSE(projectNamesMayClashWithStateFiles("", "x"));
 }
+
+TEST(StateStorage, WorkingDirectoryWrittenAnyWayIsAClash) {
+  ScratchDirectory scratch;
+  std::filesystem::create_directory("data");
+  const std::string here = std::filesystem::current_path().string();
+  const std::string leaf = std::filesystem::current_path().filename().string();
+  EXPECT_TRUE(projectNamesMayClashWithStateFiles(here + "/", ""));
+  EXPECT_TRUE(projectNamesMayClashWithStateFiles(here + "/7", "1"));
+  EXPECT_TRUE(projectNamesMayClashWithStateFiles("../" + leaf + "/", ""));
+  EXPECT_TRUE(projectNamesMayClashWithStateFiles("data/../", ""));
+  EXPECT_FALSE(projectNamesMayClashWithStateFiles("data/", ""));
+  EXPECT_FALSE(projectNamesMayClashWithStateFiles(here + "/data/", ""));
+  EXPECT_FALSE(projectNamesMayClashWithStateFiles("missing/", ""));
+  EXPECT_FALSE(projectNamesMayClashWithStateFiles(here + "/P", ""));
+}
