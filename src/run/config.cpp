@@ -3,6 +3,7 @@
 #include "run/config.h"
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -84,11 +85,10 @@ struct ConfigLineReader {
     field.assign(buffer, length);
   }
 
-  // A failed extraction leaves the field as it was (operator>> would store 0).
+  // Ordinary formatted input: a number out of range is stored saturated and fails the stream.
   template <typename T>
   void readNumber(T& field) {
-    T value{};
-    if (in >> value) field = value;
+    in >> field;
   }
 
   void readBool(bool& field) {
@@ -116,7 +116,8 @@ std::string formatDouble(double value) {
 void readConfiguration() {
   ConfigLineReader reader;
   reader.in.open("CONFIG.DAT");
-  if (!reader.in.is_open() || reader.in.fail()) {
+  // A directory opens as a stream on some systems but holds no configuration.
+  if (!reader.in.is_open() || reader.in.fail() || std::filesystem::is_directory("CONFIG.DAT")) {
     stopFatal("Unable to open CONFIG.DAT (the configuration file).");
   }
   RunConfig& config = runConfig;

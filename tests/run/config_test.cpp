@@ -210,6 +210,22 @@ TEST(ConfigurationReader, MissingFileIsFatal) {
   EXPECT_EQ(console.text(), "\nUnable to open CONFIG.DAT (the configuration file).\nPress any key to quit...");
 }
 
+TEST(ConfigurationReader, DirectoryNamedConfigIsFatalToo) {
+  e2e::ScratchDirectory dir;
+  e2e::fs::create_directory("CONFIG.DAT");
+  e2e::ConsoleCapture console("1\n");
+  EXPECT_THROW(readConfiguration(), FatalStop);
+  EXPECT_EQ(console.text(), "\nUnable to open CONFIG.DAT (the configuration file).\nPress any key to quit...");
+}
+
+TEST(ConfigurationReader, NumberOutOfRangeIsStoredSaturatedAndStopsTheReading) {
+  e2e::ScratchDirectory dir;
+  readConfigText(dir, e2e::configText({{"gv_CFG_fnr", "1"}, {"gv_CFG_lnr", "99999999999"}, {"gv_bits", "12"}}));
+  EXPECT_EQ(runConfig.gv_CFG_fnr, 1);
+  EXPECT_EQ(runConfig.gv_CFG_lnr, 2147483647);
+  EXPECT_EQ(runConfig.gv_bits, 0);
+}
+
 TEST(ConfigurationBlock, BannerAndLabelsByteForByte) {
   runConfig = RunConfig{};
   const std::vector<std::string> lines = splitLines(blockText());
