@@ -323,12 +323,13 @@ struct StateEvaluator {
           const UdcStateTable& table = successorState(s, false, index);
           const double c = table.continuationValue()[index];
           const double v = table.decisionValue()[index];
+          // The primary maxima only ever rise.
           if (first || c > maxC) {
-            maxC = c;
+            maxC = std::max(maxC, c);
             if constexpr (kTwo) maxC2 = table.secondaryContinuationValue()[index];
           }
           if (first || v > maxV) {
-            maxV = v;
+            maxV = std::max(maxV, v);
             if constexpr (kTwo) maxV2 = table.secondaryDecisionValue()[index];
           }
           first = false;
@@ -380,7 +381,7 @@ struct StateEvaluator {
         }
         // The first feasible option always sets both values, for the reason given at -1.
         if (!startPossible || c > decision) {
-          decision = c;
+          decision = std::max(decision, c);
           secondaryDecision = c2;
         }
         if (v > decision) {
