@@ -58,6 +58,11 @@ struct IdentificationWork {
   std::vector<BitWord> target;
   std::vector<BitWord> counted;
   bool udcLimitReached = false;
+  // The completing activity whose module success would lead back into the UDC at hand, or -1.
+  int selfLinkActivity = -1;
+  int completing = -1;
+  // Set with either failure: the walk of the UDC goes no further.
+  bool halted = false;
 };
 
 const BitWord* memberBitsOf(const IdentificationWork& work, uint32_t u) {
@@ -133,13 +138,20 @@ uint64_t lowestMember(const BitWord* set, int words) {
 // Links the UDC at hand to the target (M with add added, remove taken away), creating it
 // when it is new.
 void resolveTransition(IdentificationWork& work, const UdcStateWalk& walk, const BitWord* add,
-                       const BitWord* remove) {
+                       const BitWord* remove, bool moduleSuccess = false) {
   const int words = work.words;
   BitWord* target = work.target.data();
   BitWord* counted = work.counted.data();
   for (int w = 0; w < words; ++w) {
     target[w] = static_cast<BitWord>((work.currentMembers[static_cast<size_t>(w)] | add[w]) & ~remove[w]);
     counted[w] = static_cast<BitWord>(walk.ancestorUnion[static_cast<size_t>(w)] | remove[w]);
+  }
+  // A module success whose followers are already in the cutset leads back to the same member
+  // set: such a project has no forward-going UDC network.
+  if (moduleSuccess && sameSet(target, work.currentMembers.data(), words)) {
+    work.selfLinkActivity = work.completing;
+    work.halted = true;
+    return;
   }
   const uint64_t key = udcRankKey(work.ranks, static_cast<uint64_t>(countBits(counted, words)), target, words);
   const size_t slot = findSlot(work, key, target);
@@ -151,7 +163,10 @@ void resolveTransition(IdentificationWork& work, const UdcStateWalk& walk, const
   const uint32_t id = work.udcCount;
   const bool withinLimit = createUdc(work, slot, key, target);
   appendSuccessor(work, id);
-  if (!withinLimit) work.udcLimitReached = true;
+  if (!withinLimit) {
+    work.udcLimitReached = true;
+    work.halted = true;
+  }
 }
 
 // The jump that module success or failure causes; false when there is none.
@@ -189,6 +204,7 @@ void resolveSingleSuccessor(IdentificationWork& work, const UdcStateWalk& walk, 
 // Every transition that the completion of the active member a leads to.
 void followCompletion(IdentificationWork& work, const UdcStateWalk& walk, int a) {
   const ElementaryNetwork& net = elementaryNetwork;
+  work.completing = a;
   const size_t ai = static_cast<size_t>(a);
   const int words = work.words;
   const std::vector<int32_t>& successors = net.elemSuccessors[ai];
@@ -196,7 +212,7 @@ void followCompletion(IdentificationWork& work, const UdcStateWalk& walk, int a)
   if (type != 0 && type != -2) {
     for (int s : successors) {
       resolveSingleSuccessor(work, walk, s);
-      if (work.udcLimitReached) return;
+      if (work.halted) return;
     }
     return;
   }
@@ -222,17 +238,17 @@ void followCompletion(IdentificationWork& work, const UdcStateWalk& walk, int a)
         anyEligible = true;
       }
       if (anyEligible) resolveTransition(work, walk, add, remove);
-      if (work.udcLimitReached) return;
+      if (work.halted) return;
     }
-    if (moduleJump) resolveTransition(work, walk, work.moduleAdd.data(), work.moduleRemove.data());
+    if (moduleJump) resolveTransition(work, walk, work.moduleAdd.data(), work.moduleRemove.data(), true);
     return;
   }
   // Type -2: the module jump follows each successor, as the solvers meet it per successor.
   for (int s : successors) {
     if (plainAllowed) resolveSingleSuccessor(work, walk, s);
-    if (work.udcLimitReached) return;
-    if (moduleJump) resolveTransition(work, walk, work.moduleAdd.data(), work.moduleRemove.data());
-    if (work.udcLimitReached) return;
+    if (work.halted) return;
+    if (moduleJump) resolveTransition(work, walk, work.moduleAdd.data(), work.moduleRemove.data(), true);
+    if (work.halted) return;
   }
 }
 
@@ -386,13 +402,13 @@ bool identifyUdcs() {
   prepareStateWalk(walk);
   uint32_t statesOfUdc = 0;
   auto visit = [&](const UdcStateWalk& state) {
-    if (work.udcLimitReached) return;
+    if (work.halted) return;
     ++statesOfUdc;
     if (state.instantaneousMember >= 0) {
       followCompletion(work, state, state.instantaneousMember);
       return;
     }
-    for (int i = 0; i < state.activeCount && !work.udcLimitReached; ++i)
+    for (int i = 0; i < state.activeCount && !work.halted; ++i)
       followCompletion(work, state, state.activeList[static_cast<size_t>(i)]);
   };
 
@@ -414,6 +430,14 @@ bool identifyUdcs() {
       std::ostringstream text;
       text << "Number of UDCs (" << work.udcCount << ") exceeds maximum number of UDCs ("
            << runConfig.gv_CFG_mxn_UDC << "). Please increase gv_CFG_mxn_UDC parameter.";
+      return failIdentification(text.str(), work.udcCount, maxMembers);
+    }
+    if (work.selfLinkActivity >= 0) {
+      const size_t a = static_cast<size_t>(work.selfLinkActivity);
+      std::ostringstream text;
+      text << "UDC identification has failed. The module success of activity " << net.elemBaseActivity[a]
+           << " (execution mode " << net.elemBaseMode[a] << ", module " << net.elemModule[a]
+           << ") leads back to the same UDC: a follower of the module is already under way.";
       return failIdentification(text.str(), work.udcCount, maxMembers);
     }
     if (!resourcesSuffice)

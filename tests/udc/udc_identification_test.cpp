@@ -341,6 +341,25 @@ TEST_F(UdcIdentification, BackwardLinkIsAnInternalError) {
   EXPECT_TRUE(udcNetwork.udcMembers.empty());
 }
 
+TEST_F(UdcIdentification, ModuleSuccessBackIntoTheSameCutsetFailsTheProjectOnly) {
+  // Module 0 holds the start and A; B follows the start, so when A succeeds for its module,
+  // B (a follower of the module) is already in the cutset {A, B}: the jump leads nowhere new.
+  std::vector<HandActivity> acts(4);
+  acts[0] = {.successors = {1, 2}, .module = 0};
+  acts[1] = {.successors = {3}, .module = 0, .pms = 1.0, .baseActivity = 1, .baseMode = 0};
+  acts[2] = {.successors = {3}, .module = 1};
+  acts[3] = {.module = 2};
+  installHandNetwork(acts);
+  e2e::ConsoleCapture console;
+  EXPECT_FALSE(identifyUdcs());
+  EXPECT_EQ(console.text(),
+            "\nUDC identification has failed. The module success of activity 1 (execution mode 0, module 0) leads "
+            "back to the same UDC: a follower of the module is already under way.\n");
+  // {start}, {A, B}, and {end}, reached first from the state in which B has finished.
+  EXPECT_EQ(udcNetwork.udcCount, 3);
+  EXPECT_TRUE(udcNetwork.udcMembers.empty());
+}
+
 TEST_F(UdcIdentification, EachCallStartsFromEmptyRecords) {
   installHandNetwork(twoBranchNetwork());
   ASSERT_TRUE(identifyUdcs());
