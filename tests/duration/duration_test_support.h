@@ -44,22 +44,22 @@ struct ActivitySpec {
 inline constexpr std::nullopt_t kOwnModule = std::nullopt;
 
 // Fills baseNetwork as the reader would leave it: predecessors derived in index order.
-inline void installBaseNetwork(const std::vector<ActivitySpec>& specs, std::vector<double> availability = {},
+inline void installBaseNetwork(const std::vector<ActivitySpec>& plans, std::vector<double> availability = {},
                                double discountRate = 0.01) {
   baseNetwork = BaseNetwork{};
-  baseNetwork.activityCount = static_cast<int32_t>(specs.size());
+  baseNetwork.activityCount = static_cast<int32_t>(plans.size());
   baseNetwork.discountRate = discountRate;
   baseNetwork.resourceCount = static_cast<int32_t>(availability.size());
   baseNetwork.resourceAvailability = std::move(availability);
-  baseNetwork.activities.resize(specs.size());
-  for (size_t a = 0; a < specs.size(); ++a) {
+  baseNetwork.activities.resize(plans.size());
+  for (size_t a = 0; a < plans.size(); ++a) {
     Activity& activity = baseNetwork.activities[a];
-    activity.modes = specs[a].modes;
-    activity.successors = specs[a].successors;
-    activity.parentModule = specs[a].parentModule.value_or(static_cast<int32_t>(a));
+    activity.modes = plans[a].modes;
+    activity.successors = plans[a].successors;
+    activity.parentModule = plans[a].parentModule.value_or(static_cast<int32_t>(a));
   }
-  for (size_t a = 0; a < specs.size(); ++a)
-    for (int32_t s : specs[a].successors) baseNetwork.activities[s].predecessors.push_back(static_cast<int32_t>(a));
+  for (size_t a = 0; a < plans.size(); ++a)
+    for (int32_t s : plans[a].successors) baseNetwork.activities[s].predecessors.push_back(static_cast<int32_t>(a));
 }
 
 // Captures std::cout and offers one answer on std::cin for the fatal prompt.
@@ -154,23 +154,23 @@ inline bool installPattersonNetwork(const std::string& path) {
   if (!(in >> count >> resources) || count <= 0 || resources < 0) return false;
   std::vector<double> availability(resources);
   for (double& value : availability) in >> value;
-  std::vector<ActivitySpec> specs(count);
-  for (ActivitySpec& spec : specs) {
+  std::vector<ActivitySpec> plans(count);
+  for (ActivitySpec& plan : plans) {
     double duration = 0;
     in >> duration;
     std::vector<double> use(resources);
     for (double& value : use) in >> value;
-    spec.modes.push_back(makeMode(duration, 1.0, 0, 1.0, 0, use));
+    plan.modes.push_back(makeMode(duration, 1.0, 0, 1.0, 0, use));
     int successors = 0;
     in >> successors;
     for (int i = 0; i < successors; ++i) {
       int successor = 0;
       in >> successor;
-      spec.successors.push_back(successor - 1);
+      plan.successors.push_back(successor - 1);
     }
   }
   if (!in) return false;
-  installBaseNetwork(specs, availability);
+  installBaseNetwork(plans, availability);
   return true;
 }
 

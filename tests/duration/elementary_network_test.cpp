@@ -25,12 +25,12 @@ class ElementaryNetworkTest : public DurationTest {
   //   e0 start | e1 e2 phases, e3 chain exit | e4 mode choice, e5 phase entry, e6 e7
   //   phases, e8 chain exit, e9 exponential mode, e10 mode join | e11 end
   void installMixedProject() {
-    std::vector<ActivitySpec> specs(4);
-    specs[0] = {{makeMode(0, 1.0, 0, 1.0, 0, {0})}, {1, 2}, kOwnModule};
-    specs[1] = {{makeMode(2, 0.5, -3, 0.9, 0.1, {2})}, {3}, 1};
-    specs[2] = {{makeMode(1, 2.0, 0, 1.0, 0, {1}), makeMode(4, 1.0, -1, 0.8, 0.2, {3})}, {3}, 1};
-    specs[3] = {{makeMode(0, 1.0, 0, 1.0, 0, {0})}, {}, kOwnModule};
-    durtest::installBaseNetwork(specs, {5});
+    std::vector<ActivitySpec> plans(4);
+    plans[0] = {{makeMode(0, 1.0, 0, 1.0, 0, {0})}, {1, 2}, kOwnModule};
+    plans[1] = {{makeMode(2, 0.5, -3, 0.9, 0.1, {2})}, {3}, 1};
+    plans[2] = {{makeMode(1, 2.0, 0, 1.0, 0, {1}), makeMode(4, 1.0, -1, 0.8, 0.2, {3})}, {3}, 1};
+    plans[3] = {{makeMode(0, 1.0, 0, 1.0, 0, {0})}, {}, kOwnModule};
+    durtest::installBaseNetwork(plans, {5});
   }
   // Start, one activity with the given mode, end.
   void installSingle(const ExecutionMode& mode) {
@@ -183,13 +183,13 @@ TEST_F(ElementaryNetworkTest, BoundsOfTheMixedProject) {
 // 2^24 + 1 is not a float: the plain single-precision sums would fall inside the double sums.
 TEST_F(ElementaryNetworkTest, BoundsStayBoundsBeyondFloatPrecision) {
   const double big = 16777216.0;
-  std::vector<ActivitySpec> specs = {{{makeMode(0)}, {1}, kOwnModule}};
+  std::vector<ActivitySpec> plans = {{{makeMode(0)}, {1}, kOwnModule}};
   for (int i = 0; i < 6; ++i) {
-    const int a = static_cast<int>(specs.size());
-    specs.push_back({{makeMode(i == 0 ? big : 1.0, 1.0, i == 0 ? -big : -0.5)}, {a + 1}, kOwnModule});
+    const int a = static_cast<int>(plans.size());
+    plans.push_back({{makeMode(i == 0 ? big : 1.0, 1.0, i == 0 ? -big : -0.5)}, {a + 1}, kOwnModule});
   }
-  specs.push_back({{makeMode(0)}, {}, kOwnModule});
-  durtest::installBaseNetwork(specs);
+  plans.push_back({{makeMode(0)}, {}, kOwnModule});
+  durtest::installBaseNetwork(plans);
   buildBoth();
   double npvSum = 0, makespanSum = 0;
   for (int e = 0; e < net.nElementary; ++e) {
@@ -205,13 +205,13 @@ TEST_F(ElementaryNetworkTest, BoundsStayBoundsBeyondFloatPrecision) {
 
 TEST_F(ElementaryNetworkTest, ModulesRenumberedDenselyByRank) {
   auto moduleIdsFor = [&](std::vector<int32_t> ids) {
-    std::vector<ActivitySpec> specs;
+    std::vector<ActivitySpec> plans;
     for (size_t a = 0; a < ids.size(); ++a) {
       std::vector<int32_t> next;
       if (a + 1 < ids.size()) next.push_back(static_cast<int32_t>(a + 1));
-      specs.push_back({{makeMode(a == 0 || a + 1 == ids.size() ? 0 : 1)}, next, ids[a]});
+      plans.push_back({{makeMode(a == 0 || a + 1 == ids.size() ? 0 : 1)}, next, ids[a]});
     }
-    durtest::installBaseNetwork(specs);
+    durtest::installBaseNetwork(plans);
     buildBoth();
     return net.elemModule;
   };
@@ -246,22 +246,22 @@ TEST_F(ElementaryNetworkTest, ModuleSetsOfTheMixedProject) {
 TEST_F(ElementaryNetworkTest, AncestorsAndBitSetsMatchTheClosure) {
   std::mt19937 random(4242);
   const int count = 40;
-  std::vector<ActivitySpec> specs(count);
+  std::vector<ActivitySpec> plans(count);
   const std::vector<double> scvChoices = {0.25, 0.4, 1.0 / 3.0, 1.0, 2.0, 0.7};
   for (int a = 0; a < count; ++a) {
     const bool dummy = a == 0 || a == count - 1;
     const int modes = dummy ? 1 : 1 + static_cast<int>(random() % 3);
     for (int m = 0; m < modes; ++m)
-      specs[a].modes.push_back(
+      plans[a].modes.push_back(
           makeMode(dummy ? 0 : static_cast<double>(random() % 9), scvChoices[random() % scvChoices.size()]));
     if (a + 1 < count) {
       std::set<int32_t> next = {static_cast<int32_t>(a + 1 + random() % std::min(5, count - 1 - a))};
       if (a > 0 && random() % 2) next.insert(static_cast<int32_t>(a + 1 + random() % (count - 1 - a)));
-      specs[a].successors.assign(next.begin(), next.end());
+      plans[a].successors.assign(next.begin(), next.end());
     }
-    specs[a].parentModule = static_cast<int32_t>(random() % 7) * 100;
+    plans[a].parentModule = static_cast<int32_t>(random() % 7) * 100;
   }
-  durtest::installBaseNetwork(specs);
+  durtest::installBaseNetwork(plans);
   buildBoth();
   const int n = net.nElementary;
   ASSERT_GT(n, 100);

@@ -26,16 +26,16 @@ struct ActivitySpec {
   std::vector<int32_t> successors;
 };
 
-inline void installBase(const std::vector<ActivitySpec>& specs, double rate = 0.0, std::vector<double> availability = {}) {
+inline void installBase(const std::vector<ActivitySpec>& plans, double rate = 0.0, std::vector<double> availability = {}) {
   baseNetwork = BaseNetwork{};
-  baseNetwork.activityCount = static_cast<int32_t>(specs.size());
+  baseNetwork.activityCount = static_cast<int32_t>(plans.size());
   baseNetwork.discountRate = rate;
   baseNetwork.resourceCount = static_cast<int32_t>(availability.size());
   baseNetwork.resourceAvailability = availability;
-  baseNetwork.activities.resize(specs.size());
-  for (size_t a = 0; a < specs.size(); ++a) {
+  baseNetwork.activities.resize(plans.size());
+  for (size_t a = 0; a < plans.size(); ++a) {
     Activity& activity = baseNetwork.activities[a];
-    for (const ModeSpec& m : specs[a].modes) {
+    for (const ModeSpec& m : plans[a].modes) {
       ExecutionMode mode;
       mode.duration = m.duration;
       mode.scv = m.scv;
@@ -44,11 +44,11 @@ inline void installBase(const std::vector<ActivitySpec>& specs, double rate = 0.
       mode.resourceUse.assign(availability.size(), 1.0);
       activity.modes.push_back(mode);
     }
-    activity.successors = specs[a].successors;
+    activity.successors = plans[a].successors;
     activity.parentModule = static_cast<int32_t>(a);
   }
-  for (size_t a = 0; a < specs.size(); ++a)
-    for (int32_t s : specs[a].successors) baseNetwork.activities[s].predecessors.push_back(static_cast<int32_t>(a));
+  for (size_t a = 0; a < plans.size(); ++a)
+    for (int32_t s : plans[a].successors) baseNetwork.activities[s].predecessors.push_back(static_cast<int32_t>(a));
 }
 
 // Dummy start, the given real activities with one mode each, dummy end with the pay-off.

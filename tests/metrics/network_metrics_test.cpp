@@ -14,8 +14,8 @@ namespace {
 using mtest::ActivitySpec;
 using mtest::ModeSpec;
 
-void buildMetricsOf(const std::vector<ActivitySpec>& specs, double rate, bool withUdcs = false) {
-  mtest::installBase(specs, rate);
+void buildMetricsOf(const std::vector<ActivitySpec>& plans, double rate, bool withUdcs = false) {
+  mtest::installBase(plans, rate);
   mtest::installMirrorElementary();
   buildNetworkMetrics(withUdcs);
 }
@@ -162,9 +162,9 @@ TEST(NetworkMetrics, ZeroTotalsAreWrittenAsZero) {
 }
 
 TEST(NetworkMetrics, ZeroPtsUsesProductOfTheOthers) {
-  std::vector<ActivitySpec> specs = parallelNetwork();
-  specs[2].modes[0].pts = 0.0;
-  buildMetricsOf(specs, 0.1);
+  std::vector<ActivitySpec> plans = parallelNetwork();
+  plans[2].modes[0].pts = 0.0;
+  buildMetricsOf(plans, 0.1);
   // Each real activity has desc 1 and anc 1; only activity 2 keeps a non-zero P / pts(i).
   EXPECT_DOUBLE_EQ(networkMetrics.totalPts, 0.0);
   EXPECT_NEAR(networkMetrics.dstartPts, 1.0 / 5 * (0.9 * 0.5), 1e-15);
@@ -172,18 +172,18 @@ TEST(NetworkMetrics, ZeroPtsUsesProductOfTheOthers) {
 }
 
 TEST(NetworkMetrics, CostlessProjectWithoutPayoffHasNoProfit) {
-  std::vector<ActivitySpec> specs = handNetwork();
-  for (ActivitySpec& a : specs) a.modes[0].cost = 0;
-  buildMetricsOf(specs, 0.1);
+  std::vector<ActivitySpec> plans = handNetwork();
+  for (ActivitySpec& a : plans) a.modes[0].cost = 0;
+  buildMetricsOf(plans, 0.1);
   EXPECT_DOUBLE_EQ(networkMetrics.profitMeasure, 0.0);
   EXPECT_DOUBLE_EQ(networkMetrics.dstartCost, 0.0);
 }
 
 TEST(NetworkMetrics, GreedySequencesLookAtEveryMode) {
   // Activity 1 has a second mode of cost -50, so the cost min sequence starts with it.
-  std::vector<ActivitySpec> specs = handNetwork();
-  specs[1].modes.push_back(ModeSpec{2, 0.5, -50, 0.9});
-  buildMetricsOf(specs, 0.1);
+  std::vector<ActivitySpec> plans = handNetwork();
+  plans[1].modes.push_back(ModeSpec{2, 0.5, -50, 0.9});
+  buildMetricsOf(plans, 0.1);
   // min: -50, -70, -75, 25; max: -10, -15, -35, 65 -> gaps 40, 55, 40, 40.
   const double g = 40 + 55 + 40 + 40;
   const double w1 = 40 / g, w2 = 55 / g, w3 = 40 / g, w4 = 40 / g;

@@ -64,7 +64,7 @@ inline ActivitySpec task(double duration, std::vector<int> successors, double co
 
 // Fills the configuration and the base network, then builds the Markovian and the
 // elementary network and identifies the UDCs. False when identification fails.
-inline bool buildProject(const ProjectSpec& spec) {
+inline bool buildProject(const ProjectSpec& plan) {
   runConfig = RunConfig{};
   runConfig.gv_bits = 16;
   runConfig.gv_CFG_mxn_UDC = 200000;
@@ -74,23 +74,23 @@ inline bool buildProject(const ProjectSpec& spec) {
   runConfig.gv_CFG_SCV_data = 1;
   runConfig.gv_CFG_skew_data = 1;
   runConfig.gv_CFG_write = 0;
-  runConfig.gv_CFG_abandon = spec.abandon;
-  runConfig.gv_CFG_irq = spec.irq;
+  runConfig.gv_CFG_abandon = plan.abandon;
+  runConfig.gv_CFG_irq = plan.irq;
   runConfig.PJFileName = "tst";
   runConfig.PJFileExt = ".dat";
   buildSubsetTables();
 
   baseNetwork = BaseNetwork{};
-  baseNetwork.activityCount = static_cast<int32_t>(spec.activities.size());
-  baseNetwork.discountRate = spec.discountRate;
-  baseNetwork.resourceCount = static_cast<int32_t>(spec.availability.size());
-  baseNetwork.resourceAvailability = spec.availability;
-  baseNetwork.activities.resize(spec.activities.size());
-  for (size_t a = 0; a < spec.activities.size(); ++a) {
+  baseNetwork.activityCount = static_cast<int32_t>(plan.activities.size());
+  baseNetwork.discountRate = plan.discountRate;
+  baseNetwork.resourceCount = static_cast<int32_t>(plan.availability.size());
+  baseNetwork.resourceAvailability = plan.availability;
+  baseNetwork.activities.resize(plan.activities.size());
+  for (size_t a = 0; a < plan.activities.size(); ++a) {
     Activity& activity = baseNetwork.activities[a];
-    activity.successors = spec.activities[a].successors;
-    activity.parentModule = spec.activities[a].module < 0 ? static_cast<int32_t>(a) : spec.activities[a].module;
-    for (const ModeSpec& m : spec.activities[a].modes) {
+    activity.successors = plan.activities[a].successors;
+    activity.parentModule = plan.activities[a].module < 0 ? static_cast<int32_t>(a) : plan.activities[a].module;
+    for (const ModeSpec& m : plan.activities[a].modes) {
       ExecutionMode mode;
       mode.duration = m.duration;
       mode.scv = m.scv;
@@ -98,12 +98,12 @@ inline bool buildProject(const ProjectSpec& spec) {
       mode.pts = m.pts;
       mode.pms = m.pms;
       mode.resourceUse = m.use;
-      mode.resourceUse.resize(spec.availability.size(), 0.0);
+      mode.resourceUse.resize(plan.availability.size(), 0.0);
       activity.modes.push_back(mode);
     }
   }
-  for (size_t a = 0; a < spec.activities.size(); ++a)
-    for (int s : spec.activities[a].successors)
+  for (size_t a = 0; a < plan.activities.size(); ++a)
+    for (int s : plan.activities[a].successors)
       baseNetwork.activities[static_cast<size_t>(s)].predecessors.push_back(static_cast<int32_t>(a));
 
   buildMarkovNetwork();
@@ -121,10 +121,10 @@ inline void releaseProject() {
 using Solver = bool (*)(SolveResult&);
 
 // Builds, solves with each given solver in memory mode, and releases.
-inline std::vector<SolveResult> solveWith(const ProjectSpec& spec, const std::vector<Solver>& solvers,
+inline std::vector<SolveResult> solveWith(const ProjectSpec& plan, const std::vector<Solver>& solvers,
                                           bool onDisk = false) {
   std::vector<SolveResult> results;
-  if (!buildProject(spec)) {
+  if (!buildProject(plan)) {
     ADD_FAILURE() << "identification failed";
     return results;
   }
@@ -139,8 +139,8 @@ inline std::vector<SolveResult> solveWith(const ProjectSpec& spec, const std::ve
   return results;
 }
 
-inline float solveOne(const ProjectSpec& spec, Solver solver) {
-  std::vector<SolveResult> r = solveWith(spec, {solver});
+inline float solveOne(const ProjectSpec& plan, Solver solver) {
+  std::vector<SolveResult> r = solveWith(plan, {solver});
   return r.empty() ? NAN : r[0].slot[0];
 }
 
