@@ -174,4 +174,15 @@ inline bool installPattersonNetwork(const std::string& path) {
   return true;
 }
 
+// Start; an activity of mean 2 and SCV 0.5 (module 1); a two-mode activity (SCV 2 and 1,
+// module 1); end. One resource of 5.
+inline void installMixedProject() {
+  std::vector<ActivitySpec> plans(4);
+  plans[0] = {{makeMode(0, 1.0, 0, 1.0, 0, {0})}, {1, 2}, kOwnModule};
+  plans[1] = {{makeMode(2, 0.5, -3, 0.9, 0.1, {2})}, {3}, 1};
+  plans[2] = {{makeMode(1, 2.0, 0, 1.0, 0, {1}), makeMode(4, 1.0, -1, 0.8, 0.2, {3})}, {3}, 1};
+  plans[3] = {{makeMode(0, 1.0, 0, 1.0, 0, {0})}, {}, kOwnModule};
+  installBaseNetwork(plans, {5});
+}
+
 }  // namespace durtest

@@ -25,12 +25,7 @@ class ElementaryNetworkTest : public DurationTest {
   //   e0 start | e1 e2 phases, e3 chain exit | e4 mode choice, e5 phase entry, e6 e7
   //   phases, e8 chain exit, e9 exponential mode, e10 mode join | e11 end
   void installMixedProject() {
-    std::vector<ActivitySpec> plans(4);
-    plans[0] = {{makeMode(0, 1.0, 0, 1.0, 0, {0})}, {1, 2}, kOwnModule};
-    plans[1] = {{makeMode(2, 0.5, -3, 0.9, 0.1, {2})}, {3}, 1};
-    plans[2] = {{makeMode(1, 2.0, 0, 1.0, 0, {1}), makeMode(4, 1.0, -1, 0.8, 0.2, {3})}, {3}, 1};
-    plans[3] = {{makeMode(0, 1.0, 0, 1.0, 0, {0})}, {}, kOwnModule};
-    durtest::installBaseNetwork(plans, {5});
+    durtest::installMixedProject();
   }
   // Start, one activity with the given mode, end.
   void installSingle(const ExecutionMode& mode) {

@@ -16,12 +16,7 @@ class MarkovNetworkTest : public DurationTest {
  protected:
   // Start, two inner activities (the second with two modes), end.
   void installSmallProject() {
-    std::vector<ActivitySpec> plans(4);
-    plans[0] = {{makeMode(0, 1.0, 0, 1.0, 0, {0})}, {1, 2}, kOwnModule};
-    plans[1] = {{makeMode(2, 0.5, -3, 0.9, 0.1, {2})}, {3}, 1};
-    plans[2] = {{makeMode(1, 2.0, 0, 1.0, 0, {1}), makeMode(4, 1.0, -1, 0.8, 0.2, {3})}, {3}, 1};
-    plans[3] = {{makeMode(0, 1.0, 0, 1.0, 0, {0})}, {}, kOwnModule};
-    durtest::installBaseNetwork(plans, {5});
+    durtest::installMixedProject();
     baseNetwork.activities[2].modes[1].skewness = 0.7;
   }
   std::vector<double> scvs() const {
