@@ -102,4 +102,18 @@ TEST(UdcFileEndToEnd, J30ProjectCountsStayFixed) {
   EXPECT_NE(dir.read("RESULTS.CSV").find("\n1;32;435;1282293;1282293;382176;10;"), std::string::npos);
 }
 
+// The optimal values of a real project, pinned: they must never drift.
+TEST(UdcFileEndToEnd, J30ProjectOptimaStayFixed) {
+  e2e::WorkDirectory dir;
+  dir.write("CONFIG.DAT", e2e::configText({{"PJFileName", "J30_"},
+                                           {"PJFileExt", ".RCP"},
+                                           {"gv_CFG_OBJ", "1"},
+                                           {"gv_CFG_OBJ2", "-1"}}));
+  dir.write("J30_1.RCP", kJ30First);
+  const e2e::RunOutput out = dir.run("0\n0\n");
+  EXPECT_NE(e2e::maskCpuTimes(out.console).find("NR_UDC: 435 CPU[*] OPT MAKESPAN: 59.5949 CPU[*]\n"),
+            std::string::npos)
+      << out.console;
+}
+
 }  // namespace
