@@ -1,14 +1,36 @@
-// Sets of elementary activities: nBitWords unsigned 16-bit words, activity e is bit e % 16
-// of word e / 16. Small inline helpers, combined word by word.
+// The bit-index arithmetic of the whole program. Sets of elementary activities are
+// nBitWords unsigned 16-bit words, activity e being bit e % 16 of word e / 16; the members
+// of one UDC are numbered by position and their per-state flags kept in one 64-bit mask,
+// which is why a cutset holds at most kMaxUdcMembers members. Everything is combined word
+// by word with portable builtins (no instruction-set flags: a library call for popcount
+// would cost more than the SWAR sum below).
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 using BitWord = uint16_t;
 
+constexpr int kBitWordBits = 16;
+// Positions of a UDC's members are bits of a uint64_t, and a state key sums status x 3^p
+// over them: 3^40 is the largest power of three below 2^64.
+constexpr int kMaxUdcMembers = 40;
+
+inline int wordOf(int e) { return e >> 4; }
+inline BitWord bitOf(int e) { return static_cast<BitWord>(1u << (e & 15)); }
+
+inline bool hasBit(const BitWord* set, int e) { return (set[wordOf(e)] & bitOf(e)) != 0; }
+inline void setBit(BitWord* set, int e) { set[wordOf(e)] |= bitOf(e); }
+inline void resetBit(BitWord* set, int e) { set[wordOf(e)] &= static_cast<BitWord>(~bitOf(e)); }
+
 inline bool isSubsetOf(const BitWord* a, const BitWord* b, int words) {
   for (int w = 0; w < words; ++w)
     if ((a[w] & b[w]) != a[w]) return false;
+  return true;
+}
+
+inline bool sameBits(const BitWord* a, const BitWord* b, int words) {
+  for (int w = 0; w < words; ++w)
+    if (a[w] != b[w]) return false;
   return true;
 }
 
@@ -24,12 +46,29 @@ inline void clearBits(BitWord* target, int words) {
   for (int w = 0; w < words; ++w) target[w] = 0;
 }
 
-inline bool hasBit(const BitWord* set, int e) { return (set[e >> 4] >> (e & 15)) & 1u; }
-inline void setBit(BitWord* set, int e) { set[e >> 4] |= static_cast<BitWord>(1u << (e & 15)); }
-inline void resetBit(BitWord* set, int e) { set[e >> 4] &= static_cast<BitWord>(~(1u << (e & 15))); }
+inline int popCount64(uint64_t x) {
+  x = x - ((x >> 1) & 0x5555555555555555ull);
+  x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return static_cast<int>((x * 0x0101010101010101ull) >> 56);
+}
 
 inline int countBits(const BitWord* set, int words) {
   int n = 0;
-  for (int w = 0; w < words; ++w) n += __builtin_popcount(set[w]);
+  int w = 0;
+  for (; w + 4 <= words; w += 4)
+    n += popCount64(static_cast<uint64_t>(set[w]) | static_cast<uint64_t>(set[w + 1]) << 16 |
+                    static_cast<uint64_t>(set[w + 2]) << 32 | static_cast<uint64_t>(set[w + 3]) << 48);
+  for (; w < words; ++w) n += popCount64(set[w]);
   return n;
+}
+
+inline int lowestBit(uint64_t mask) { return __builtin_ctzll(mask); }
+inline int highestBit(uint64_t mask) { return 63 - __builtin_clzll(mask); }
+
+// Calls visit(e) for every member of the set, in ascending index.
+template <class Visit>
+inline void forEachMember(const BitWord* set, int words, Visit&& visit) {
+  for (int w = 0; w < words; ++w)
+    for (uint32_t bits = set[w]; bits != 0; bits &= bits - 1) visit(w * kBitWordBits + __builtin_ctz(bits));
 }

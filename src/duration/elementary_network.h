@@ -13,6 +13,14 @@ constexpr double kModeJoinCode = -2;
 constexpr double kPhaseEntryCode = -3;
 constexpr double kChainExitCode = -4;
 
+// How the successors of an elementary activity follow its completion.
+enum TransitionType : int32_t {
+  kFollowAll = 0,   // exit of a base activity: every successor whose ancestors are done enters
+  kChooseOne = -1,  // mode choice: the decision maker picks the successor, which enters idle
+  kJoinModes = -2,  // exit of one mode of a multi-mode activity: the mode-join dummy enters
+  kDrawOne = -3,    // phase entry or phase: one successor, drawn by its probability, enters
+};
+
 struct ElementaryNetwork {
   int32_t nElementary = 0;
   int32_t nBitWords = 0;

@@ -1,7 +1,10 @@
 // The backward stochastic dynamic program. The evaluation of a state is written once and
 // parameterised by a primary objective and an optional secondary one that rides along:
 // the secondary never decides anything, it takes its value wherever the primary picks.
+// Which outcomes a completion has and where they lead is the transition rule's; here they
+// are weighted and combined.
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <type_traits>
 
@@ -9,7 +12,7 @@
 #include "network/base_network.h"
 #include "run/config.h"
 #include "run/fatal.h"
-#include "run/subset_tables.h"
+#include "run/interrupt.h"
 #include "sdp/recursion.h"
 #include "sdp/solvers.h"
 #include "sdp/state_table.h"
@@ -21,15 +24,8 @@ void buildSweepWork() {
   const ElementaryNetwork& net = elementaryNetwork;
   sweepWork = SweepWork{};
   prepareStateWalk(sweepWork.walk);
-  const size_t words = static_cast<size_t>(net.nBitWords);
-  sweepWork.finishedWithCompleted.assign(words, 0);
-  sweepWork.moduleDoneTest.assign(words, 0);
-  sweepWork.moduleSuccessSet.assign(words, 0);
-  sweepWork.addSet.assign(words, 0);
-  sweepWork.removeSet.assign(words, 0);
-  sweepWork.targetMembers.assign(words, 0);
-  sweepWork.successorIndexOfEntering.assign(static_cast<size_t>(net.nElementary), -1);
-  sweepWork.enteringMet.reserve(static_cast<size_t>(net.nElementary));
+  prepareTransitionPlan(sweepWork.plan, true);
+  sweepWork.startFinger.assign(kMaxUdcMembers, 0);
   sweepWork.discountRate = baseNetwork.discountRate;
   sweepWork.npvBound = static_cast<double>(net.npvLowerBound);
   sweepWork.makespanBound = -static_cast<double>(net.makespanUpperBound);
@@ -84,9 +80,9 @@ struct ValuePair {
             " leads to no successor UDC; identification and the solver disagree on the network.");
 }
 
-bool fitsRemaining(int32_t e, const UdcStateWalk& state, int32_t resourceCount) {
-  const double* use = resourceUseOf(e);
-  for (int32_t r = 0; r < resourceCount; ++r)
+bool fitsRemaining(const UdcStateWalk& state, int32_t p) {
+  const double* use = state.resourceUse[static_cast<size_t>(p)];
+  for (int32_t r = 0; r < state.resourceCount; ++r)
     if (use[r] > state.remainingResources[static_cast<size_t>(r)]) return false;
   return true;
 }
@@ -99,12 +95,19 @@ struct StateEvaluator {
   const ElementaryNetwork& net;
   const UdcStateWalk* state = nullptr;
   const UdcStateTable* own = nullptr;
-  int32_t words = 0;
   double continuation = 0;
   double secondaryContinuation = 0;
+  // The completion whose outcomes are being added.
+  double w1 = 0;
+  double w2 = 0;
+  bool takeBetterPhaseSide = false;
+  // Sums of a drawn successor and maxima of a chosen one.
+  double sumC = 0, sumV = 0, sumC2 = 0, sumV2 = 0;
+  double maxC = 0, maxV = 0, maxC2 = 0, maxV2 = 0;
+  bool firstChoice = true;
 
   // best(c', v'): the continuation side only when strictly greater; the secondary follows.
-  ValuePair best(const UdcStateTable& table, uint32_t i) const {
+  static ValuePair best(const UdcStateTable& table, uint32_t i) {
     const double c = table.continuationValue()[i];
     const double v = table.decisionValue()[i];
     if (c > v) return {c, kTwo ? static_cast<double>(table.secondaryContinuationValue()[i]) : 0.0};
@@ -116,233 +119,94 @@ struct StateEvaluator {
     if constexpr (kTwo) secondaryContinuation += secondaryWeight * value.secondary;
   }
 
-  uint32_t ownIndex(uint32_t key) const {
-    return findStateIndex(own->key.data(), own->storedCount, key, work.udc);
+  // The target state of a class for the state at hand.
+  uint32_t lookUp(int32_t classId, const UdcStateTable*& table) {
+    ResolvedClass& where = work.resolved[static_cast<size_t>(classId)];
+    const TargetClass& target = work.plan.classes[static_cast<size_t>(classId)];
+    const StateKey key = targetKeyOf(work.plan, target, *state);
+    table = where.table;
+    const uint32_t count = where.own ? own->storedCount : table->count;
+    return findState(*table, count, key, where.finger, where.udc);
   }
 
-  // Index in the successor list of the first successor UDC whose members include N,
-  // which is in work.targetMembers.
-  int32_t successorHolding() const {
-    const BitWord* n = work.targetMembers.data();
-    const int32_t successorCount = static_cast<int32_t>(work.successorUdc.size());
-    for (int32_t j = 0; j < successorCount; ++j)
-      if (isSubsetOf(n, udcMembersOf(work.successorUdc[static_cast<size_t>(j)]), words)) return j;
+  // The sink of the transition rule.
+  void newClass(int32_t id) {
+    if (work.resolved.size() <= static_cast<size_t>(id)) work.resolved.resize(static_cast<size_t>(id) + 1);
+    ResolvedClass& where = work.resolved[static_cast<size_t>(id)];
+    const TargetClass& target = work.plan.classes[static_cast<size_t>(id)];
+    where = ResolvedClass{};
+    if (target.inPlace) {
+      where.table = own;
+      where.udc = work.udc;
+      where.own = true;
+      return;
+    }
+    const BitWord* members = targetMembersOf(work.plan, target);
+    for (uint32_t t : udcSuccessorsOf(work.udc)) {
+      if (!sameBits(udcMembersOf(static_cast<int>(t)), members, net.nBitWords)) continue;
+      where.table = &stateTableOf(static_cast<int32_t>(t));
+      where.udc = static_cast<int32_t>(t);
+      return;
+    }
     stopMissingTarget(work.udc);
   }
 
-  // The state of successor j reached from the present state. Members in finishedThere
-  // count as finished; members new to the cutset enter active or idle.
-  const UdcStateTable& stateIn(int32_t j, bool entersActive, const BitWord* finishedThere, uint32_t& index) const {
-    const uint32_t* three = subsetTables.powersOfThree;
-    const int32_t t = work.successorUdc[static_cast<size_t>(j)];
-    uint32_t key = 0;
-    const int32_t first = work.successorMemberStart[static_cast<size_t>(j)];
-    const int32_t count = work.successorMemberStart[static_cast<size_t>(j) + 1] - first;
-    const int32_t* activity = work.successorMemberActivity.data() + first;
-    const int32_t* here = work.successorMemberPositionHere.data() + first;
-    const uint8_t* status = state->status.data();
-    for (int32_t q = 0; q < count; ++q) {
-      if (finishedThere != nullptr && hasBit(finishedThere, activity[q]))
-        key += 2 * three[q];
-      else if (here[q] >= 0)
-        key += status[here[q]] * three[q];
-      else if (entersActive)
-        key += three[q];
-    }
-    const UdcStateTable& table = stateTableOf(t);
-    index = findStateIndex(table.key.data(), table.storedCount, key, t);
-    return table;
+  void weighted(OutcomeKind, double factor, int32_t classId) {
+    const UdcStateTable* table = nullptr;
+    const uint32_t index = lookUp(classId, table);
+    add(factor * w1, factor * w2, best(*table, index));
   }
 
-  // Target in which successor s enters the cutset and its ancestors leave it.
-  const UdcStateTable& successorState(int32_t s, bool entersActive, uint32_t& index) const {
-    int32_t& j = work.successorIndexOfEntering[static_cast<size_t>(s)];
-    if (j < 0) {
-      const BitWord* m = state->memberSet.data();
-      const BitWord* ancestors = ancestorBitsOf(s);
-      BitWord* n = work.targetMembers.data();
-      for (int32_t w = 0; w < words; ++w) n[w] = static_cast<BitWord>(m[w] & ~ancestors[w]);
-      setBit(n, s);
-      j = successorHolding();
-      work.enteringMet.push_back(s);
+  void beginDraw() { sumC = sumV = sumC2 = sumV2 = 0; }
+  void drawn(double q, int32_t classId) {
+    const UdcStateTable* table = nullptr;
+    const uint32_t index = lookUp(classId, table);
+    sumC += q * w1 * static_cast<double>(table->continuationValue()[index]);
+    sumV += q * w1 * static_cast<double>(table->decisionValue()[index]);
+    if constexpr (kTwo) {
+      sumC2 += q * w2 * static_cast<double>(table->secondaryContinuationValue()[index]);
+      sumV2 += q * w2 * static_cast<double>(table->secondaryDecisionValue()[index]);
     }
-    return stateIn(j, entersActive, nullptr, index);
+  }
+  // With decisions at phase changes (irq) the better side of the next phase may be taken.
+  void endDraw() {
+    if (!takeBetterPhaseSide || sumC > sumV) {
+      continuation += sumC;
+      secondaryContinuation += sumC2;
+    } else {
+      continuation += sumV;
+      secondaryContinuation += sumV2;
+    }
   }
 
-  // N from the scratch Add and Remove sets.
-  const UdcStateTable& addRemoveState(bool entersActive, const BitWord* finishedThere, uint32_t& index) const {
-    const BitWord* m = state->memberSet.data();
-    const BitWord* add = work.addSet.data();
-    const BitWord* remove = work.removeSet.data();
-    BitWord* n = work.targetMembers.data();
-    for (int32_t w = 0; w < words; ++w) n[w] = static_cast<BitWord>((m[w] | add[w]) & ~remove[w]);
-    return stateIn(successorHolding(), entersActive, finishedThere, index);
+  // The first successor always sets both maxima, so the secondary is never left at its
+  // bound when the primary's values equal the primary's bound.
+  void beginChoice() {
+    maxC = maxV = Primary::bound(work);
+    maxC2 = maxV2 = Secondary::bound(work);
+    firstChoice = true;
   }
-
-  // Plain completion of a type 0 member with F' in work.finishedWithCompleted: the
-  // successors that become eligible enter idle; with none, a finishes inside this UDC.
-  ValuePair plainCompletion(int32_t a) {
-    const BitWord* finished = work.finishedWithCompleted.data();
-    BitWord* add = work.addSet.data();
-    BitWord* remove = work.removeSet.data();
-    clearBits(add, words);
-    clearBits(remove, words);
-    bool anyEligible = false;
-    for (int32_t s : net.elemSuccessors[static_cast<size_t>(a)]) {
-      const BitWord* ancestors = ancestorBitsOf(s);
-      if (!isSubsetOf(ancestors, finished, words)) continue;
-      anyEligible = true;
-      setBit(add, s);
-      unionInto(remove, ancestors, words);
+  void chosen(int32_t classId) {
+    const UdcStateTable* table = nullptr;
+    const uint32_t index = lookUp(classId, table);
+    const double c = table->continuationValue()[index];
+    const double v = table->decisionValue()[index];
+    // The primary maxima only ever rise.
+    if (firstChoice || c > maxC) {
+      maxC = std::max(maxC, c);
+      if constexpr (kTwo) maxC2 = table->secondaryContinuationValue()[index];
     }
-    uint32_t index = 0;
-    if (anyEligible) {
-      const UdcStateTable& table = addRemoveState(false, nullptr, index);
-      return best(table, index);
+    if (firstChoice || v > maxV) {
+      maxV = std::max(maxV, v);
+      if constexpr (kTwo) maxV2 = table->secondaryDecisionValue()[index];
     }
-    const int32_t p = state->positionByActivity[static_cast<size_t>(a)];
-    index = ownIndex(state->key + subsetTables.powersOfThree[p]);
-    return best(*own, index);
+    firstChoice = false;
   }
-
-  // Success of a's module: its followers that become eligible enter; with none, the
-  // module's last members leave, or finish here when they are all members of this UDC.
-  ValuePair moduleSuccess(int32_t a) {
-    const int32_t module = net.elemModule[static_cast<size_t>(a)];
-    BitWord* d = work.moduleSuccessSet.data();
-    copyBits(d, moduleMemberBitsOf(module), words);
-    unionInto(d, work.finishedWithCompleted.data(), words);
-    BitWord* add = work.addSet.data();
-    BitWord* remove = work.removeSet.data();
-    clearBits(add, words);
-    clearBits(remove, words);
-    bool anyFollower = false;
-    for (int32_t x : net.moduleFollowers[static_cast<size_t>(module)]) {
-      if (hasBit(d, x)) continue;
-      const BitWord* ancestors = ancestorBitsOf(x);
-      if (!isSubsetOf(ancestors, d, words)) continue;
-      anyFollower = true;
-      setBit(add, x);
-      unionInto(remove, ancestors, words);
-    }
-    uint32_t index = 0;
-    if (!anyFollower) {
-      const BitWord* last = moduleLastBitsOf(module);
-      if (isSubsetOf(last, state->memberSet.data(), words)) {
-        const BitWord* moduleMembers = moduleMemberBitsOf(module);
-        uint32_t key = 0;
-        for (int32_t p = 0; p < state->memberCount; ++p) {
-          const int32_t e = state->memberByPosition[static_cast<size_t>(p)];
-          key += hasBit(moduleMembers, e) ? subsetTables.twicePowersOfThree[p]
-                                          : state->status[static_cast<size_t>(p)] * subsetTables.powersOfThree[p];
-        }
-        index = ownIndex(key);
-        return best(*own, index);
-      }
-      copyBits(add, last, words);
-      copyBits(remove, moduleLastAncestorBitsOf(module), words);
-    }
-    const UdcStateTable& table = addRemoveState(false, d, index);
-    return best(table, index);
-  }
-
-  // Failure, partial and success outcomes of one completion; moduleDoneSet is the set
-  // against which "module done" is tested, plain the value of the plain completion.
-  template <class Plain>
-  void addOutcomes(int32_t a, double w1, double w2, const BitWord* moduleDoneSet, Plain&& plain) {
-    const double pts = net.elemPts[static_cast<size_t>(a)];
-    const double pms = net.elemPms[static_cast<size_t>(a)];
-    const int32_t module = net.elemModule[static_cast<size_t>(a)];
-    const bool moduleDone = pts < 1.0 && isSubsetOf(moduleMemberBitsOf(module), moduleDoneSet, words);
-    bool havePlain = false;
-    ValuePair plainValue{0.0, 0.0};
-    auto plainOnce = [&]() {
-      if (!havePlain) {
-        plainValue = plain();
-        havePlain = true;
-      }
-      return plainValue;
-    };
-    if (pts < 1.0 && !moduleDone) add((1.0 - pts) * w1, (1.0 - pts) * w2, plainOnce());
-    if (pms < 1.0) add((1.0 - pms) * pts * w1, (1.0 - pms) * pts * w2, plainOnce());
-    if (pms > 0.0) add(pms * pts * w1, pms * pts * w2, moduleSuccess(a));
-  }
-
-  // Adds the contribution of a's completion; F' is in work.finishedWithCompleted.
-  void addCompletion(int32_t a, double w1, double w2, bool takeBetterPhaseSide) {
-    const std::vector<int32_t>& successors = net.elemSuccessors[static_cast<size_t>(a)];
-    switch (net.elemSuccTransitionType[static_cast<size_t>(a)]) {
-      case 0:
-        addOutcomes(a, w1, w2, work.finishedWithCompleted.data(), [&]() { return plainCompletion(a); });
-        break;
-      case -2:
-        for (int32_t s : successors) {
-          BitWord* test = work.moduleDoneTest.data();
-          copyBits(test, work.finishedWithCompleted.data(), words);
-          unionInto(test, ancestorBitsOf(s), words);
-          setBit(test, s);
-          addOutcomes(a, w1, w2, test, [&]() {
-            uint32_t index = 0;
-            const UdcStateTable& table = successorState(s, true, index);
-            return best(table, index);
-          });
-        }
-        break;
-      case -3: {
-        if (successors.empty()) break;
-        const std::vector<double>& probability = net.elemSuccessorProb[static_cast<size_t>(a)];
-        double sumC = 0, sumV = 0, sumC2 = 0, sumV2 = 0;
-        for (size_t k = 0; k < successors.size(); ++k) {
-          uint32_t index = 0;
-          const UdcStateTable& table = successorState(successors[k], true, index);
-          const double q = probability[k];
-          sumC += q * w1 * static_cast<double>(table.continuationValue()[index]);
-          sumV += q * w1 * static_cast<double>(table.decisionValue()[index]);
-          if constexpr (kTwo) {
-            sumC2 += q * w2 * static_cast<double>(table.secondaryContinuationValue()[index]);
-            sumV2 += q * w2 * static_cast<double>(table.secondaryDecisionValue()[index]);
-          }
-        }
-        if (!takeBetterPhaseSide || sumC > sumV) {
-          continuation += sumC;
-          secondaryContinuation += sumC2;
-        } else {
-          continuation += sumV;
-          secondaryContinuation += sumV2;
-        }
-        break;
-      }
-      case -1: {
-        // The first successor always sets both maxima, so the secondary is never left
-        // at its bound when the primary's values equal the primary's bound.
-        double maxC = Primary::bound(work), maxV = maxC;
-        double maxC2 = Secondary::bound(work), maxV2 = maxC2;
-        bool first = true;
-        for (int32_t s : successors) {
-          uint32_t index = 0;
-          const UdcStateTable& table = successorState(s, false, index);
-          const double c = table.continuationValue()[index];
-          const double v = table.decisionValue()[index];
-          // The primary maxima only ever rise.
-          if (first || c > maxC) {
-            maxC = std::max(maxC, c);
-            if constexpr (kTwo) maxC2 = table.secondaryContinuationValue()[index];
-          }
-          if (first || v > maxV) {
-            maxV = std::max(maxV, v);
-            if constexpr (kTwo) maxV2 = table.secondaryDecisionValue()[index];
-          }
-          first = false;
-        }
-        if (maxC > maxV)
-          add(w1, w2, {maxC, maxC2});
-        else
-          add(w1, w2, {maxV, maxV2});
-        break;
-      }
-      default:
-        break;
-    }
+  void endChoice() {
+    if (maxC > maxV)
+      add(w1, w2, {maxC, maxC2});
+    else
+      add(w1, w2, {maxV, maxV2});
   }
 
   // Evaluates the state the walk stands on and appends it to the table of the UDC.
@@ -353,17 +217,15 @@ struct StateEvaluator {
     double decision = Primary::bound(work);
     double secondaryDecision = Secondary::bound(work);
     bool startPossible = false;
-    BitWord* finished = work.finishedWithCompleted.data();
-    copyBits(finished, walk.finishedSet.data(), words);
-    const int32_t instantaneous = walk.instantaneousMember;
+    const int32_t instantaneous = walk.instantaneousPosition;
 
     if (instantaneous < 0) {
       for (int32_t i = 0; i < walk.idleCount; ++i) {
-        const int32_t a = walk.idleList[static_cast<size_t>(i)];
-        if (!fitsRemaining(a, walk, net.resourceCount)) continue;
-        const int32_t p = walk.positionByActivity[static_cast<size_t>(a)];
-        const uint32_t index = ownIndex(walk.key + subsetTables.powersOfThree[p]);
-        const double cost = net.elemCost[static_cast<size_t>(a)];
+        const int32_t p = walk.idleList[static_cast<size_t>(i)];
+        if (!fitsRemaining(walk, p)) continue;
+        const uint32_t index = findState(table, table.storedCount, walk.key + kPowersOfThree[static_cast<size_t>(p)],
+                                         work.startFinger[static_cast<size_t>(p)], work.udc);
+        const double cost = net.elemCost[static_cast<size_t>(walk.activityAt(p))];
         double c = table.continuationValue()[index];
         double v = table.decisionValue()[index];
         if constexpr (Primary::kCountsCost) {
@@ -379,7 +241,7 @@ struct StateEvaluator {
             v2 += cost;
           }
         }
-        // The first feasible option always sets both values, for the reason given at -1.
+        // The first feasible option always sets both values, for the reason given at a choice.
         if (!startPossible || c > decision) {
           decision = std::max(decision, c);
           secondaryDecision = c2;
@@ -392,21 +254,22 @@ struct StateEvaluator {
       }
       if (walk.activeCount > 0) {
         const double totalRate = walk.totalRate;
+        takeBetterPhaseSide = work.irq;
         for (int32_t i = 0; i < walk.activeCount; ++i) {
-          const int32_t a = walk.activeList[static_cast<size_t>(i)];
-          const double rate = net.elemRate[static_cast<size_t>(a)];
-          const double w1 = Primary::weight(rate, totalRate, work.discountRate);
-          const double w2 = Secondary::weight(rate, totalRate, work.discountRate);
-          setBit(finished, a);
-          addCompletion(a, w1, w2, work.irq);
-          resetBit(finished, a);
+          const int32_t p = walk.activeList[static_cast<size_t>(i)];
+          const double rate = walk.rate[static_cast<size_t>(p)];
+          w1 = Primary::weight(rate, totalRate, work.discountRate);
+          w2 = Secondary::weight(rate, totalRate, work.discountRate);
+          forEachOutcome(work.plan, walk, p, *this);
         }
         if constexpr (Primary::kCountsTime) continuation -= 1.0 / totalRate;
         if constexpr (Secondary::kCountsTime) secondaryContinuation -= 1.0 / totalRate;
       }
     } else {
-      setBit(finished, instantaneous);
-      addCompletion(instantaneous, 1.0, 1.0, true);
+      w1 = 1.0;
+      w2 = 1.0;
+      takeBetterPhaseSide = true;
+      forEachOutcome(work.plan, walk, instantaneous, *this);
     }
 
     if (instantaneous < 0 && startPossible) {
@@ -430,33 +293,6 @@ struct StateEvaluator {
   }
 };
 
-// Member lists of u's successor UDCs, with each member's position in u.
-void takeUpSuccessors(int32_t u) {
-  SweepWork& work = sweepWork;
-  for (int32_t s : work.enteringMet) work.successorIndexOfEntering[static_cast<size_t>(s)] = -1;
-  work.enteringMet.clear();
-  work.successorUdc.clear();
-  work.successorMemberStart.clear();
-  work.successorMemberActivity.clear();
-  work.successorMemberPositionHere.clear();
-  const int32_t words = elementaryNetwork.nBitWords;
-  for (uint32_t t : udcSuccessorsOf(u)) {
-    work.successorUdc.push_back(static_cast<int32_t>(t));
-    work.successorMemberStart.push_back(static_cast<int32_t>(work.successorMemberActivity.size()));
-    const BitWord* members = udcMembersOf(static_cast<int32_t>(t));
-    for (int32_t w = 0; w < words; ++w) {
-      const BitWord mask = members[w];
-      const uint8_t* bits = membersOfMask(mask);
-      for (int k = 0; k < subsetTables.maskMemberCount[mask]; ++k) {
-        const int32_t e = w * kStateWordBits + bits[k];
-        work.successorMemberActivity.push_back(e);
-        work.successorMemberPositionHere.push_back(work.walk.positionByActivity[static_cast<size_t>(e)]);
-      }
-    }
-  }
-  work.successorMemberStart.push_back(static_cast<int32_t>(work.successorMemberActivity.size()));
-}
-
 void fillTerminalTable(int32_t last, float primaryValue, float secondaryValue) {
   allocateStateTable(last);
   UdcStateTable& table = stateTableOf(last);
@@ -476,13 +312,15 @@ void sweepUdcs(SolveResult& result) {
   fillTerminalTable(last, Primary::terminalValue(), Secondary::terminalValue());
 
   StateEvaluator<Primary, Secondary> evaluator{sweepWork, elementaryNetwork};
-  evaluator.words = elementaryNetwork.nBitWords;
   for (int32_t u = udcCount - 2; u >= 0; --u) {
+    checkInterrupt();
     shelveFinishedTable(u + 1);
     openUdcStep(u);
     sweepWork.udc = u;
     beginUdc(sweepWork.walk, udcMembersOf(u));
-    takeUpSuccessors(u);
+    beginUdcTransitions(sweepWork.plan, sweepWork.walk);
+    sweepWork.resolved.clear();
+    std::fill(sweepWork.startFinger.begin(), sweepWork.startFinger.end(), 0u);
     UdcStateTable& table = stateTableOf(u);
     evaluator.own = &table;
     walkUdcStates(sweepWork.walk, false, [&](const UdcStateWalk& walk) { evaluator.evaluate(walk, table); });
@@ -499,7 +337,7 @@ void sweepUdcs(SolveResult& result) {
   }
 }
 
-// Frees the tables and removes leftover state files also when a fatal stop unwinds.
+// Frees the tables and removes leftover state files also when a stop unwinds.
 struct SolveScope {
   ~SolveScope() {
     releaseSweepWork();

@@ -12,6 +12,7 @@
 #include "run/config.h"
 #include "run/fatal.h"
 #include "run/run_state.h"
+#include "duration/elementary_network.h"
 #include "udc/udc_network.h"
 
 StateStorage stateStorage;
@@ -82,7 +83,11 @@ void allocateStateTable(int32_t u) {
   stateStorage.tableSlotOfUdc[static_cast<size_t>(u)] = slot;
   UdcStateTable& table = stateStorage.tablePool[static_cast<size_t>(slot)];
   const size_t count = udcNetwork.udcStateCount[static_cast<size_t>(u)];
-  table.key.resize(count);
+  table.wideKeys = countBits(udcMembersOf(u), elementaryNetwork.nBitWords) > kNarrowKeyMembers;
+  if (table.wideKeys)
+    table.wideKey.resize(count);
+  else
+    table.narrowKey.resize(count);
   table.values.resize(count * 2 * static_cast<size_t>(stateStorage.objectiveCount));
   table.count = static_cast<uint32_t>(count);
   table.storedCount = 0;
@@ -110,7 +115,7 @@ void writeStateTable(int32_t u) {
       if (two)
         out << static_cast<double>(table.secondaryDecisionValue()[i]) << ' '
             << static_cast<double>(table.secondaryContinuationValue()[i]) << ' ';
-      out << table.key[i] << '\n';
+      out << table.keyAt(i) << '\n';
     }
     out.close();
     if (!out) stopStateFile(u, "cannot be written");
@@ -129,8 +134,13 @@ void readStateTable(int32_t u) {
   for (uint32_t i = 0; i < count; ++i) {
     in >> values[i] >> values[count + i];
     if (two) in >> values[2 * count + i] >> values[3 * count + i];
-    in >> table.key[i];
-    if (!in || (i > 0 && table.key[i] >= table.key[i - 1]))
+    StateKey key = 0;
+    in >> key;
+    if (table.wideKeys)
+      table.wideKey[i] = key;
+    else
+      table.narrowKey[i] = static_cast<uint32_t>(key);
+    if (!in || (!table.wideKeys && key > UINT32_MAX) || (i > 0 && key >= table.keyAt(i - 1)))
       stopStateFile(u, "cannot be read back completely with strictly descending keys");
   }
   in >> std::ws;
@@ -176,17 +186,7 @@ void stopTableOverflow(int32_t udc) {
             " has more states than identification counted; the solve cannot go on.");
 }
 
-uint32_t findStateIndex(const uint32_t* keys, uint32_t count, uint32_t key, int32_t udc) {
-  uint32_t lo = 0;
-  uint32_t hi = count;
-  while (lo < hi) {
-    const uint32_t mid = lo + (hi - lo) / 2;
-    if (keys[mid] == key) return mid;
-    if (keys[mid] > key)
-      lo = mid + 1;
-    else
-      hi = mid;
-  }
+void stopMissingState(StateKey key, int32_t udc) {
   stopFatal("Internal error: state " + std::to_string(key) + " is missing from the table of UDC " +
             std::to_string(udc) + "; identification and the solver disagree on the states.");
 }

@@ -1,23 +1,30 @@
 // State values of the UDCs during one solve: one table per live UDC, kept in memory or
-// parked in a state file named by the UDC number, and the bisection that finds a state.
+// parked in a state file, and the search that finds a state by its key.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "udc/state_walk.h"
+
+// Keys of UDCs of up to 20 members fit 32 bits (3^20 < 2^32); wider UDCs keep 64-bit keys.
+constexpr int kNarrowKeyMembers = 20;
+
 // Columns of one UDC's states in enumeration order, so keys strictly descend. The value
-// columns lie one after the other in a single block (two allocations per table, not five:
-// a project has many small tables).
+// columns lie one after the other in a single block.
 struct UdcStateTable {
-  std::vector<uint32_t> key;
+  std::vector<uint32_t> narrowKey;
+  std::vector<uint64_t> wideKey;
   std::vector<float> values;  // count entries per column
   uint32_t count = 0;
   uint32_t storedCount = 0;
+  bool wideKeys = false;
 
   const float* decisionValue() const { return values.data(); }
   const float* continuationValue() const { return values.data() + count; }
   const float* secondaryDecisionValue() const { return values.data() + 2 * static_cast<size_t>(count); }
   const float* secondaryContinuationValue() const { return values.data() + 3 * static_cast<size_t>(count); }
+  StateKey keyAt(uint32_t i) const { return wideKeys ? wideKey[i] : narrowKey[i]; }
 };
 
 // The storage of one solve. Tables live in a small pool so that a project with many UDCs
@@ -64,19 +71,89 @@ inline UdcStateTable& stateTableOf(int32_t u) {
   return stateStorage.tablePool[static_cast<size_t>(slot)];
 }
 
-// Index of key among the first count entries of a descending key array; a missing key
-// stops the run, since identification and the solver would then disagree on the states.
-uint32_t findStateIndex(const uint32_t* keys, uint32_t count, uint32_t key, int32_t udc);
+[[noreturn]] void stopMissingState(StateKey key, int32_t udc);
+
+namespace state_table_detail {
+// Galloping from the finger: consecutive lookups of one kind move through a table in the
+// order of its keys, mostly by a few entries, so they cost a few comparisons each even in
+// tables of millions of states.
+template <class Key>
+uint32_t searchFrom(const Key* keys, uint32_t count, StateKey key, uint32_t& finger, int32_t udc) {
+  uint32_t at = finger < count ? finger : (count > 0 ? count - 1 : 0);
+  if (count == 0) stopMissingState(key, udc);
+  uint32_t lo = 0;
+  uint32_t hi = 0;  // the key lies in [lo, hi)
+  if (keys[at] == key) return at;
+  if (keys[at] > key) {
+    // Further on: indices above at.
+    uint32_t step = 1;
+    lo = at + 1;
+    for (;;) {
+      const uint64_t probe = static_cast<uint64_t>(at) + step;
+      if (probe >= count) {
+        hi = count;
+        break;
+      }
+      if (keys[probe] <= key) {
+        hi = static_cast<uint32_t>(probe) + 1;
+        break;
+      }
+      lo = static_cast<uint32_t>(probe) + 1;
+      step *= 2;
+    }
+  } else {
+    uint32_t step = 1;
+    hi = at;
+    for (;;) {
+      if (step > at) {
+        lo = 0;
+        break;
+      }
+      const uint32_t probe = at - step;
+      if (keys[probe] >= key) {
+        lo = probe;
+        break;
+      }
+      hi = probe;
+      step *= 2;
+    }
+  }
+  while (lo < hi) {
+    const uint32_t mid = lo + (hi - lo) / 2;
+    if (keys[mid] == key) {
+      finger = mid;
+      return mid;
+    }
+    if (keys[mid] > key)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  stopMissingState(key, udc);
+}
+}  // namespace state_table_detail
+
+// Index of key among the first count entries of the table (strictly descending keys),
+// searched from the finger, which moves to the index found. A missing key stops the run,
+// since identification and the solver would then disagree on the states.
+inline uint32_t findState(const UdcStateTable& table, uint32_t count, StateKey key, uint32_t& finger,
+                          int32_t udc) {
+  if (table.wideKeys) return state_table_detail::searchFrom(table.wideKey.data(), count, key, finger, udc);
+  return state_table_detail::searchFrom(table.narrowKey.data(), count, key, finger, udc);
+}
 
 [[noreturn]] void stopTableOverflow(int32_t udc);
 
 // Appends one evaluated state; the secondary values are ignored in a one-objective solve.
-inline void appendState(UdcStateTable& table, int32_t udc, uint32_t key, double decision,
-                        double continuation, double secondaryDecision, double secondaryContinuation) {
+inline void appendState(UdcStateTable& table, int32_t udc, StateKey key, double decision, double continuation,
+                        double secondaryDecision, double secondaryContinuation) {
   const uint32_t i = table.storedCount;
   if (i >= table.count) stopTableOverflow(udc);
   const size_t count = table.count;
-  table.key[i] = key;
+  if (table.wideKeys)
+    table.wideKey[i] = key;
+  else
+    table.narrowKey[i] = static_cast<uint32_t>(key);
   float* values = table.values.data() + i;
   values[0] = static_cast<float>(decision);
   values[count] = static_cast<float>(continuation);

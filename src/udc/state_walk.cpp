@@ -1,73 +1,78 @@
-// Set-up of the state walk: scratch per project, member positions per UDC.
+// Set-up of the state walk: scratch per project, member positions and masks per UDC.
 #include "udc/state_walk.h"
 
 #include "duration/elementary_network.h"
 #include "network/base_network.h"
-#include "run/subset_tables.h"
 
 void prepareStateWalk(UdcStateWalk& walk) {
   const ElementaryNetwork& net = elementaryNetwork;
-  const size_t n = static_cast<size_t>(net.nElementary);
   const size_t words = static_cast<size_t>(net.nBitWords);
   walk = UdcStateWalk{};
   walk.wordCount = net.nBitWords;
   walk.resourceCount = net.resourceCount;
-  walk.positionByActivity.assign(n, -1);
+  walk.availability.assign(static_cast<size_t>(net.resourceCount), 0.0);
+  for (size_t r = 0; r < walk.availability.size() && r < baseNetwork.resourceAvailability.size(); ++r)
+    walk.availability[r] = baseNetwork.resourceAvailability[r];
+  walk.positionByActivity.assign(static_cast<size_t>(net.nElementary), -1);
   walk.memberSet.assign(words, 0);
   walk.ancestorUnion.assign(words, 0);
-  walk.finishedSet.assign(words, 0);
-  walk.activeSet.assign(words, 0);
+  walk.reach.assign(words, 0);
   walk.remainingResources.assign(static_cast<size_t>(net.resourceCount), 0.0);
-  walk.idleList.assign(n, -1);
-  walk.activeList.assign(n, -1);
+  walk.status.assign(kMaxUdcMembers, kIdle);
+  walk.idleList.assign(kMaxUdcMembers, -1);
+  walk.activeList.assign(kMaxUdcMembers, -1);
+  walk.rate.assign(kMaxUdcMembers, 0.0);
+  walk.resourceUse.assign(kMaxUdcMembers, nullptr);
+  walk.needStart.assign(kMaxUdcMembers + 1, 0);
 }
 
 void beginUdc(UdcStateWalk& walk, const BitWord* members) {
   const ElementaryNetwork& net = elementaryNetwork;
   const int words = walk.wordCount;
 
-  for (int e : walk.memberByPosition) walk.positionByActivity[static_cast<size_t>(e)] = -1;
+  for (int32_t e : walk.memberByPosition) walk.positionByActivity[static_cast<size_t>(e)] = -1;
   walk.memberByPosition.clear();
-  walk.memberWords.clear();
-  for (int w = 0; w < words; ++w) {
-    walk.memberSet[static_cast<size_t>(w)] = members[w];
-    const uint32_t mask = members[w];
-    const uint8_t* bits = membersOfMask(mask);
-    for (uint32_t k = 0; k < subsetTables.maskMemberCount[mask]; ++k) {
-      const int e = w * kStateWordBits + bits[k];
-      walk.positionByActivity[static_cast<size_t>(e)] = static_cast<int32_t>(walk.memberByPosition.size());
-      walk.memberByPosition.push_back(e);
-    }
-  }
-  for (int w = words - 1; w >= 0; --w)
-    if (members[w] != 0) walk.memberWords.push_back(w);
-  walk.memberCount = static_cast<int32_t>(walk.memberByPosition.size());
-
+  copyBits(walk.memberSet.data(), members, words);
   clearBits(walk.ancestorUnion.data(), words);
-  for (int e : walk.memberByPosition) unionInto(walk.ancestorUnion.data(), ancestorBitsOf(e), words);
+  forEachMember(members, words, [&](int e) {
+    walk.positionByActivity[static_cast<size_t>(e)] = static_cast<int32_t>(walk.memberByPosition.size());
+    walk.memberByPosition.push_back(e);
+    unionInto(walk.ancestorUnion.data(), ancestorBitsOf(e), words);
+  });
+  const int count = static_cast<int>(walk.memberByPosition.size());
+  walk.memberCount = count;
+  walk.allMask = count == 64 ? ~uint64_t{0} : positionBit(count) - 1;
+  walk.mayIdleMask = 0;
+  walk.mayFinishMask = 0;
+  walk.instantaneousMask = 0;
+  walk.needs.clear();
 
-  // A member can be finished in some state of this UDC only when it has successors, all of
-  // which follow it (type 0), and none of them becomes eligible through it alone; a larger
-  // finished set only makes more successors eligible, so the test with the ancestors alone
-  // decides it once for the whole UDC.
-  const size_t count = walk.memberByPosition.size();
-  walk.status.assign(count, kIdle);
-  walk.mayIdle.assign(count, 0);
-  walk.mayFinish.assign(count, 0);
-  copyBits(walk.finishedSet.data(), walk.ancestorUnion.data(), words);
-  for (size_t p = 0; p < count; ++p) {
-    const int e = walk.memberByPosition[p];
-    walk.mayIdle[p] = net.elemAllowedToIdle[static_cast<size_t>(e)] ? 1 : 0;
-    const std::vector<int32_t>& successors = net.elemSuccessors[static_cast<size_t>(e)];
-    if (net.elemSuccTransitionType[static_cast<size_t>(e)] != 0 || successors.empty()) continue;
-    setBit(walk.finishedSet.data(), e);
+  // What the successors of a member that lets them all follow need: the members among
+  // their ancestors, and whether the rest of their ancestors lie behind the cutset.
+  BitWord* reach = walk.reach.data();
+  copyBits(reach, walk.memberSet.data(), words);
+  unionInto(reach, walk.ancestorUnion.data(), words);
+  for (int p = 0; p < count; ++p) {
+    const size_t e = static_cast<size_t>(walk.memberByPosition[static_cast<size_t>(p)]);
+    walk.needStart[static_cast<size_t>(p)] = static_cast<uint32_t>(walk.needs.size());
+    walk.rate[static_cast<size_t>(p)] = net.elemRate[e];
+    walk.resourceUse[static_cast<size_t>(p)] = resourceUseOf(static_cast<int>(e));
+    if (net.elemAllowedToIdle[e]) walk.mayIdleMask |= positionBit(p);
+    if (net.elemDuration[e] <= 0) walk.instantaneousMask |= positionBit(p);
+    if (net.elemSuccTransitionType[e] != kFollowAll || net.elemSuccessors[e].empty()) continue;
+    // A member can be finished in some state of this UDC only when none of its successors
+    // becomes eligible through it alone; a larger finished set only makes more successors
+    // eligible, so the test with no other member finished decides it once for the UDC.
     bool finishable = true;
-    for (int s : successors)
-      if (isSubsetOf(ancestorBitsOf(s), walk.finishedSet.data(), words)) {
-        finishable = false;
-        break;
-      }
-    resetBit(walk.finishedSet.data(), e);
-    walk.mayFinish[p] = finishable ? 1 : 0;
+    for (int32_t s : net.elemSuccessors[e]) {
+      SuccessorNeed need;
+      need.reachable = isSubsetOf(ancestorBitsOf(s), reach, words);
+      for (int q = 0; q < count; ++q)
+        if (hasBit(ancestorBitsOf(s), walk.memberByPosition[static_cast<size_t>(q)])) need.members |= positionBit(q);
+      if (isEligible(need, positionBit(p))) finishable = false;
+      walk.needs.push_back(need);
+    }
+    if (finishable) walk.mayFinishMask |= positionBit(p);
   }
+  walk.needStart[static_cast<size_t>(count)] = static_cast<uint32_t>(walk.needs.size());
 }

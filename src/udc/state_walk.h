@@ -1,7 +1,12 @@
 // The walk over the states of one UDC, in strictly descending state key. One routine for
 // identification and for every solver, so both see the same states, in the same order,
 // with the same floating-point operations on the total rate and the remaining resources.
+//
+// A state is one status per member position; the walk keeps the finished and the active
+// members as bit masks over positions, so that the tests of the status rules are a few
+// mask operations instead of set operations over every elementary activity.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -9,42 +14,80 @@
 
 enum MemberStatus : uint8_t { kIdle = 0, kActive = 1, kFinished = 2 };
 
-// Scratch sized once per project (prepareStateWalk) and reused for every UDC.
+// The number of a state within its UDC: the sum over positions p of status(p) x 3^p.
+using StateKey = uint64_t;
+
+constexpr std::array<StateKey, kMaxUdcMembers + 1> kPowersOfThree = [] {
+  std::array<StateKey, kMaxUdcMembers + 1> powers{};
+  powers[0] = 1;
+  for (int p = 1; p <= kMaxUdcMembers; ++p) powers[static_cast<size_t>(p)] = 3 * powers[static_cast<size_t>(p) - 1];
+  return powers;
+}();
+
+inline uint64_t positionBit(int p) { return uint64_t{1} << p; }
+
+// One successor of a member whose completion lets all its successors follow (type 0): the
+// members of the UDC among its ancestors, and whether its remaining ancestors are all
+// ancestors of members. It is eligible once those members are finished.
+struct SuccessorNeed {
+  uint64_t members = 0;
+  bool reachable = false;
+};
+
 struct UdcStateWalk {
-  int32_t memberCount = 0;
-  std::vector<int32_t> memberByPosition;    // ascending elementary activity index
+  // Sized once per project (prepareStateWalk).
+  int32_t wordCount = 0;
+  int32_t resourceCount = 0;
   std::vector<int32_t> positionByActivity;  // nElementary entries, -1 for non-members
-  std::vector<uint8_t> status;              // MemberStatus by position
-  std::vector<BitWord> memberSet;           // M
-  std::vector<BitWord> ancestorUnion;       // union of the members' ancestors
-  std::vector<BitWord> finishedSet;         // F: ancestorUnion plus finished members
-  std::vector<BitWord> activeSet;           // O
-  std::vector<double> remainingResources;   // availability minus active members' use
-  double totalRate = 0;                     // sum of the active members' rates
-  uint32_t key = 0;                         // sum of status(p) * 3^p
-  // Built before every visit, both in descending activity index.
+  std::vector<double> availability;
+
+  // Fixed for the UDC taken up (beginUdc).
+  int32_t memberCount = 0;
+  std::vector<int32_t> memberByPosition;  // ascending elementary activity index
+  std::vector<BitWord> memberSet;         // M
+  std::vector<BitWord> ancestorUnion;     // union of the members' ancestors
+  std::vector<BitWord> reach;             // scratch: members and their ancestors
+  uint64_t allMask = 0;
+  uint64_t mayIdleMask = 0;        // elemAllowedToIdle
+  uint64_t mayFinishMask = 0;      // members that some state of this UDC can hold finished
+  uint64_t instantaneousMask = 0;  // members of zero or negative duration
+  std::vector<double> rate;                 // by position
+  std::vector<const double*> resourceUse;   // by position
+  // Needs of the successors of type 0 members, in successor-list order: those of the member
+  // at position p are needs[needStart[p] .. needStart[p + 1]).
+  std::vector<uint32_t> needStart;
+  std::vector<SuccessorNeed> needs;
+
+  // The state the walk stands on.
+  std::vector<uint8_t> status;  // MemberStatus by position
+  uint64_t finishedMask = 0;
+  uint64_t activeMask = 0;
+  std::vector<double> remainingResources;  // availability minus the active members' use
+  double totalRate = 0;                    // sum of the active members' rates
+  StateKey key = 0;
+  // Built before every visit: positions in descending order (descending activity index).
   std::vector<int32_t> idleList;
   std::vector<int32_t> activeList;
   int32_t idleCount = 0;
   int32_t activeCount = 0;
-  int32_t instantaneousMember = -1;  // highest active member with elemDuration <= 0
+  int32_t instantaneousPosition = -1;  // highest active member of zero duration, or -1
 
-  // Fixed for the UDC taken up.
-  std::vector<uint8_t> mayIdle;      // by position: elemAllowedToIdle
-  std::vector<uint8_t> mayFinish;    // by position: 0 when no state of this UDC can hold it finished
-  std::vector<int32_t> memberWords;  // words of M that hold members, descending
-  int32_t wordCount = 0;
-  int32_t resourceCount = 0;
+  int32_t activityAt(int32_t p) const { return memberByPosition[static_cast<size_t>(p)]; }
 };
 
 // Sizes the scratch for the current elementary network.
 void prepareStateWalk(UdcStateWalk& walk);
 
-// Takes up the UDC with the given member set: member positions and ancestor union.
+// Takes up the UDC with the given member set (at most kMaxUdcMembers members).
 void beginUdc(UdcStateWalk& walk, const BitWord* members);
 
+// True when the successor with this need is eligible once the members in finished are done.
+inline bool isEligible(const SuccessorNeed& need, uint64_t finished) {
+  return need.reachable && (need.members & ~finished) == 0;
+}
+
 // Visits every state of the UDC taken up, in descending key; visit(const UdcStateWalk&)
-// sees the lists, sets, key, rate and resources of the state. With checkResources, a
+// sees the lists, masks, key, rate and resources of the state. With checkResources, a
 // remaining amount below 0 ends the walk at the moment identification checks it and the
 // result is false. Defined in state_walk_impl.h.
 template <class Visit>

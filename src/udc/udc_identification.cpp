@@ -1,12 +1,11 @@
 // UDC identification: starting from the cutset of the start activity, walk the states of
-// each UDC, follow every completion to the cutset it leads to, then number the UDCs so
-// that every link goes forward and store members, links, state counts and the peak.
+// each UDC, follow every completion outcome to the cutset it leads to (the transition rule
+// says which), then number the UDCs so that every link goes forward and store members,
+// links, state counts and the peak.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <iostream>
-#include <numeric>
-#include <span>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -16,61 +15,42 @@
 #include "network/base_network.h"
 #include "run/config.h"
 #include "run/fatal.h"
-#include "run/subset_tables.h"
+#include "run/interrupt.h"
 #include "udc/state_walk.h"
+#include "udc/transition_rule.h"
 #include "udc/udc_network.h"
 #include "udc/udc_network_file.h"
 
 namespace {
 
 constexpr uint32_t kNoUdc = UINT32_MAX;
-// The powers-of-three tables cover member positions 0 .. stateWordBits only.
-constexpr int kEncodableMembers = kStateWordBits + 1;
 
 // Everything identification needs while it runs; local to one call, so nothing of it
 // outlives the call on success or failure.
 struct IdentificationWork {
   int words = 0;
-  int ranks = 0;
-  int32_t udcLimit = 0;
+  int64_t udcLimit = 0;
   uint32_t udcCount = 0;
   // Per UDC, in creation order.
   std::vector<BitWord> memberBits;
-  std::vector<uint64_t> rankKey;
+  std::vector<uint32_t> sortKey;  // number of ancestors of the members
   // Successor lists in one block: a UDC's list is filled only while it is processed, in
   // creation order, so the lists follow one another.
   std::vector<uint64_t> successorStart{0};
   std::vector<uint32_t> successorList;
   std::vector<uint32_t> stateCount;
-  std::vector<uint32_t> listedBy;  // u + 1 once the UDC is in u's successor list
-  // Open addressing over (rank key, member set). It answers exactly what the rank
-  // buckets with their search trees answer: a set is found only in the bucket of its key.
+  // Open addressing over member sets.
   std::vector<uint32_t> slots;
-  // The UDC being processed and scratch sets of `words` words.
-  uint32_t current = 0;
-  std::vector<BitWord> currentMembers;
-  std::vector<BitWord> finishedWith;
-  std::vector<BitWord> moduleReach;
-  std::vector<BitWord> add;
-  std::vector<BitWord> remove;
-  std::vector<BitWord> moduleAdd;
-  std::vector<BitWord> moduleRemove;
-  std::vector<BitWord> target;
-  std::vector<BitWord> counted;
+  std::vector<BitWord> ancestors;  // scratch
   bool udcLimitReached = false;
-  // The completing activity whose module success would lead back into the UDC at hand, or -1.
-  int selfLinkActivity = -1;
-  int completing = -1;
-  // Set with either failure: the walk of the UDC goes no further.
-  bool halted = false;
 };
 
 const BitWord* memberBitsOf(const IdentificationWork& work, uint32_t u) {
   return work.memberBits.data() + static_cast<size_t>(u) * static_cast<size_t>(work.words);
 }
 
-uint64_t hashTarget(uint64_t key, const BitWord* set, int words) {
-  uint64_t h = key * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull;
+uint64_t hashMembers(const BitWord* set, int words) {
+  uint64_t h = 0x632BE59BD9B4E019ull;
   for (int w = 0; w < words; ++w) {
     h = (h ^ set[w]) * 0xFF51AFD7ED558CCDull;
     h ^= h >> 32;
@@ -79,20 +59,13 @@ uint64_t hashTarget(uint64_t key, const BitWord* set, int words) {
   return h ^ (h >> 29);
 }
 
-bool sameSet(const BitWord* a, const BitWord* b, int words) {
-  for (int w = 0; w < words; ++w)
-    if (a[w] != b[w]) return false;
-  return true;
-}
-
-// The slot holding the UDC with this key and member set, or the empty slot where it goes.
-size_t findSlot(const IdentificationWork& work, uint64_t key, const BitWord* set) {
+// The slot holding the UDC with this member set, or the empty slot where it goes.
+size_t findSlot(const IdentificationWork& work, const BitWord* set) {
   const size_t mask = work.slots.size() - 1;
-  size_t i = static_cast<size_t>(hashTarget(key, set, work.words)) & mask;
+  size_t i = static_cast<size_t>(hashMembers(set, work.words)) & mask;
   for (;;) {
     const uint32_t id = work.slots[i];
-    if (id == kNoUdc) return i;
-    if (work.rankKey[id] == key && sameSet(memberBitsOf(work, id), set, work.words)) return i;
+    if (id == kNoUdc || sameBits(memberBitsOf(work, id), set, work.words)) return i;
     i = (i + 1) & mask;
   }
 }
@@ -102,155 +75,56 @@ void growSlots(IdentificationWork& work) {
   old.swap(work.slots);
   work.slots.assign(old.empty() ? 64 : old.size() * 2, kNoUdc);
   for (uint32_t id : old)
-    if (id != kNoUdc) work.slots[findSlot(work, work.rankKey[id], memberBitsOf(work, id))] = id;
+    if (id != kNoUdc) work.slots[findSlot(work, memberBitsOf(work, id))] = id;
 }
 
-void appendSuccessor(IdentificationWork& work, uint32_t v) {
-  work.successorList.push_back(v);
-  work.listedBy[v] = work.current + 1;
-}
-
-std::span<const uint32_t> successorsOf(const IdentificationWork& work, uint32_t u) {
-  const uint64_t first = work.successorStart[u];
-  return {work.successorList.data() + first, static_cast<size_t>(work.successorStart[u + 1] - first)};
-}
-
-// Creates the UDC in the empty slot found for it; true while the UDC limit is not reached.
-bool createUdc(IdentificationWork& work, size_t slot, uint64_t key, const BitWord* set) {
+// Creates the UDC in the empty slot found for it; false once the UDC limit is reached.
+bool createUdc(IdentificationWork& work, size_t slot, const BitWord* set) {
   const uint32_t id = work.udcCount;
   work.memberBits.insert(work.memberBits.end(), set, set + work.words);
-  work.rankKey.push_back(key);
+  clearBits(work.ancestors.data(), work.words);
+  forEachMember(set, work.words, [&](int e) { unionInto(work.ancestors.data(), ancestorBitsOf(e), work.words); });
+  work.sortKey.push_back(static_cast<uint32_t>(countBits(work.ancestors.data(), work.words)));
   work.stateCount.push_back(0);
-  work.listedBy.push_back(0);
   work.slots[slot] = id;
   ++work.udcCount;
   if (static_cast<size_t>(work.udcCount) * 2 > work.slots.size()) growSlots(work);
   return static_cast<int64_t>(work.udcCount) < work.udcLimit;
 }
 
-// Index of the lowest member of a set, 0 for an empty set.
-uint64_t lowestMember(const BitWord* set, int words) {
-  for (int w = 0; w < words; ++w)
-    if (set[w] != 0) return static_cast<uint64_t>(w) * kStateWordBits + static_cast<uint64_t>(__builtin_ctz(set[w]));
-  return 0;
-}
+// Links the UDC at hand to the target of a new class, creating the target when it is new.
+struct LinkTargets {
+  IdentificationWork& work;
+  TransitionPlan& plan;
+  bool halted = false;
 
-// Links the UDC at hand to the target (M with add added, remove taken away), creating it
-// when it is new.
-void resolveTransition(IdentificationWork& work, const UdcStateWalk& walk, const BitWord* add,
-                       const BitWord* remove, bool moduleSuccess = false) {
-  const int words = work.words;
-  BitWord* target = work.target.data();
-  BitWord* counted = work.counted.data();
-  for (int w = 0; w < words; ++w) {
-    target[w] = static_cast<BitWord>((work.currentMembers[static_cast<size_t>(w)] | add[w]) & ~remove[w]);
-    counted[w] = static_cast<BitWord>(walk.ancestorUnion[static_cast<size_t>(w)] | remove[w]);
-  }
-  // A module success whose followers are already in the cutset leads back to the same member
-  // set: such a project has no forward-going UDC network.
-  if (moduleSuccess && sameSet(target, work.currentMembers.data(), words)) {
-    work.selfLinkActivity = work.completing;
-    work.halted = true;
-    return;
-  }
-  const uint64_t key = udcRankKey(work.ranks, static_cast<uint64_t>(countBits(counted, words)), target, words);
-  const size_t slot = findSlot(work, key, target);
-  const uint32_t found = work.slots[slot];
-  if (found != kNoUdc) {
-    if (work.listedBy[found] != work.current + 1) appendSuccessor(work, found);
-    return;
-  }
-  const uint32_t id = work.udcCount;
-  const bool withinLimit = createUdc(work, slot, key, target);
-  appendSuccessor(work, id);
-  if (!withinLimit) {
-    work.udcLimitReached = true;
-    work.halted = true;
-  }
-}
-
-// The jump that module success or failure causes; false when there is none.
-bool findModuleTransition(IdentificationWork& work, int module) {
-  const ElementaryNetwork& net = elementaryNetwork;
-  const int words = work.words;
-  BitWord* reach = work.moduleReach.data();
-  BitWord* add = work.moduleAdd.data();
-  BitWord* remove = work.moduleRemove.data();
-  const BitWord* memberBits = moduleMemberBitsOf(module);
-  for (int w = 0; w < words; ++w)
-    reach[w] = static_cast<BitWord>(memberBits[w] | work.finishedWith[static_cast<size_t>(w)]);
-  clearBits(add, words);
-  clearBits(remove, words);
-  bool anyFollower = false;
-  for (int f : net.moduleFollowers[static_cast<size_t>(module)]) {
-    if (hasBit(reach, f) || !isSubsetOf(ancestorBitsOf(f), reach, words)) continue;
-    setBit(add, f);
-    unionInto(remove, ancestorBitsOf(f), words);
-    anyFollower = true;
-  }
-  if (anyFollower) return true;
-  if (isSubsetOf(moduleLastBitsOf(module), work.currentMembers.data(), words)) return false;
-  copyBits(add, moduleLastBitsOf(module), words);
-  copyBits(remove, moduleLastAncestorBitsOf(module), words);
-  return true;
-}
-
-void resolveSingleSuccessor(IdentificationWork& work, const UdcStateWalk& walk, int s) {
-  clearBits(work.add.data(), work.words);
-  setBit(work.add.data(), s);
-  resolveTransition(work, walk, work.add.data(), ancestorBitsOf(s));
-}
-
-// Every transition that the completion of the active member a leads to.
-void followCompletion(IdentificationWork& work, const UdcStateWalk& walk, int a) {
-  const ElementaryNetwork& net = elementaryNetwork;
-  work.completing = a;
-  const size_t ai = static_cast<size_t>(a);
-  const int words = work.words;
-  const std::vector<int32_t>& successors = net.elemSuccessors[ai];
-  const int type = net.elemSuccTransitionType[ai];
-  if (type != 0 && type != -2) {
-    for (int s : successors) {
-      resolveSingleSuccessor(work, walk, s);
-      if (work.halted) return;
-    }
-    return;
-  }
-  copyBits(work.finishedWith.data(), walk.finishedSet.data(), words);
-  setBit(work.finishedWith.data(), a);
-  const int module = net.elemModule[ai];
-  const double pts = net.elemPts[ai];
-  const double pms = net.elemPms[ai];
-  const bool moduleDone = pts < 1.0 && isSubsetOf(moduleMemberBitsOf(module), work.finishedWith.data(), words);
-  const bool plainAllowed = pms < 1.0 || (pts < 1.0 && !moduleDone);
-  const bool moduleJump = pms > 0.0 && findModuleTransition(work, module);
-  if (type == 0) {
-    if (plainAllowed) {
-      BitWord* add = work.add.data();
-      BitWord* remove = work.remove.data();
-      clearBits(add, words);
-      clearBits(remove, words);
-      bool anyEligible = false;
-      for (int s : successors) {
-        if (!isSubsetOf(ancestorBitsOf(s), work.finishedWith.data(), words)) continue;
-        setBit(add, s);
-        unionInto(remove, ancestorBitsOf(s), words);
-        anyEligible = true;
+  void newClass(int32_t id) {
+    const TargetClass& target = plan.classes[static_cast<size_t>(id)];
+    if (target.inPlace || halted) return;
+    const BitWord* members = targetMembersOf(plan, target);
+    const size_t slot = findSlot(work, members);
+    uint32_t found = work.slots[slot];
+    if (found == kNoUdc) {
+      found = work.udcCount;
+      if (!createUdc(work, slot, members)) {
+        work.udcLimitReached = true;
+        halted = true;
       }
-      if (anyEligible) resolveTransition(work, walk, add, remove);
-      if (work.halted) return;
+    } else {
+      const uint64_t first = work.successorStart.back();
+      for (uint64_t i = first; i < work.successorList.size(); ++i)
+        if (work.successorList[i] == found) return;
     }
-    if (moduleJump) resolveTransition(work, walk, work.moduleAdd.data(), work.moduleRemove.data(), true);
-    return;
+    work.successorList.push_back(found);
   }
-  // Type -2: the module jump follows each successor, as the solvers meet it per successor.
-  for (int s : successors) {
-    if (plainAllowed) resolveSingleSuccessor(work, walk, s);
-    if (work.halted) return;
-    if (moduleJump) resolveTransition(work, walk, work.moduleAdd.data(), work.moduleRemove.data(), true);
-    if (work.halted) return;
-  }
-}
+  void weighted(OutcomeKind, double, int32_t) {}
+  void beginDraw() {}
+  void drawn(double, int32_t) {}
+  void endDraw() {}
+  void beginChoice() {}
+  void chosen(int32_t) {}
+  void endChoice() {}
+};
 
 bool failIdentification(const std::string& message, uint32_t udcCount, int32_t maxMembers) {
   std::cout << '\n' << message << '\n';
@@ -258,6 +132,13 @@ bool failIdentification(const std::string& message, uint32_t udcCount, int32_t m
   udcNetwork.udcCount = static_cast<int32_t>(udcCount);
   udcNetwork.udcMaxMembers = maxMembers;
   return false;
+}
+
+std::string udcLimitMessage(uint32_t count) {
+  std::ostringstream text;
+  text << "Number of UDCs (" << count << ") exceeds maximum number of UDCs (" << runConfig.gv_CFG_mxn_UDC
+       << "). Please increase gv_CFG_mxn_UDC parameter.";
+  return text.str();
 }
 
 // An activity that needs more of a resource than there is can never start; a state
@@ -286,31 +167,21 @@ bool findOversizedUse(std::string& message) {
 void storeUdcNetwork(IdentificationWork& work, int32_t maxMembers) {
   const uint32_t count = work.udcCount;
   const int words = work.words;
-  std::vector<uint64_t> sortKey(count);
-  std::vector<BitWord> ancestors(static_cast<size_t>(words));
-  for (uint32_t u = 0; u < count; ++u) {
-    if (work.ranks == 1) {
-      sortKey[u] = work.rankKey[u];
-      continue;
-    }
-    clearBits(ancestors.data(), words);
-    const BitWord* members = memberBitsOf(work, u);
-    for (int w = 0; w < words; ++w) {
-      const uint8_t* bits = membersOfMask(members[w]);
-      const int n = subsetTables.maskMemberCount[members[w]];
-      for (int k = 0; k < n; ++k) unionInto(ancestors.data(), ancestorBitsOf(w * kStateWordBits + bits[k]), words);
-    }
-    sortKey[u] = static_cast<uint64_t>(countBits(ancestors.data(), words));
-  }
-  std::vector<uint32_t> order(count);
-  std::iota(order.begin(), order.end(), 0u);
-  std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return sortKey[a] < sortKey[b]; });
+  // A counting sort: the keys are ancestor counts, and equal keys keep creation order.
+  uint32_t largestKey = 0;
+  for (uint32_t key : work.sortKey) largestKey = std::max(largestKey, key);
+  std::vector<uint32_t> firstOfKey(static_cast<size_t>(largestKey) + 2, 0);
+  for (uint32_t key : work.sortKey) ++firstOfKey[static_cast<size_t>(key) + 1];
+  for (size_t k = 1; k < firstOfKey.size(); ++k) firstOfKey[k] += firstOfKey[k - 1];
   std::vector<uint32_t> finalNumber(count);
-  for (uint32_t i = 0; i < count; ++i) finalNumber[order[i]] = i;
+  for (uint32_t u = 0; u < count; ++u) finalNumber[u] = firstOfKey[work.sortKey[u]]++;
+  std::vector<uint32_t> order(count);
+  for (uint32_t u = 0; u < count; ++u) order[finalNumber[u]] = u;
 
   // The solvers sweep from the last UDC down and need every successor already done.
   for (uint32_t u = 0; u < count; ++u) {
-    for (uint32_t s : successorsOf(work, u)) {
+    for (uint64_t i = work.successorStart[u]; i < work.successorStart[u + 1]; ++i) {
+      const uint32_t s = work.successorList[i];
       if (finalNumber[s] > finalNumber[u]) continue;
       std::ostringstream text;
       text << "Internal error in UDC identification: UDC " << finalNumber[u] << " links to UDC "
@@ -335,7 +206,8 @@ void storeUdcNetwork(IdentificationWork& work, int32_t maxMembers) {
     copyBits(out.udcMembers.data() + static_cast<size_t>(i) * static_cast<size_t>(words), memberBitsOf(work, u),
              words);
     out.udcStateCount[i] = work.stateCount[u];
-    for (uint32_t s : successorsOf(work, u)) successorList.push_back(finalNumber[s]);
+    for (uint64_t k = work.successorStart[u]; k < work.successorStart[u + 1]; ++k)
+      successorList.push_back(finalNumber[work.successorList[k]]);
     successorStart.push_back(successorList.size());
   }
   // The work records go before the predecessor lists are derived: on large projects the
@@ -351,19 +223,7 @@ void storeUdcNetwork(IdentificationWork& work, int32_t maxMembers) {
 
 }  // namespace
 
-uint64_t udcRankKey(int ranks, uint64_t ancestorCount, const BitWord* members, int words) {
-  if (ranks == 1) return ancestorCount;
-  const uint64_t key = ancestorCount * lowestMember(members, words);
-  if (ranks == 2) return key;
-  // Only the words above word 0 are searched for the highest member.
-  for (int w = words - 1; w >= 1; --w) {
-    if (members[w] != 0) {
-      const int bit = 31 - __builtin_clz(members[w]);
-      return key * (static_cast<uint64_t>(w) * kStateWordBits + static_cast<uint64_t>(bit));
-    }
-  }
-  return key;
-}
+int32_t udcMemberLimit() { return std::min(runConfig.gv_bits, kMaxUdcMembers); }
 
 bool identifyUdcs() {
   udcNetwork = UdcNetwork{};
@@ -375,78 +235,68 @@ bool identifyUdcs() {
 
   IdentificationWork work;
   const int words = net.nBitWords;
-  const size_t wordCount = static_cast<size_t>(words);
   work.words = words;
-  work.ranks = runConfig.gv_CFG_mxn_ranks;
   work.udcLimit = runConfig.gv_CFG_mxn_UDC;
-  for (auto* set : {&work.currentMembers, &work.finishedWith, &work.moduleReach, &work.add, &work.remove,
-                    &work.moduleAdd, &work.moduleRemove, &work.target, &work.counted})
-    set->assign(wordCount, 0);
-  const int memberLimit = std::min(runConfig.gv_bits, kEncodableMembers);
+  work.ancestors.assign(static_cast<size_t>(words), 0);
+  const int memberLimit = udcMemberLimit();
   int32_t maxMembers = 0;
 
   growSlots(work);
   {
-    std::vector<BitWord> start(wordCount, 0);
+    std::vector<BitWord> start(static_cast<size_t>(words), 0);
     if (net.nElementary > 0) setBit(start.data(), 0);
-    const bool withinLimit = createUdc(work, findSlot(work, 0, start.data()), 0, start.data());
-    if (!withinLimit) {
-      std::ostringstream text;
-      text << "Number of UDCs (" << work.udcCount << ") exceeds maximum number of UDCs ("
-           << runConfig.gv_CFG_mxn_UDC << "). Please increase gv_CFG_mxn_UDC parameter.";
-      return failIdentification(text.str(), work.udcCount, maxMembers);
-    }
+    if (!createUdc(work, findSlot(work, start.data()), start.data()))
+      return failIdentification(udcLimitMessage(work.udcCount), work.udcCount, maxMembers);
   }
 
   UdcStateWalk walk;
   prepareStateWalk(walk);
-  uint32_t statesOfUdc = 0;
+  TransitionPlan plan;
+  prepareTransitionPlan(plan, false);
+  LinkTargets link{work, plan};
+  uint64_t statesOfUdc = 0;
   auto visit = [&](const UdcStateWalk& state) {
-    if (work.halted) return;
+    if (link.halted) return;
     ++statesOfUdc;
-    if (state.instantaneousMember >= 0) {
-      followCompletion(work, state, state.instantaneousMember);
+    if (state.instantaneousPosition >= 0) {
+      forEachOutcome(plan, state, state.instantaneousPosition, link);
       return;
     }
-    for (int i = 0; i < state.activeCount && !work.halted; ++i)
-      followCompletion(work, state, state.activeList[static_cast<size_t>(i)]);
+    for (int i = 0; i < state.activeCount; ++i) forEachOutcome(plan, state, state.activeList[static_cast<size_t>(i)], link);
   };
 
   for (uint32_t u = 0; u < work.udcCount; ++u) {
-    copyBits(work.currentMembers.data(), memberBitsOf(work, u), words);
-    const int members = countBits(work.currentMembers.data(), words);
-    maxMembers = std::max(maxMembers, members);
-    if (members > memberLimit) {
+    checkInterrupt();
+    const BitWord* members = memberBitsOf(work, u);
+    const int count = countBits(members, words);
+    maxMembers = std::max(maxMembers, count);
+    if (count > memberLimit) {
       std::ostringstream text;
-      text << "Number of UDC members (" << members << ") exceeds maximum number of UDC members("
-           << runConfig.stateWordBits << "). Please increase gv_bits parameter.";
+      text << "Number of UDC members (" << count << ") exceeds maximum number of UDC members(" << memberLimit << ").";
+      if (memberLimit < kMaxUdcMembers)
+        text << " Please increase gv_bits parameter.";
+      else
+        text << " A state key holds at most " << kMaxUdcMembers << " members.";
       return failIdentification(text.str(), work.udcCount, maxMembers);
     }
-    work.current = u;
     statesOfUdc = 0;
-    beginUdc(walk, work.currentMembers.data());
+    beginUdc(walk, members);
+    beginUdcTransitions(plan, walk);
     const bool resourcesSuffice = walkUdcStates(walk, true, visit);
-    if (work.udcLimitReached) {
-      std::ostringstream text;
-      text << "Number of UDCs (" << work.udcCount << ") exceeds maximum number of UDCs ("
-           << runConfig.gv_CFG_mxn_UDC << "). Please increase gv_CFG_mxn_UDC parameter.";
-      return failIdentification(text.str(), work.udcCount, maxMembers);
-    }
-    if (work.selfLinkActivity >= 0) {
-      const size_t a = static_cast<size_t>(work.selfLinkActivity);
-      std::ostringstream text;
-      text << "UDC identification has failed. The module success of activity " << net.elemBaseActivity[a]
-           << " (execution mode " << net.elemBaseMode[a] << ", module " << net.elemModule[a]
-           << ") leads back to the same UDC: a follower of the module is already under way.";
-      return failIdentification(text.str(), work.udcCount, maxMembers);
-    }
+    if (work.udcLimitReached) return failIdentification(udcLimitMessage(work.udcCount), work.udcCount, maxMembers);
     if (!resourcesSuffice)
       return failIdentification(
           "UDC-identifiaction phase has failed. Insufficient resources to start all member activities of the "
           "current UDC.",
           work.udcCount, maxMembers);
+    if (statesOfUdc > UINT32_MAX) {
+      std::ostringstream text;
+      text << "UDC identification has failed. UDC " << u << " has " << statesOfUdc
+           << " states, more than a state table can number (" << UINT32_MAX << ").";
+      return failIdentification(text.str(), work.udcCount, maxMembers);
+    }
     work.successorStart.push_back(work.successorList.size());
-    work.stateCount[u] = statesOfUdc;
+    work.stateCount[u] = static_cast<uint32_t>(statesOfUdc);
     if (runConfig.gv_CFG_write < 0) std::cout << '-' << work.udcCount;
   }
 

@@ -54,10 +54,8 @@ bool identifyUdcs();
 
 void releaseUdcNetwork();
 
-// Rank key under which identification files a target member set: the ancestor count for
-// gv_CFG_mxn_ranks 1, times the lowest member for 2, and for any other value also times
-// the highest member, looked for in the words above word 0 only.
-uint64_t udcRankKey(int ranks, uint64_t ancestorCount, const BitWord* members, int words);
+// The most members a UDC may have: gv_bits, at most what a state key encodes.
+int32_t udcMemberLimit();
 
 // Peak number of states held at once in a last-to-first sweep.
 uint64_t sweepPeakStates();

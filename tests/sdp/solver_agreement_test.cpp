@@ -177,27 +177,3 @@ TEST(SolverAgreement, DiskModeRefusesProjectNamesThatLookLikeStateFiles) {
   EXPECT_NE(console.str().find("Press any key to quit..."), std::string::npos);
   EXPECT_EQ(directory.fileCount(), 0u);
 }
-
-TEST(SolverAgreement, ModuleSuccessWhileAModulePhaseRunsStopsAsInternalError) {
-  // A and B form one module but run in parallel; when A ends with module success, its
-  // follower C enters while B's running phase would have to count as finished, a state
-  // that B's UDC does not have.
-  ProjectSpec p;
-  ActivitySpec a = task(1.0, {3});
-  a.modes[0].pms = 0.5;
-  a.module = 9;
-  ActivitySpec b = task(2.0, {4}, 0.0, 0.5);
-  b.module = 9;
-  p.activities = {dummy({1, 2}), a, b, task(1.0, {4}), dummy({}, 10.0)};
-  ASSERT_TRUE(buildProject(p));
-  std::istringstream answer("0\n");
-  std::ostringstream console;
-  std::streambuf* in = std::cin.rdbuf(answer.rdbuf());
-  std::streambuf* out = std::cout.rdbuf(console.rdbuf());
-  SolveResult result;
-  EXPECT_THROW(solveMakespan(result), FatalStop);
-  std::cin.rdbuf(in);
-  std::cout.rdbuf(out);
-  releaseProject();
-  EXPECT_NE(console.str().find("Internal error: state "), std::string::npos);
-}

@@ -67,17 +67,35 @@ void fillTable(int32_t u, float base) {
 
 }  // namespace
 
-TEST(StateStorage, BisectionFindsEveryKeyAndStopsOnAMissingOne) {
-  const std::vector<uint32_t> keys{80, 53, 26, 25, 9, 4, 0};
-  for (uint32_t count = 1; count <= keys.size(); ++count)
-    for (uint32_t i = 0; i < count; ++i) EXPECT_EQ(findStateIndex(keys.data(), count, keys[i], 0), i);
-  for (uint32_t missing : {81u, 54u, 10u, 1u, 7u}) {
-    CapturedStop stop;
-    EXPECT_THROW(findStateIndex(keys.data(), static_cast<uint32_t>(keys.size()), missing, 5), FatalStop);
-    EXPECT_NE(stop.console.str().find("UDC 5"), std::string::npos);
+TEST(StateStorage, SearchFromAnyFingerFindsEveryKeyAndStopsOnAMissingOne) {
+  // Narrow and wide keys; every finger, including one past the prefix searched.
+  const std::vector<uint64_t> keys{80, 53, 26, 25, 9, 4, 0};
+  for (bool wide : {false, true}) {
+    UdcStateTable table;
+    table.wideKeys = wide;
+    for (uint64_t key : keys) {
+      table.wideKey.push_back(key + (wide ? (uint64_t{1} << 40) : 0));
+      table.narrowKey.push_back(static_cast<uint32_t>(key));
+    }
+    const uint64_t offset = wide ? (uint64_t{1} << 40) : 0;
+    for (uint32_t count = 1; count <= keys.size(); ++count)
+      for (uint32_t start = 0; start <= count; ++start)
+        for (uint32_t i = 0; i < count; ++i) {
+          uint32_t finger = start;
+          EXPECT_EQ(findState(table, count, keys[i] + offset, finger, 0), i) << count << ' ' << start;
+          EXPECT_EQ(findState(table, count, keys[i] + offset, finger, 0), i);
+        }
+    for (uint64_t missing : {81u, 54u, 10u, 1u, 7u})
+      for (uint32_t start : {0u, 3u, 6u}) {
+        CapturedStop stop;
+        uint32_t finger = start;
+        EXPECT_THROW(findState(table, static_cast<uint32_t>(keys.size()), missing + offset, finger, 5), FatalStop);
+        EXPECT_NE(stop.console.str().find("UDC 5"), std::string::npos);
+      }
+    CapturedStop stop;  // an evaluated prefix does not hold the later keys
+    uint32_t finger = 0;
+    EXPECT_THROW(findState(table, 3, 25 + offset, finger, 0), FatalStop);
   }
-  CapturedStop stop;  // an evaluated prefix does not hold the later keys
-  EXPECT_THROW(findStateIndex(keys.data(), 3, 25, 0), FatalStop);
 }
 
 TEST(StateStorage, AppendBeyondTheStateCountOrReadingAMissingTableStops) {
@@ -178,7 +196,7 @@ TEST(StateStorage, BrokenStateFilesStopTheRun) {
   std::ofstream("1") << "1 1.5 8\n2 2.5 4\n3 3.5 0\n";
   stateStorage.stateFileWritten[1] = 1;
   readStateTable(1);
-  EXPECT_EQ(stateTableOf(1).key[1], 4u);
+  EXPECT_EQ(stateTableOf(1).keyAt(1), 4u);
   EXPECT_EQ(stateTableOf(1).continuationValue()[2], 3.5f);
   releaseStateStorage();
   useDiskStorage = false;

@@ -133,9 +133,9 @@ std::vector<Visited> walkAll(const std::vector<int>& members, bool check, bool& 
     Visited v;
     v.key = s.key;
     for (int p = 0; p < s.memberCount; ++p) v.status.push_back(s.status[p]);
-    v.idle.assign(s.idleList.begin(), s.idleList.begin() + s.idleCount);
-    v.active.assign(s.activeList.begin(), s.activeList.begin() + s.activeCount);
-    v.instantaneous = s.instantaneousMember;
+    for (int i = 0; i < s.idleCount; ++i) v.idle.push_back(s.activityAt(s.idleList[i]));
+    for (int i = 0; i < s.activeCount; ++i) v.active.push_back(s.activityAt(s.activeList[i]));
+    v.instantaneous = s.instantaneousPosition >= 0 ? s.activityAt(s.instantaneousPosition) : -1;
     v.rate = s.totalRate;
     v.remaining = s.remainingResources;
     seen.push_back(v);

@@ -1,0 +1,270 @@
+// The targets of the completion outcomes: the per-UDC slots and class tables, and the one
+// construction of a target cutset from the set of done activities and the entering ones.
+#include "udc/transition_rule.h"
+
+#include <cstddef>
+
+namespace {
+
+using transition_rule_detail::PatternKind;
+
+// Positions of the members of the UDC that are ancestors of e.
+uint64_t memberAncestorsOf(const UdcStateWalk& walk, int e) {
+  const BitWord* ancestors = ancestorBitsOf(e);
+  uint64_t mask = 0;
+  for (int w = 0; w < walk.wordCount; ++w)
+    for (uint32_t bits = static_cast<uint32_t>(walk.memberSet[static_cast<size_t>(w)] & ancestors[w]); bits != 0;
+         bits &= bits - 1)
+      mask |= positionBit(walk.positionByActivity[static_cast<size_t>(w * kBitWordBits + __builtin_ctz(bits))]);
+  return mask;
+}
+
+// Stores a class whose target cutset is in plan.target: the members of the UDC in carried
+// keep their status, those in forced count as finished, and the new activities (ascending)
+// enter with their digits. The target's positions follow ascending activity index.
+int32_t storeClass(TransitionPlan& plan, const UdcStateWalk& walk, uint64_t carried, uint64_t forced,
+                   const NewMember* extras, int extraCount) {
+  const int words = plan.words;
+  TargetClass added;
+  added.inPlace = extraCount == 0 && (carried | forced) == walk.allMask;
+  added.membersOffset = static_cast<uint32_t>(plan.targetWords.size());
+  plan.targetWords.insert(plan.targetWords.end(), plan.target.begin(), plan.target.begin() + words);
+  added.memberCount = popCount64(carried | forced) + extraCount;
+  added.carriedBegin = static_cast<uint32_t>(plan.carried.size());
+  // A target too wide to be encoded fails identification when it is taken up; no key of it
+  // is ever needed.
+  if (plan.withKeys && added.memberCount <= kMaxUdcMembers) {
+    uint64_t stay = carried | forced;
+    int extra = 0;
+    for (int t = 0; stay != 0 || extra < extraCount; ++t) {
+      const StateKey weight = kPowersOfThree[static_cast<size_t>(t)];
+      const int q = stay != 0 ? lowestBit(stay) : -1;
+      if (q >= 0 && (extra == extraCount || walk.activityAt(q) < extras[extra].activity)) {
+        if (forced & positionBit(q))
+          added.keyConstant += 2 * weight;
+        else
+          plan.carried.push_back({q, weight});
+        stay &= stay - 1;
+      } else {
+        added.keyConstant += extras[extra++].digit * weight;
+      }
+    }
+  }
+  added.carriedCount = static_cast<uint32_t>(plan.carried.size()) - added.carriedBegin;
+  plan.classes.push_back(added);
+  return static_cast<int32_t>(plan.classes.size()) - 1;
+}
+
+// The successor at index k of the member at position p enters; its ancestors, the branches
+// not taken among them, count as done.
+int32_t buildSingleSuccessorClass(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p, int32_t k) {
+  const ElementaryNetwork& net = elementaryNetwork;
+  const size_t a = static_cast<size_t>(walk.activityAt(p));
+  const int32_t s = net.elemSuccessors[a][static_cast<size_t>(k)];
+  const BitWord* ancestors = ancestorBitsOf(s);
+  for (int w = 0; w < plan.words; ++w)
+    plan.target[static_cast<size_t>(w)] =
+        static_cast<BitWord>(walk.memberSet[static_cast<size_t>(w)] & ~ancestors[w]);
+  setBit(plan.target.data(), s);
+  const uint64_t removed = memberAncestorsOf(walk, s) | positionBit(p);
+  const NewMember entering{s, static_cast<uint8_t>(net.elemSuccTransitionType[a] != kChooseOne ? 1 : 0)};
+  return storeClass(plan, walk, walk.allMask & ~removed, 0, &entering, 1);
+}
+
+// Plain completion of the member at position p: the successors eligible now (pattern bit k
+// for successor k) enter idle and their ancestors leave; with none, p finishes in place.
+int32_t buildPlainClass(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p, uint64_t finishedWith) {
+  const ElementaryNetwork& net = elementaryNetwork;
+  const std::vector<int32_t>& successors = net.elemSuccessors[static_cast<size_t>(walk.activityAt(p))];
+  const SuccessorNeed* need = walk.needs.data() + walk.needStart[static_cast<size_t>(p)];
+  std::vector<NewMember>& entering = plan.newMembers;
+  entering.clear();
+  uint64_t removed = positionBit(p);
+  copyBits(plan.target.data(), walk.memberSet.data(), plan.words);
+  for (size_t k = 0; k < successors.size(); ++k) {
+    if (!isEligible(need[k], finishedWith)) continue;
+    removed |= need[k].members;
+    entering.push_back({successors[k], 0});
+    setBit(plan.target.data(), successors[k]);
+  }
+  if (entering.empty()) {
+    const int32_t id = storeClass(plan, walk, walk.allMask & ~positionBit(p), positionBit(p), nullptr, 0);
+    TargetClass& added = plan.classes[static_cast<size_t>(id)];
+    added.fromOwnKey = true;
+    added.keyConstant = kPowersOfThree[static_cast<size_t>(p)];
+    return id;
+  }
+  for (uint64_t bits = removed; bits != 0; bits &= bits - 1) resetBit(plan.target.data(), walk.activityAt(lowestBit(bits)));
+  return storeClass(plan, walk, walk.allMask & ~removed, 0, entering.data(), static_cast<int>(entering.size()));
+}
+
+// Module success of the member at position p: the module with its ancestors counts as done
+// (the other members are cancelled), every activity whose ancestors are now all done enters
+// idle, and the latest done activities that nothing kept descends from stay as finished.
+int32_t buildModuleSuccessClass(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p) {
+  const ElementaryNetwork& net = elementaryNetwork;
+  const int words = plan.words;
+  const int32_t a = walk.activityAt(p);
+  BitWord* finished = plan.finished.data();
+  BitWord* done = plan.done.data();
+  BitWord* entering = plan.entering.data();
+  BitWord* keep = plan.keep.data();
+  BitWord* keepAncestors = plan.keepAncestors.data();
+  BitWord* latest = plan.latest.data();
+  BitWord* target = plan.target.data();
+  const BitWord* members = walk.memberSet.data();
+
+  copyBits(finished, walk.ancestorUnion.data(), words);
+  for (uint64_t bits = walk.finishedMask; bits != 0; bits &= bits - 1)
+    setBit(finished, walk.activityAt(lowestBit(bits)));
+  copyBits(done, finished, words);
+  setBit(done, a);
+  unionInto(done, moduleMemberBitsOf(net.elemModule[static_cast<size_t>(a)]), words);
+  // Only the successors of newly done activities can become eligible.
+  clearBits(entering, words);
+  for (int w = 0; w < words; ++w) {
+    for (uint32_t bits = static_cast<uint32_t>(done[w] & ~finished[w]); bits != 0; bits &= bits - 1) {
+      const int x = w * kBitWordBits + __builtin_ctz(bits);
+      for (int32_t y : net.elemSuccessors[static_cast<size_t>(x)])
+        if (!hasBit(done, y) && !hasBit(members, y) && isSubsetOf(ancestorBitsOf(y), done, words))
+          setBit(entering, y);
+    }
+  }
+  for (int w = 0; w < words; ++w) keep[w] = static_cast<BitWord>((members[w] & ~done[w]) | entering[w]);
+  clearBits(keepAncestors, words);
+  forEachMember(keep, words, [&](int e) { unionInto(keepAncestors, ancestorBitsOf(e), words); });
+  for (int w = 0; w < words; ++w) latest[w] = static_cast<BitWord>(done[w] & ~keepAncestors[w]);
+  copyBits(target, keep, words);
+  forEachMember(latest, words, [&](int x) {
+    for (int32_t y : net.elemSuccessors[static_cast<size_t>(x)])
+      if (hasBit(latest, y)) return;
+    setBit(target, x);
+  });
+
+  uint64_t carried = 0;
+  uint64_t forced = 0;
+  std::vector<NewMember>& extras = plan.newMembers;
+  extras.clear();
+  forEachMember(target, words, [&](int x) {
+    const int32_t q = walk.positionByActivity[static_cast<size_t>(x)];
+    if (q < 0)
+      extras.push_back({x, static_cast<uint8_t>(hasBit(entering, x) ? 0 : 2)});
+    else if (hasBit(done, x) && !hasBit(finished, x))
+      forced |= positionBit(q);  // completed or cancelled by this outcome
+    else
+      carried |= positionBit(q);
+  });
+  return storeClass(plan, walk, carried, forced, extras.data(), static_cast<int>(extras.size()));
+}
+
+uint64_t hashPattern(int32_t tag, uint64_t pattern) {
+  uint64_t h = (pattern ^ (static_cast<uint64_t>(tag) << 40)) * 0x9E3779B97F4A7C15ull;
+  return h ^ (h >> 29);
+}
+
+void growPatternTable(TransitionPlan& plan) {
+  std::vector<TransitionPlan::PatternEntry> old;
+  old.swap(plan.patternTable);
+  plan.patternTable.assign(old.size() * 2, {});
+  const size_t mask = plan.patternTable.size() - 1;
+  for (const TransitionPlan::PatternEntry& entry : old) {
+    if (entry.tag < 0) continue;
+    size_t i = static_cast<size_t>(hashPattern(entry.tag, entry.pattern)) & mask;
+    while (plan.patternTable[i].tag >= 0) i = (i + 1) & mask;
+    plan.patternTable[i] = entry;
+  }
+}
+
+}  // namespace
+
+void prepareTransitionPlan(TransitionPlan& plan, bool withKeys) {
+  plan = TransitionPlan{};
+  plan.withKeys = withKeys;
+  plan.words = elementaryNetwork.nBitWords;
+  const size_t words = static_cast<size_t>(plan.words);
+  for (auto* set : {&plan.finished, &plan.done, &plan.entering, &plan.keep, &plan.keepAncestors, &plan.latest,
+                    &plan.target})
+    set->assign(words, 0);
+  plan.lastPlainPattern.assign(kMaxUdcMembers, 0);
+  plan.lastPlainClass.assign(kMaxUdcMembers, -1);
+  plan.slotStart.assign(kMaxUdcMembers + 1, 0);
+}
+
+void beginUdcTransitions(TransitionPlan& plan, const UdcStateWalk& walk) {
+  const ElementaryNetwork& net = elementaryNetwork;
+  const int words = plan.words;
+  plan.classes.clear();
+  plan.targetWords.clear();
+  plan.carried.clear();
+  plan.patternTable.assign(16, {});
+  plan.patternCount = 0;
+  const int count = walk.memberCount;
+  uint32_t slots = 0;
+  for (int p = 0; p < count; ++p) {
+    plan.slotStart[static_cast<size_t>(p)] = slots;
+    const size_t successors = net.elemSuccessors[static_cast<size_t>(walk.activityAt(p))].size();
+    slots += static_cast<uint32_t>(successors > 0 ? successors : 1);
+    plan.lastPlainClass[static_cast<size_t>(p)] = -1;
+  }
+  plan.slotStart[static_cast<size_t>(count)] = slots;
+  plan.classOfSlot.assign(slots, -1);
+  plan.moduleNeedOfSlot.assign(slots, ModuleNeed{});
+
+  // The module-done test of members with a risk of technical failure: the module's members
+  // and their ancestors must be done (for a mode exit, with the mode-join dummy and its
+  // ancestors counted as done).
+  BitWord* reach = plan.done.data();
+  for (int p = 0; p < count; ++p) {
+    const size_t a = static_cast<size_t>(walk.activityAt(p));
+    const int32_t type = net.elemSuccTransitionType[a];
+    if (net.elemPts[a] >= 1.0 || (type != kFollowAll && type != kJoinModes)) continue;
+    const BitWord* module = moduleMemberBitsOf(net.elemModule[a]);
+    const std::vector<int32_t>& successors = net.elemSuccessors[a];
+    const size_t tests = type == kFollowAll ? 1 : successors.size();
+    for (size_t k = 0; k < tests; ++k) {
+      copyBits(reach, walk.ancestorUnion.data(), words);
+      unionInto(reach, walk.memberSet.data(), words);
+      if (type == kJoinModes) {
+        unionInto(reach, ancestorBitsOf(successors[k]), words);
+        setBit(reach, successors[k]);
+      }
+      ModuleNeed need;
+      need.reachable = isSubsetOf(module, reach, words);
+      for (int q = 0; q < count; ++q) {
+        const int32_t e = walk.activityAt(q);
+        const bool countedDone =
+            type == kJoinModes && (hasBit(ancestorBitsOf(successors[k]), e) || e == successors[k]);
+        if (hasBit(module, e) && !countedDone) need.members |= positionBit(q);
+      }
+      plan.moduleNeedOfSlot[plan.slotStart[static_cast<size_t>(p)] + k] = need;
+    }
+  }
+}
+
+int32_t transition_rule_detail::findPatternClass(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p,
+                                                 PatternKind kind, uint64_t pattern, bool& created) {
+  const int32_t tag = p * 4 + static_cast<int32_t>(kind);
+  const size_t mask = plan.patternTable.size() - 1;
+  size_t i = static_cast<size_t>(hashPattern(tag, pattern)) & mask;
+  for (;; i = (i + 1) & mask) {
+    const TransitionPlan::PatternEntry& entry = plan.patternTable[i];
+    if (entry.tag < 0) break;
+    if (entry.tag == tag && entry.pattern == pattern) {
+      created = false;
+      return entry.classId;
+    }
+  }
+  const int32_t id = kind == transition_rule_detail::kModuleByFinished
+                         ? buildModuleSuccessClass(plan, walk, p)
+                         : buildPlainClass(plan, walk, p, walk.finishedMask | positionBit(p));
+  plan.patternTable[i] = {pattern, tag, id};
+  if (++plan.patternCount * 2 > plan.patternTable.size()) growPatternTable(plan);
+  created = true;
+  return id;
+}
+
+int32_t transition_rule_detail::makeSlotClass(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p, int32_t k,
+                                              bool& created) {
+  created = true;
+  return buildSingleSuccessorClass(plan, walk, p, k);
+}

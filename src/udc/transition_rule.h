@@ -1,0 +1,230 @@
+// What each outcome of a member's completion leads to. Written once: identification uses it
+// to create and find the target UDCs, every solver to find the target state, the policy
+// simulation to move from state to state, so they cannot disagree about which states exist.
+//
+// The outcomes of the completion of member a (position p) in the state at hand, by a's
+// transition type, in the order in which the solvers add them up:
+// - follow all (0): technical failure (1 - pts, while a's module is not done), plain
+//   completion ((1 - pms) pts) and module success (pms pts); failure and plain lead to
+//   the same state;
+// - join modes (-2): the same three for each successor (the mode-join dummy), which enters
+//   active; "module done" then counts the successor and its ancestors as done;
+// - draw one (-3): one outcome per successor with its probability; it enters active;
+// - choose one (-1): one outcome per successor, which enters idle; the decision maker picks.
+//
+// Every outcome makes a set Done of elementary activities done: the finished set F of the
+// state and a; for a single entering successor also its ancestors (the branches not taken
+// count as done); for a module success the whole module with its ancestors (the other
+// members, running or idle, are cancelled: their elementary activities count as finished,
+// cost nothing more and free their resources). Entering are the successors named above or,
+// after a plain completion or a module success, every activity outside Done whose ancestors
+// are now all done. The target cutset is then the members of the UDC not in Done, the
+// entering activities, and the latest done activities that are not ancestors of those
+// (they stay as finished members: some successor of theirs still waits). A target whose
+// member set is that of the UDC at hand is a state of the same UDC with a larger key.
+//
+// States of one UDC whose outcome leads to the same cutset in the same way form a class:
+// its target, and how the target's key follows from the state's statuses, are worked out
+// once per UDC. What a class depends on is the member, the outcome and the finished members
+// that matter to it (the successors that become eligible, or all finished members for a
+// module success).
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "duration/bit_set.h"
+#include "duration/elementary_network.h"
+#include "udc/state_walk.h"
+
+enum class OutcomeKind : uint8_t { kFailure, kPlain, kModuleSuccess, kDrawn, kChosen };
+
+// An activity of a target cutset that is not a member of the UDC at hand, with its digit in
+// the target key (0 idle, 1 active, 2 finished).
+struct NewMember {
+  int32_t activity;
+  uint8_t digit;
+};
+
+// A member of the UDC at hand whose status carries over into the target key with a weight.
+struct CarriedDigit {
+  int32_t position;
+  StateKey weight;
+};
+
+struct TargetClass {
+  bool inPlace = false;         // a state of the UDC at hand
+  bool fromOwnKey = false;      // the target key is the state's key plus keyConstant
+  uint32_t membersOffset = 0;   // the target member set in targetWords
+  int32_t memberCount = 0;
+  StateKey keyConstant = 0;     // entering and newly finished members
+  uint32_t carriedBegin = 0;    // carried digits in TransitionPlan::carried
+  uint32_t carriedCount = 0;
+};
+
+// Module-done test of one completion: the members that must be finished, and whether the
+// rest of the module is done already.
+struct ModuleNeed {
+  uint64_t members = 0;
+  bool reachable = false;
+};
+
+struct TransitionPlan {
+  int32_t words = 0;
+  bool withKeys = true;  // identification needs the target cutsets only
+  // Scratch sets of `words` words, and new members of a target.
+  std::vector<BitWord> finished, done, entering, keep, keepAncestors, latest, target;
+  std::vector<NewMember> newMembers;
+
+  // Per UDC (beginUdcTransitions).
+  std::vector<TargetClass> classes;
+  std::vector<BitWord> targetWords;
+  std::vector<CarriedDigit> carried;
+  // One slot per successor of each member (at least one per member): the member at
+  // position p has slots slotStart[p] .. slotStart[p + 1].
+  std::vector<uint32_t> slotStart;
+  std::vector<int32_t> classOfSlot;        // classes that do not depend on the state
+  std::vector<ModuleNeed> moduleNeedOfSlot;
+  // Classes that depend on finished members: open addressing on (position, kind, pattern).
+  struct PatternEntry {
+    uint64_t pattern = 0;
+    int32_t tag = -1;  // position * 4 + pattern kind, -1 when empty
+    int32_t classId = -1;
+  };
+  std::vector<PatternEntry> patternTable;
+  uint32_t patternCount = 0;
+  std::vector<uint64_t> lastPlainPattern;  // by position: the last plain class met, a memo
+  std::vector<int32_t> lastPlainClass;
+};
+
+// Sizes the scratch for the current elementary network; without keys, classes name their
+// target cutset only.
+void prepareTransitionPlan(TransitionPlan& plan, bool withKeys);
+
+// Forgets the classes of the previous UDC and prepares the slots of the UDC the walk has
+// taken up.
+void beginUdcTransitions(TransitionPlan& plan, const UdcStateWalk& walk);
+
+namespace transition_rule_detail {
+enum PatternKind : int32_t { kPlainByEligible = 0, kPlainByFinished = 1, kModuleByFinished = 2 };
+int32_t findPatternClass(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p, PatternKind kind,
+                         uint64_t pattern, bool& created);
+int32_t makeSlotClass(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p, int32_t k, bool& created);
+}  // namespace transition_rule_detail
+
+// The target key of a class for the state the walk stands on.
+inline StateKey targetKeyOf(const TransitionPlan& plan, const TargetClass& target, const UdcStateWalk& walk) {
+  if (target.fromOwnKey) return walk.key + target.keyConstant;
+  StateKey key = target.keyConstant;
+  const CarriedDigit* digit = plan.carried.data() + target.carriedBegin;
+  const CarriedDigit* end = digit + target.carriedCount;
+  for (; digit != end; ++digit) key += walk.status[static_cast<size_t>(digit->position)] * digit->weight;
+  return key;
+}
+
+inline const BitWord* targetMembersOf(const TransitionPlan& plan, const TargetClass& target) {
+  return plan.targetWords.data() + target.membersOffset;
+}
+
+// The outcomes of the completion of the member at position p (active, or the instantaneous
+// member) in the state the walk stands on, in the order in which they are added up. The
+// sink receives:
+// - newClass(classId) the first time a class is met in this UDC, before it is used;
+// - weighted(kind, factor, classId) for the outcomes of types 0 and -2 (factor: 1 - pts,
+//   (1 - pms) pts or pms pts);
+// - beginDraw(), drawn(probability, classId) per successor, endDraw() for type -3;
+// - beginChoice(), chosen(classId) per successor, endChoice() for type -1.
+template <class Sink>
+void forEachOutcome(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p, Sink& sink) {
+  using namespace transition_rule_detail;
+  const ElementaryNetwork& net = elementaryNetwork;
+  const size_t a = static_cast<size_t>(walk.activityAt(p));
+  const std::vector<int32_t>& successors = net.elemSuccessors[a];
+  const uint32_t firstSlot = plan.slotStart[static_cast<size_t>(p)];
+  const uint64_t finishedWith = walk.finishedMask | positionBit(p);
+  bool created = false;
+  auto slotClass = [&](int32_t k) {
+    int32_t& id = plan.classOfSlot[firstSlot + static_cast<uint32_t>(k)];
+    if (id < 0) {
+      id = makeSlotClass(plan, walk, p, k, created);
+      sink.newClass(id);
+    }
+    return id;
+  };
+  auto moduleSuccessClass = [&]() {
+    const int32_t id = findPatternClass(plan, walk, p, kModuleByFinished, walk.finishedMask, created);
+    if (created) sink.newClass(id);
+    return id;
+  };
+
+  switch (net.elemSuccTransitionType[a]) {
+    case kFollowAll: {
+      const double pts = net.elemPts[a];
+      const double pms = net.elemPms[a];
+      const ModuleNeed& moduleNeed = plan.moduleNeedOfSlot[firstSlot];
+      const bool moduleDone =
+          pts < 1.0 && moduleNeed.reachable && (moduleNeed.members & ~finishedWith) == 0;
+      const bool failure = pts < 1.0 && !moduleDone;
+      int32_t plain = -1;
+      if (failure || pms < 1.0) {
+        uint64_t pattern = 0;
+        PatternKind kind = kPlainByEligible;
+        if (successors.size() <= 64) {
+          const SuccessorNeed* need = walk.needs.data() + walk.needStart[static_cast<size_t>(p)];
+          for (size_t k = 0; k < successors.size(); ++k)
+            if (isEligible(need[k], finishedWith)) pattern |= positionBit(static_cast<int>(k));
+        } else {
+          kind = kPlainByFinished;
+          pattern = walk.finishedMask;
+        }
+        if (kind == kPlainByEligible && plan.lastPlainClass[static_cast<size_t>(p)] >= 0 &&
+            plan.lastPlainPattern[static_cast<size_t>(p)] == pattern) {
+          plain = plan.lastPlainClass[static_cast<size_t>(p)];
+        } else {
+          plain = findPatternClass(plan, walk, p, kind, pattern, created);
+          if (created) sink.newClass(plain);
+          if (kind == kPlainByEligible) {
+            plan.lastPlainPattern[static_cast<size_t>(p)] = pattern;
+            plan.lastPlainClass[static_cast<size_t>(p)] = plain;
+          }
+        }
+      }
+      if (failure) sink.weighted(OutcomeKind::kFailure, 1.0 - pts, plain);
+      if (pms < 1.0) sink.weighted(OutcomeKind::kPlain, (1.0 - pms) * pts, plain);
+      if (pms > 0.0) sink.weighted(OutcomeKind::kModuleSuccess, pms * pts, moduleSuccessClass());
+      break;
+    }
+    case kJoinModes: {
+      const double pts = net.elemPts[a];
+      const double pms = net.elemPms[a];
+      for (int32_t k = 0; k < static_cast<int32_t>(successors.size()); ++k) {
+        const ModuleNeed& moduleNeed = plan.moduleNeedOfSlot[firstSlot + static_cast<uint32_t>(k)];
+        const bool moduleDone =
+            pts < 1.0 && moduleNeed.reachable && (moduleNeed.members & ~finishedWith) == 0;
+        const bool failure = pts < 1.0 && !moduleDone;
+        int32_t plain = -1;
+        if (failure || pms < 1.0) plain = slotClass(k);
+        if (failure) sink.weighted(OutcomeKind::kFailure, 1.0 - pts, plain);
+        if (pms < 1.0) sink.weighted(OutcomeKind::kPlain, (1.0 - pms) * pts, plain);
+        if (pms > 0.0) sink.weighted(OutcomeKind::kModuleSuccess, pms * pts, moduleSuccessClass());
+      }
+      break;
+    }
+    case kDrawOne: {
+      if (successors.empty()) break;
+      const std::vector<double>& probability = net.elemSuccessorProb[a];
+      sink.beginDraw();
+      for (int32_t k = 0; k < static_cast<int32_t>(successors.size()); ++k)
+        sink.drawn(probability[static_cast<size_t>(k)], slotClass(k));
+      sink.endDraw();
+      break;
+    }
+    case kChooseOne: {
+      sink.beginChoice();
+      for (int32_t k = 0; k < static_cast<int32_t>(successors.size()); ++k) sink.chosen(slotClass(k));
+      sink.endChoice();
+      break;
+    }
+    default:
+      break;
+  }
+}
