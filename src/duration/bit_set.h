@@ -1,5 +1,5 @@
 // The bit-index arithmetic of the whole program. Sets of elementary activities are
-// nBitWords unsigned 16-bit words, activity e being bit e % 16 of word e / 16; the members
+// nBitWords unsigned 64-bit words, activity e being bit e % 64 of word e / 64; the members
 // of one UDC are numbered by position and their per-state flags kept in one 64-bit mask,
 // which is why a cutset holds at most kMaxUdcMembers members. Everything is combined word
 // by word with portable builtins (no instruction-set flags: a library call for popcount
@@ -8,19 +8,19 @@
 #include <cstddef>
 #include <cstdint>
 
-using BitWord = uint16_t;
+using BitWord = uint64_t;
 
-constexpr int kBitWordBits = 16;
+constexpr int kBitWordBits = 64;
 // Positions of a UDC's members are bits of a uint64_t, and a state key sums status x 3^p
 // over them: 3^40 is the largest power of three below 2^64.
 constexpr int kMaxUdcMembers = 40;
 
-inline int wordOf(int e) { return e >> 4; }
-inline BitWord bitOf(int e) { return static_cast<BitWord>(1u << (e & 15)); }
+inline int wordOf(int e) { return e >> 6; }
+inline BitWord bitOf(int e) { return BitWord{1} << (e & 63); }
 
 inline bool hasBit(const BitWord* set, int e) { return (set[wordOf(e)] & bitOf(e)) != 0; }
 inline void setBit(BitWord* set, int e) { set[wordOf(e)] |= bitOf(e); }
-inline void resetBit(BitWord* set, int e) { set[wordOf(e)] &= static_cast<BitWord>(~bitOf(e)); }
+inline void resetBit(BitWord* set, int e) { set[wordOf(e)] &= ~bitOf(e); }
 
 inline bool isSubsetOf(const BitWord* a, const BitWord* b, int words) {
   for (int w = 0; w < words; ++w)
@@ -55,11 +55,7 @@ inline int popCount64(uint64_t x) {
 
 inline int countBits(const BitWord* set, int words) {
   int n = 0;
-  int w = 0;
-  for (; w + 4 <= words; w += 4)
-    n += popCount64(static_cast<uint64_t>(set[w]) | static_cast<uint64_t>(set[w + 1]) << 16 |
-                    static_cast<uint64_t>(set[w + 2]) << 32 | static_cast<uint64_t>(set[w + 3]) << 48);
-  for (; w < words; ++w) n += popCount64(set[w]);
+  for (int w = 0; w < words; ++w) n += popCount64(set[w]);
   return n;
 }
 
@@ -70,5 +66,5 @@ inline int highestBit(uint64_t mask) { return 63 - __builtin_clzll(mask); }
 template <class Visit>
 inline void forEachMember(const BitWord* set, int words, Visit&& visit) {
   for (int w = 0; w < words; ++w)
-    for (uint32_t bits = set[w]; bits != 0; bits &= bits - 1) visit(w * kBitWordBits + __builtin_ctz(bits));
+    for (BitWord bits = set[w]; bits != 0; bits &= bits - 1) visit(w * kBitWordBits + __builtin_ctzll(bits));
 }

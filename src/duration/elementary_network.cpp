@@ -281,14 +281,13 @@ void addToSet(BitWord* set, int e) { set[net.elemWordIndex[e]] |= net.elemBitMas
 
 void computeBitSets() {
   const int n = net.nElementary;
-  const int wordBits = runConfig.stateWordBits;
-  net.nBitWords = (n + wordBits - 1) / wordBits;
+  net.nBitWords = (n + kBitWordBits - 1) / kBitWordBits;
   const size_t words = static_cast<size_t>(net.nBitWords);
   net.elemWordIndex.resize(n);
   net.elemBitMask.resize(n);
   for (int e = 0; e < n; ++e) {
-    net.elemWordIndex[e] = e / wordBits;
-    net.elemBitMask[e] = static_cast<BitWord>(subsetTables.powersOfTwo[e - net.elemWordIndex[e] * wordBits]);
+    net.elemWordIndex[e] = wordOf(e);
+    net.elemBitMask[e] = bitOf(e);
   }
   net.elemPredecessorBits.assign(n * words, 0);
   net.elemAncestorBits.assign(n * words, 0);

@@ -80,13 +80,6 @@ struct ValuePair {
             " leads to no successor UDC; identification and the solver disagree on the network.");
 }
 
-bool fitsRemaining(const UdcStateWalk& state, int32_t p) {
-  const double* use = state.resourceUse[static_cast<size_t>(p)];
-  for (int32_t r = 0; r < state.resourceCount; ++r)
-    if (use[r] > state.remainingResources[static_cast<size_t>(r)]) return false;
-  return true;
-}
-
 template <class Primary, class Secondary>
 struct StateEvaluator {
   static constexpr bool kTwo = !std::is_same_v<Secondary, NoObjective>;
@@ -217,12 +210,12 @@ struct StateEvaluator {
     double decision = Primary::bound(work);
     double secondaryDecision = Secondary::bound(work);
     bool startPossible = false;
-    const int32_t instantaneous = walk.instantaneousPosition;
+    const int32_t instantaneous = walk.instantaneousPosition();
 
     if (instantaneous < 0) {
-      for (int32_t i = 0; i < walk.idleCount; ++i) {
-        const int32_t p = walk.idleList[static_cast<size_t>(i)];
-        if (!fitsRemaining(walk, p)) continue;
+      forEachPositionDown(walk.idleMask(), [&](int32_t p) {
+        if (!useFits(walk.resourceUse[static_cast<size_t>(p)], walk.remainingResources.data(), walk.resourceSlots))
+          return;
         const uint32_t index = findState(table, table.storedCount, walk.key + kPowersOfThree[static_cast<size_t>(p)],
                                          work.startFinger[static_cast<size_t>(p)], work.udc);
         const double cost = net.elemCost[static_cast<size_t>(walk.activityAt(p))];
@@ -251,17 +244,16 @@ struct StateEvaluator {
           secondaryDecision = v2;
         }
         startPossible = true;
-      }
-      if (walk.activeCount > 0) {
+      });
+      if (walk.activeMask != 0) {
         const double totalRate = walk.totalRate;
         takeBetterPhaseSide = work.irq;
-        for (int32_t i = 0; i < walk.activeCount; ++i) {
-          const int32_t p = walk.activeList[static_cast<size_t>(i)];
+        forEachPositionDown(walk.activeMask, [&](int32_t p) {
           const double rate = walk.rate[static_cast<size_t>(p)];
           w1 = Primary::weight(rate, totalRate, work.discountRate);
           w2 = Secondary::weight(rate, totalRate, work.discountRate);
           forEachOutcome(work.plan, walk, p, *this);
-        }
+        });
         if constexpr (Primary::kCountsTime) continuation -= 1.0 / totalRate;
         if constexpr (Secondary::kCountsTime) secondaryContinuation -= 1.0 / totalRate;
       }
@@ -273,7 +265,7 @@ struct StateEvaluator {
     }
 
     if (instantaneous < 0 && startPossible) {
-      if (walk.activeCount == 0) {
+      if (walk.activeMask == 0) {
         continuation = decision;
         secondaryContinuation = secondaryDecision;
       }

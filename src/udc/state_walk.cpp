@@ -10,17 +10,20 @@ void prepareStateWalk(UdcStateWalk& walk) {
   walk = UdcStateWalk{};
   walk.wordCount = net.nBitWords;
   walk.resourceCount = net.resourceCount;
-  walk.availability.assign(static_cast<size_t>(net.resourceCount), 0.0);
-  for (size_t r = 0; r < walk.availability.size() && r < baseNetwork.resourceAvailability.size(); ++r)
+  walk.resourceSlots = (net.resourceCount + 3) / 4 * 4;
+  const size_t slots = static_cast<size_t>(walk.resourceSlots);
+  walk.availability.assign(slots, 0.0);
+  for (size_t r = 0; r < static_cast<size_t>(net.resourceCount) && r < baseNetwork.resourceAvailability.size(); ++r)
     walk.availability[r] = baseNetwork.resourceAvailability[r];
+  walk.paddedUse.assign(static_cast<size_t>(net.nElementary) * slots, 0.0);
+  for (int e = 0; e < net.nElementary; ++e)
+    for (int r = 0; r < net.resourceCount; ++r)
+      walk.paddedUse[static_cast<size_t>(e) * slots + static_cast<size_t>(r)] = resourceUseOf(e)[r];
   walk.positionByActivity.assign(static_cast<size_t>(net.nElementary), -1);
   walk.memberSet.assign(words, 0);
   walk.ancestorUnion.assign(words, 0);
-  walk.reach.assign(words, 0);
-  walk.remainingResources.assign(static_cast<size_t>(net.resourceCount), 0.0);
+  walk.remainingResources.assign(slots, 0.0);
   walk.status.assign(kMaxUdcMembers, kIdle);
-  walk.idleList.assign(kMaxUdcMembers, -1);
-  walk.activeList.assign(kMaxUdcMembers, -1);
   walk.rate.assign(kMaxUdcMembers, 0.0);
   walk.resourceUse.assign(kMaxUdcMembers, nullptr);
   walk.needStart.assign(kMaxUdcMembers + 1, 0);
@@ -47,16 +50,15 @@ void beginUdc(UdcStateWalk& walk, const BitWord* members) {
   walk.instantaneousMask = 0;
   walk.needs.clear();
 
-  // What the successors of a member that lets them all follow need: the members among
-  // their ancestors, and whether the rest of their ancestors lie behind the cutset.
-  BitWord* reach = walk.reach.data();
-  copyBits(reach, walk.memberSet.data(), words);
-  unionInto(reach, walk.ancestorUnion.data(), words);
+  // What the successors of a member that lets them all follow need. The members among a
+  // successor's ancestors are among its predecessors (the members are an antichain), and
+  // its ancestors all lie behind the cutset when each predecessor is a member or an
+  // ancestor of one.
   for (int p = 0; p < count; ++p) {
     const size_t e = static_cast<size_t>(walk.memberByPosition[static_cast<size_t>(p)]);
     walk.needStart[static_cast<size_t>(p)] = static_cast<uint32_t>(walk.needs.size());
     walk.rate[static_cast<size_t>(p)] = net.elemRate[e];
-    walk.resourceUse[static_cast<size_t>(p)] = resourceUseOf(static_cast<int>(e));
+    walk.resourceUse[static_cast<size_t>(p)] = walk.paddedUse.data() + e * static_cast<size_t>(walk.resourceSlots);
     if (net.elemAllowedToIdle[e]) walk.mayIdleMask |= positionBit(p);
     if (net.elemDuration[e] <= 0) walk.instantaneousMask |= positionBit(p);
     if (net.elemSuccTransitionType[e] != kFollowAll || net.elemSuccessors[e].empty()) continue;
@@ -66,9 +68,14 @@ void beginUdc(UdcStateWalk& walk, const BitWord* members) {
     bool finishable = true;
     for (int32_t s : net.elemSuccessors[e]) {
       SuccessorNeed need;
-      need.reachable = isSubsetOf(ancestorBitsOf(s), reach, words);
-      for (int q = 0; q < count; ++q)
-        if (hasBit(ancestorBitsOf(s), walk.memberByPosition[static_cast<size_t>(q)])) need.members |= positionBit(q);
+      need.reachable = true;
+      for (int32_t x : net.elemPredecessors[static_cast<size_t>(s)]) {
+        const int32_t q = walk.positionByActivity[static_cast<size_t>(x)];
+        if (q >= 0)
+          need.members |= positionBit(q);
+        else if (!hasBit(walk.ancestorUnion.data(), x))
+          need.reachable = false;
+      }
       if (isEligible(need, positionBit(p))) finishable = false;
       walk.needs.push_back(need);
     }

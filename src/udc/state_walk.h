@@ -35,24 +35,26 @@ struct SuccessorNeed {
 };
 
 struct UdcStateWalk {
-  // Sized once per project (prepareStateWalk).
+  // Sized once per project (prepareStateWalk). Resource amounts are kept in groups of four
+  // (the unused ones 0), so that the loops over them have a fixed shape.
   int32_t wordCount = 0;
   int32_t resourceCount = 0;
+  int32_t resourceSlots = 0;  // resourceCount rounded up to a multiple of four
   std::vector<int32_t> positionByActivity;  // nElementary entries, -1 for non-members
-  std::vector<double> availability;
+  std::vector<double> availability;         // resourceSlots entries
+  std::vector<double> paddedUse;            // resourceSlots entries per elementary activity
 
   // Fixed for the UDC taken up (beginUdc).
   int32_t memberCount = 0;
   std::vector<int32_t> memberByPosition;  // ascending elementary activity index
   std::vector<BitWord> memberSet;         // M
   std::vector<BitWord> ancestorUnion;     // union of the members' ancestors
-  std::vector<BitWord> reach;             // scratch: members and their ancestors
   uint64_t allMask = 0;
   uint64_t mayIdleMask = 0;        // elemAllowedToIdle
   uint64_t mayFinishMask = 0;      // members that some state of this UDC can hold finished
   uint64_t instantaneousMask = 0;  // members of zero or negative duration
   std::vector<double> rate;                 // by position
-  std::vector<const double*> resourceUse;   // by position
+  std::vector<const double*> resourceUse;   // by position, resourceSlots entries each
   // Needs of the successors of type 0 members, in successor-list order: those of the member
   // at position p are needs[needStart[p] .. needStart[p + 1]).
   std::vector<uint32_t> needStart;
@@ -65,15 +67,35 @@ struct UdcStateWalk {
   std::vector<double> remainingResources;  // availability minus the active members' use
   double totalRate = 0;                    // sum of the active members' rates
   StateKey key = 0;
-  // Built before every visit: positions in descending order (descending activity index).
-  std::vector<int32_t> idleList;
-  std::vector<int32_t> activeList;
-  int32_t idleCount = 0;
-  int32_t activeCount = 0;
-  int32_t instantaneousPosition = -1;  // highest active member of zero duration, or -1
 
   int32_t activityAt(int32_t p) const { return memberByPosition[static_cast<size_t>(p)]; }
+  uint64_t idleMask() const { return allMask & ~(finishedMask | activeMask); }
+  // The highest active member of zero duration, which completes at once, or -1.
+  int32_t instantaneousPosition() const {
+    const uint64_t instantaneous = activeMask & instantaneousMask;
+    return instantaneous != 0 ? highestBit(instantaneous) : -1;
+  }
 };
+
+// Visits the positions of a mask from the highest to the lowest (descending activity index).
+template <class Visit>
+inline void forEachPositionDown(uint64_t mask, Visit&& visit) {
+  while (mask != 0) {
+    const int p = highestBit(mask);
+    visit(p);
+    mask ^= positionBit(p);
+  }
+}
+
+// True when every use fits the remaining amounts (equality fits); both hold resourceSlots
+// entries.
+inline bool useFits(const double* use, const double* remaining, int slots) {
+  for (int r = 0; r < slots; r += 4)
+    if ((use[r] > remaining[r]) | (use[r + 1] > remaining[r + 1]) | (use[r + 2] > remaining[r + 2]) |
+        (use[r + 3] > remaining[r + 3]))
+      return false;
+  return true;
+}
 
 // Sizes the scratch for the current elementary network.
 void prepareStateWalk(UdcStateWalk& walk);
@@ -87,7 +109,7 @@ inline bool isEligible(const SuccessorNeed& need, uint64_t finished) {
 }
 
 // Visits every state of the UDC taken up, in descending key; visit(const UdcStateWalk&)
-// sees the lists, masks, key, rate and resources of the state. With checkResources, a
+// sees the statuses, masks, key, rate and resources of the state. With checkResources, a
 // remaining amount below 0 ends the walk at the moment identification checks it and the
 // result is false. Defined in state_walk_impl.h.
 template <class Visit>

@@ -9,10 +9,7 @@
 namespace state_walk_detail {
 
 inline bool memberFits(const UdcStateWalk& walk, int p) {
-  const double* use = walk.resourceUse[static_cast<size_t>(p)];
-  for (int r = 0; r < walk.resourceCount; ++r)
-    if (use[r] > walk.remainingResources[static_cast<size_t>(r)]) return false;
-  return true;
+  return useFits(walk.resourceUse[static_cast<size_t>(p)], walk.remainingResources.data(), walk.resourceSlots);
 }
 
 inline void activateMember(UdcStateWalk& walk, int p) {
@@ -20,7 +17,8 @@ inline void activateMember(UdcStateWalk& walk, int p) {
   walk.activeMask |= positionBit(p);
   walk.totalRate += walk.rate[static_cast<size_t>(p)];
   const double* use = walk.resourceUse[static_cast<size_t>(p)];
-  for (int r = 0; r < walk.resourceCount; ++r) walk.remainingResources[static_cast<size_t>(r)] -= use[r];
+  double* remaining = walk.remainingResources.data();
+  for (int r = 0; r < walk.resourceSlots; ++r) remaining[r] -= use[r];
 }
 
 // Takes an active member out of the active set; the caller sets its new status.
@@ -28,7 +26,8 @@ inline void releaseMember(UdcStateWalk& walk, int p) {
   walk.activeMask &= ~positionBit(p);
   walk.totalRate -= walk.rate[static_cast<size_t>(p)];
   const double* use = walk.resourceUse[static_cast<size_t>(p)];
-  for (int r = 0; r < walk.resourceCount; ++r) walk.remainingResources[static_cast<size_t>(r)] += use[r];
+  double* remaining = walk.remainingResources.data();
+  for (int r = 0; r < walk.resourceSlots; ++r) remaining[r] += use[r];
 }
 
 // With p already counted as finished: no successor of p becomes eligible.
@@ -78,22 +77,8 @@ inline void lowerFinished(UdcStateWalk& walk, int p) {
   walk.finishedMask &= ~positionBit(p);
 }
 
-inline void buildStateLists(UdcStateWalk& walk) {
-  int count = 0;
-  for (uint64_t bits = walk.activeMask; bits != 0; bits &= ~positionBit(highestBit(bits)))
-    walk.activeList[static_cast<size_t>(count++)] = highestBit(bits);
-  walk.activeCount = count;
-  count = 0;
-  for (uint64_t bits = walk.allMask & ~(walk.finishedMask | walk.activeMask); bits != 0;
-       bits &= ~positionBit(highestBit(bits)))
-    walk.idleList[static_cast<size_t>(count++)] = highestBit(bits);
-  walk.idleCount = count;
-  const uint64_t instantaneous = walk.activeMask & walk.instantaneousMask;
-  walk.instantaneousPosition = instantaneous != 0 ? highestBit(instantaneous) : -1;
-}
-
 inline bool resourcesOverdrawn(const UdcStateWalk& walk) {
-  for (int r = 0; r < walk.resourceCount; ++r)
+  for (int r = 0; r < walk.resourceSlots; ++r)
     if (walk.remainingResources[static_cast<size_t>(r)] < 0) return true;
   return false;
 }
@@ -110,7 +95,7 @@ bool walkUdcStates(UdcStateWalk& walk, bool checkResources, Visit&& visit) {
   walk.finishedMask = 0;
   walk.activeMask = 0;
   walk.totalRate = 0;
-  for (int r = 0; r < walk.resourceCount; ++r)
+  for (int r = 0; r < walk.resourceSlots; ++r)
     walk.remainingResources[static_cast<size_t>(r)] = walk.availability[static_cast<size_t>(r)];
   walk.key = 0;
 
@@ -125,14 +110,12 @@ bool walkUdcStates(UdcStateWalk& walk, bool checkResources, Visit&& visit) {
   const bool firstMayIdle = (walk.mayIdleMask & 1u) != 0;
   for (;;) {
     if (walk.status[0] == kFinished) {
-      buildStateLists(walk);
       visit(static_cast<const UdcStateWalk&>(walk));
       lowerFinished(walk, 0);
     }
     if (checkResources && resourcesOverdrawn(walk)) return false;
     bool advance = false;
     if (walk.status[0] == kActive) {
-      buildStateLists(walk);
       visit(static_cast<const UdcStateWalk&>(walk));
       if (firstMayIdle) {
         releaseMember(walk, 0);
@@ -143,7 +126,6 @@ bool walkUdcStates(UdcStateWalk& walk, bool checkResources, Visit&& visit) {
       }
     }
     if (!advance && walk.status[0] == kIdle) {
-      buildStateLists(walk);
       visit(static_cast<const UdcStateWalk&>(walk));
     }
 

@@ -13,17 +13,19 @@ uint64_t memberAncestorsOf(const UdcStateWalk& walk, int e) {
   const BitWord* ancestors = ancestorBitsOf(e);
   uint64_t mask = 0;
   for (int w = 0; w < walk.wordCount; ++w)
-    for (uint32_t bits = static_cast<uint32_t>(walk.memberSet[static_cast<size_t>(w)] & ancestors[w]); bits != 0;
-         bits &= bits - 1)
-      mask |= positionBit(walk.positionByActivity[static_cast<size_t>(w * kBitWordBits + __builtin_ctz(bits))]);
+    for (BitWord bits = walk.memberSet[static_cast<size_t>(w)] & ancestors[w]; bits != 0; bits &= bits - 1)
+      mask |= positionBit(walk.positionByActivity[static_cast<size_t>(w * kBitWordBits + __builtin_ctzll(bits))]);
   return mask;
 }
 
 // Stores a class whose target cutset is in plan.target: the members of the UDC in carried
-// keep their status, those in forced count as finished, and the new activities (ascending)
-// enter with their digits. The target's positions follow ascending activity index.
+// keep their status, those in forced count as finished, the others leave, and the new
+// activities (ascending) enter with their digits. The target's positions follow ascending
+// activity index. With constantLeavers, the statuses of the members that leave or are
+// forced are the same in every state of the class; when moreover no carried member changes
+// its position, the target key is the state's key plus a constant.
 int32_t storeClass(TransitionPlan& plan, const UdcStateWalk& walk, uint64_t carried, uint64_t forced,
-                   const NewMember* extras, int extraCount) {
+                   const NewMember* extras, int extraCount, bool constantLeavers) {
   const int words = plan.words;
   TargetClass added;
   added.inPlace = extraCount == 0 && (carried | forced) == walk.allMask;
@@ -36,18 +38,29 @@ int32_t storeClass(TransitionPlan& plan, const UdcStateWalk& walk, uint64_t carr
   if (plan.withKeys && added.memberCount <= kMaxUdcMembers) {
     uint64_t stay = carried | forced;
     int extra = 0;
+    bool positionsKept = true;
     for (int t = 0; stay != 0 || extra < extraCount; ++t) {
       const StateKey weight = kPowersOfThree[static_cast<size_t>(t)];
       const int q = stay != 0 ? lowestBit(stay) : -1;
       if (q >= 0 && (extra == extraCount || walk.activityAt(q) < extras[extra].activity)) {
-        if (forced & positionBit(q))
+        if (forced & positionBit(q)) {
           added.keyConstant += 2 * weight;
-        else
+        } else {
           plan.carried.push_back({q, weight});
+          positionsKept = positionsKept && q == t;
+        }
         stay &= stay - 1;
       } else {
         added.keyConstant += extras[extra++].digit * weight;
       }
+    }
+    if (constantLeavers && positionsKept) {
+      for (uint64_t bits = walk.allMask & ~carried; bits != 0; bits &= bits - 1) {
+        const int q = lowestBit(bits);
+        added.keyConstant -= walk.status[static_cast<size_t>(q)] * kPowersOfThree[static_cast<size_t>(q)];
+      }
+      added.fromOwnKey = true;
+      plan.carried.resize(added.carriedBegin);
     }
   }
   added.carriedCount = static_cast<uint32_t>(plan.carried.size()) - added.carriedBegin;
@@ -63,12 +76,12 @@ int32_t buildSingleSuccessorClass(TransitionPlan& plan, const UdcStateWalk& walk
   const int32_t s = net.elemSuccessors[a][static_cast<size_t>(k)];
   const BitWord* ancestors = ancestorBitsOf(s);
   for (int w = 0; w < plan.words; ++w)
-    plan.target[static_cast<size_t>(w)] =
-        static_cast<BitWord>(walk.memberSet[static_cast<size_t>(w)] & ~ancestors[w]);
+    plan.target[static_cast<size_t>(w)] = walk.memberSet[static_cast<size_t>(w)] & ~ancestors[w];
   setBit(plan.target.data(), s);
   const uint64_t removed = memberAncestorsOf(walk, s) | positionBit(p);
   const NewMember entering{s, static_cast<uint8_t>(net.elemSuccTransitionType[a] != kChooseOne ? 1 : 0)};
-  return storeClass(plan, walk, walk.allMask & ~removed, 0, &entering, 1);
+  // Only the completing member leaves: its status is active in every state.
+  return storeClass(plan, walk, walk.allMask & ~removed, 0, &entering, 1, removed == positionBit(p));
 }
 
 // Plain completion of the member at position p: the successors eligible now (pattern bit k
@@ -87,15 +100,11 @@ int32_t buildPlainClass(TransitionPlan& plan, const UdcStateWalk& walk, int32_t 
     entering.push_back({successors[k], 0});
     setBit(plan.target.data(), successors[k]);
   }
-  if (entering.empty()) {
-    const int32_t id = storeClass(plan, walk, walk.allMask & ~positionBit(p), positionBit(p), nullptr, 0);
-    TargetClass& added = plan.classes[static_cast<size_t>(id)];
-    added.fromOwnKey = true;
-    added.keyConstant = kPowersOfThree[static_cast<size_t>(p)];
-    return id;
-  }
+  // The members that leave besides p are finished in every state of the class: the
+  // successors that enter need them finished.
+  if (entering.empty()) return storeClass(plan, walk, walk.allMask & ~positionBit(p), positionBit(p), nullptr, 0, true);
   for (uint64_t bits = removed; bits != 0; bits &= bits - 1) resetBit(plan.target.data(), walk.activityAt(lowestBit(bits)));
-  return storeClass(plan, walk, walk.allMask & ~removed, 0, entering.data(), static_cast<int>(entering.size()));
+  return storeClass(plan, walk, walk.allMask & ~removed, 0, entering.data(), static_cast<int>(entering.size()), true);
 }
 
 // Module success of the member at position p: the module with its ancestors counts as done
@@ -123,17 +132,17 @@ int32_t buildModuleSuccessClass(TransitionPlan& plan, const UdcStateWalk& walk, 
   // Only the successors of newly done activities can become eligible.
   clearBits(entering, words);
   for (int w = 0; w < words; ++w) {
-    for (uint32_t bits = static_cast<uint32_t>(done[w] & ~finished[w]); bits != 0; bits &= bits - 1) {
-      const int x = w * kBitWordBits + __builtin_ctz(bits);
+    for (BitWord bits = done[w] & ~finished[w]; bits != 0; bits &= bits - 1) {
+      const int x = w * kBitWordBits + __builtin_ctzll(bits);
       for (int32_t y : net.elemSuccessors[static_cast<size_t>(x)])
         if (!hasBit(done, y) && !hasBit(members, y) && isSubsetOf(ancestorBitsOf(y), done, words))
           setBit(entering, y);
     }
   }
-  for (int w = 0; w < words; ++w) keep[w] = static_cast<BitWord>((members[w] & ~done[w]) | entering[w]);
+  for (int w = 0; w < words; ++w) keep[w] = (members[w] & ~done[w]) | entering[w];
   clearBits(keepAncestors, words);
   forEachMember(keep, words, [&](int e) { unionInto(keepAncestors, ancestorBitsOf(e), words); });
-  for (int w = 0; w < words; ++w) latest[w] = static_cast<BitWord>(done[w] & ~keepAncestors[w]);
+  for (int w = 0; w < words; ++w) latest[w] = done[w] & ~keepAncestors[w];
   copyBits(target, keep, words);
   forEachMember(latest, words, [&](int x) {
     for (int32_t y : net.elemSuccessors[static_cast<size_t>(x)])
@@ -154,7 +163,7 @@ int32_t buildModuleSuccessClass(TransitionPlan& plan, const UdcStateWalk& walk, 
     else
       carried |= positionBit(q);
   });
-  return storeClass(plan, walk, carried, forced, extras.data(), static_cast<int>(extras.size()));
+  return storeClass(plan, walk, carried, forced, extras.data(), static_cast<int>(extras.size()), false);
 }
 
 uint64_t hashPattern(int32_t tag, uint64_t pattern) {
@@ -168,9 +177,9 @@ void growPatternTable(TransitionPlan& plan) {
   plan.patternTable.assign(old.size() * 2, {});
   const size_t mask = plan.patternTable.size() - 1;
   for (const TransitionPlan::PatternEntry& entry : old) {
-    if (entry.tag < 0) continue;
+    if (entry.generation != plan.generation) continue;
     size_t i = static_cast<size_t>(hashPattern(entry.tag, entry.pattern)) & mask;
-    while (plan.patternTable[i].tag >= 0) i = (i + 1) & mask;
+    while (plan.patternTable[i].generation == plan.generation) i = (i + 1) & mask;
     plan.patternTable[i] = entry;
   }
 }
@@ -196,19 +205,26 @@ void beginUdcTransitions(TransitionPlan& plan, const UdcStateWalk& walk) {
   plan.classes.clear();
   plan.targetWords.clear();
   plan.carried.clear();
-  plan.patternTable.assign(16, {});
+  if (plan.patternTable.empty()) plan.patternTable.assign(16, {});
+  ++plan.generation;  // forgets every entry of the previous UDC
   plan.patternCount = 0;
   const int count = walk.memberCount;
   uint32_t slots = 0;
+  plan.stateFreeMask = 0;
   for (int p = 0; p < count; ++p) {
+    const size_t a = static_cast<size_t>(walk.activityAt(p));
     plan.slotStart[static_cast<size_t>(p)] = slots;
-    const size_t successors = net.elemSuccessors[static_cast<size_t>(walk.activityAt(p))].size();
+    const size_t successors = net.elemSuccessors[a].size();
     slots += static_cast<uint32_t>(successors > 0 ? successors : 1);
     plan.lastPlainClass[static_cast<size_t>(p)] = -1;
+    const int32_t type = net.elemSuccTransitionType[a];
+    if (type == kDrawOne || type == kChooseOne || (type == kJoinModes && net.elemPms[a] <= 0.0))
+      plan.stateFreeMask |= positionBit(p);
   }
   plan.slotStart[static_cast<size_t>(count)] = slots;
   plan.classOfSlot.assign(slots, -1);
-  plan.moduleNeedOfSlot.assign(slots, ModuleNeed{});
+  // Only members with a risk of technical failure read their module-done test.
+  if (plan.moduleNeedOfSlot.size() < slots) plan.moduleNeedOfSlot.resize(slots);
 
   // The module-done test of members with a risk of technical failure: the module's members
   // and their ancestors must be done (for a mode exit, with the mode-join dummy and its
@@ -248,7 +264,7 @@ int32_t transition_rule_detail::findPatternClass(TransitionPlan& plan, const Udc
   size_t i = static_cast<size_t>(hashPattern(tag, pattern)) & mask;
   for (;; i = (i + 1) & mask) {
     const TransitionPlan::PatternEntry& entry = plan.patternTable[i];
-    if (entry.tag < 0) break;
+    if (entry.generation != plan.generation) break;
     if (entry.tag == tag && entry.pattern == pattern) {
       created = false;
       return entry.classId;
@@ -257,7 +273,7 @@ int32_t transition_rule_detail::findPatternClass(TransitionPlan& plan, const Udc
   const int32_t id = kind == transition_rule_detail::kModuleByFinished
                          ? buildModuleSuccessClass(plan, walk, p)
                          : buildPlainClass(plan, walk, p, walk.finishedMask | positionBit(p));
-  plan.patternTable[i] = {pattern, tag, id};
+  plan.patternTable[i] = {pattern, plan.generation, tag, id};
   if (++plan.patternCount * 2 > plan.patternTable.size()) growPatternTable(plan);
   created = true;
   return id;

@@ -87,11 +87,16 @@ struct TransitionPlan {
   // Classes that depend on finished members: open addressing on (position, kind, pattern).
   struct PatternEntry {
     uint64_t pattern = 0;
-    int32_t tag = -1;  // position * 4 + pattern kind, -1 when empty
+    uint32_t generation = 0;  // the entry is empty unless it is the plan's generation
+    int32_t tag = -1;         // position * 4 + pattern kind
     int32_t classId = -1;
   };
   std::vector<PatternEntry> patternTable;
   uint32_t patternCount = 0;
+  uint32_t generation = 0;  // one per UDC taken up
+  // Members whose outcomes do not depend on the state (types -3 and -1, and -2 without
+  // module success): their classes are known once they have completed in one state.
+  uint64_t stateFreeMask = 0;
   std::vector<uint64_t> lastPlainPattern;  // by position: the last plain class met, a memo
   std::vector<int32_t> lastPlainClass;
 };

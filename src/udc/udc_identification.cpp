@@ -255,14 +255,23 @@ bool identifyUdcs() {
   prepareTransitionPlan(plan, false);
   LinkTargets link{work, plan};
   uint64_t statesOfUdc = 0;
+  // Members whose outcomes do not depend on the state need to be followed once per UDC.
+  uint64_t followed = 0;
+  auto follow = [&](const UdcStateWalk& state, int32_t p) {
+    const uint64_t bit = positionBit(p);
+    if (followed & bit) return;
+    forEachOutcome(plan, state, p, link);
+    followed |= bit & plan.stateFreeMask;
+  };
   auto visit = [&](const UdcStateWalk& state) {
     if (link.halted) return;
     ++statesOfUdc;
-    if (state.instantaneousPosition >= 0) {
-      forEachOutcome(plan, state, state.instantaneousPosition, link);
+    const int32_t instantaneous = state.instantaneousPosition();
+    if (instantaneous >= 0) {
+      follow(state, instantaneous);
       return;
     }
-    for (int i = 0; i < state.activeCount; ++i) forEachOutcome(plan, state, state.activeList[static_cast<size_t>(i)], link);
+    forEachPositionDown(state.activeMask, [&](int p) { follow(state, p); });
   };
 
   for (uint32_t u = 0; u < work.udcCount; ++u) {
@@ -280,6 +289,7 @@ bool identifyUdcs() {
       return failIdentification(text.str(), work.udcCount, maxMembers);
     }
     statesOfUdc = 0;
+    followed = 0;
     beginUdc(walk, members);
     beginUdcTransitions(plan, walk);
     const bool resourcesSuffice = walkUdcStates(walk, true, visit);

@@ -6,7 +6,6 @@
 #include "duration/elementary_network.h"
 #include "run/config.h"
 #include "run/run_state.h"
-#include "run/subset_tables.h"
 #include "udc/udc_network.h"
 #include "udc/udc_network_file.h"
 
@@ -43,11 +42,7 @@ void writeUdcNetworkFile() {
     const size_t i = static_cast<size_t>(u);
     const BitWord* members = udcMembersOf(u);
     out << net.udcStateCount[i] << ' ' << net.udcPredecessorCount[i] << ' ' << countBits(members, words);
-    for (int w = 0; w < words; ++w) {
-      const uint8_t* bits = membersOfMask(members[w]);
-      const int n = subsetTables.maskMemberCount[members[w]];
-      for (int k = 0; k < n; ++k) out << ' ' << (w * kStateWordBits + bits[k]);
-    }
+    forEachMember(members, words, [&](int e) { out << ' ' << e; });
     out << ' ' << udcSuccessorsOf(u).size();
     for (uint32_t s : udcSuccessorsOf(u)) out << ' ' << s;
     out << '\n';

@@ -260,7 +260,7 @@ TEST_F(ElementaryNetworkTest, AncestorsAndBitSetsMatchTheClosure) {
   buildBoth();
   const int n = net.nElementary;
   ASSERT_GT(n, 100);
-  ASSERT_EQ(net.nBitWords, (n + 15) / 16);
+  ASSERT_EQ(net.nBitWords, (n + 63) / 64);
 
   std::vector<std::set<int>> closure(n);
   for (int e = 0; e < n; ++e) {
@@ -280,8 +280,8 @@ TEST_F(ElementaryNetworkTest, AncestorsAndBitSetsMatchTheClosure) {
   for (int e = 0; e < n; ++e) {
     SCOPED_TRACE(e);
     EXPECT_EQ(net.elemAncestors[e], std::vector<int32_t>(closure[e].begin(), closure[e].end()));
-    EXPECT_EQ(net.elemWordIndex[e], e / 16);
-    EXPECT_EQ(net.elemBitMask[e], 1u << (e % 16));
+    EXPECT_EQ(net.elemWordIndex[e], e / 64);
+    EXPECT_EQ(net.elemBitMask[e], uint64_t{1} << (e % 64));
     for (int f = 0; f < n; ++f) {
       EXPECT_EQ(hasBit(ancestorBitsOf(e), f), closure[e].count(f) == 1);
       const bool direct = std::count(net.elemPredecessors[e].begin(), net.elemPredecessors[e].end(), f) > 0;

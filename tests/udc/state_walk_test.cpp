@@ -30,7 +30,7 @@ void installNetwork(const WalkNetwork& w) {
   buildSubsetTables();
   ElementaryNetwork net;
   net.nElementary = w.n;
-  net.nBitWords = (w.n + 15) / 16;
+  net.nBitWords = (w.n + kBitWordBits - 1) / kBitWordBits;
   net.resourceCount = static_cast<int32_t>(w.availability.size());
   net.elemSuccessors.resize(w.n);
   net.elemPredecessors.resize(w.n);
@@ -133,11 +133,11 @@ std::vector<Visited> walkAll(const std::vector<int>& members, bool check, bool& 
     Visited v;
     v.key = s.key;
     for (int p = 0; p < s.memberCount; ++p) v.status.push_back(s.status[p]);
-    for (int i = 0; i < s.idleCount; ++i) v.idle.push_back(s.activityAt(s.idleList[i]));
-    for (int i = 0; i < s.activeCount; ++i) v.active.push_back(s.activityAt(s.activeList[i]));
-    v.instantaneous = s.instantaneousPosition >= 0 ? s.activityAt(s.instantaneousPosition) : -1;
+    forEachPositionDown(s.idleMask(), [&](int p) { v.idle.push_back(s.activityAt(p)); });
+    forEachPositionDown(s.activeMask, [&](int p) { v.active.push_back(s.activityAt(p)); });
+    v.instantaneous = s.instantaneousPosition() >= 0 ? s.activityAt(s.instantaneousPosition()) : -1;
     v.rate = s.totalRate;
-    v.remaining = s.remainingResources;
+    v.remaining.assign(s.remainingResources.begin(), s.remainingResources.begin() + s.resourceCount);
     seen.push_back(v);
   });
   return seen;

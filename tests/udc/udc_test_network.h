@@ -29,7 +29,7 @@ struct HandActivity {
 inline void installHandNetwork(const std::vector<HandActivity>& acts, const std::vector<double>& availability = {}) {
   buildSubsetTables();
   const int n = static_cast<int>(acts.size());
-  const int words = (n + kStateWordBits - 1) / kStateWordBits;
+  const int words = (n + kBitWordBits - 1) / kBitWordBits;
   const int resources = static_cast<int>(availability.size());
   ElementaryNetwork net;
   net.nElementary = n;
@@ -55,8 +55,8 @@ inline void installHandNetwork(const std::vector<HandActivity>& acts, const std:
     net.elemSuccTransitionType.push_back(a.type);
     net.elemModule.push_back(a.module);
     net.elemAllowedToIdle.push_back(a.mayIdle ? 1 : 0);
-    net.elemWordIndex.push_back(e / kStateWordBits);
-    net.elemBitMask.push_back(static_cast<BitWord>(1u << (e % kStateWordBits)));
+    net.elemWordIndex.push_back(wordOf(e));
+    net.elemBitMask.push_back(bitOf(e));
     net.elemSuccessors[static_cast<size_t>(e)].assign(a.successors.begin(), a.successors.end());
     net.elemSuccessorProb[static_cast<size_t>(e)].assign(a.successors.size(), 1.0);
     for (int s : a.successors) net.elemPredecessors[static_cast<size_t>(s)].push_back(e);
