@@ -78,12 +78,9 @@ namespace state_table_detail {
 // order of its keys, mostly by a few entries, so they cost a few comparisons each even in
 // tables of millions of states.
 template <class Key>
-uint32_t searchFrom(const Key* keys, uint32_t count, StateKey key, uint32_t& finger, int32_t udc) {
-  uint32_t at = finger < count ? finger : (count > 0 ? count - 1 : 0);
-  if (count == 0) stopMissingState(key, udc);
+uint32_t gallopFrom(const Key* keys, uint32_t count, StateKey key, uint32_t& finger, uint32_t at, int32_t udc) {
   uint32_t lo = 0;
   uint32_t hi = 0;  // the key lies in [lo, hi)
-  if (keys[at] == key) return at;
   if (keys[at] > key) {
     // Further on: indices above at.
     uint32_t step = 1;
@@ -130,6 +127,15 @@ uint32_t searchFrom(const Key* keys, uint32_t count, StateKey key, uint32_t& fin
       hi = mid;
   }
   stopMissingState(key, udc);
+}
+
+template <class Key>
+inline uint32_t searchFrom(const Key* keys, uint32_t count, StateKey key, uint32_t& finger, int32_t udc) {
+  if (count == 0) stopMissingState(key, udc);
+  const uint32_t at = finger < count ? finger : count - 1;
+  if (keys[at] == key) return at;
+  if (at + 1 < count && keys[at + 1] == key) return finger = at + 1;
+  return gallopFrom(keys, count, key, finger, at, udc);
 }
 }  // namespace state_table_detail
 

@@ -87,6 +87,29 @@ inline void forEachPositionDown(uint64_t mask, Visit&& visit) {
   }
 }
 
+// remaining -= use and remaining += use, four amounts at a time (the loads come first, so
+// the four operations need no check of overlap).
+inline void subtractUse(double* remaining, const double* use, int slots) {
+  for (int r = 0; r < slots; r += 4) {
+    const double u0 = use[r], u1 = use[r + 1], u2 = use[r + 2], u3 = use[r + 3];
+    const double m0 = remaining[r], m1 = remaining[r + 1], m2 = remaining[r + 2], m3 = remaining[r + 3];
+    remaining[r] = m0 - u0;
+    remaining[r + 1] = m1 - u1;
+    remaining[r + 2] = m2 - u2;
+    remaining[r + 3] = m3 - u3;
+  }
+}
+inline void addUse(double* remaining, const double* use, int slots) {
+  for (int r = 0; r < slots; r += 4) {
+    const double u0 = use[r], u1 = use[r + 1], u2 = use[r + 2], u3 = use[r + 3];
+    const double m0 = remaining[r], m1 = remaining[r + 1], m2 = remaining[r + 2], m3 = remaining[r + 3];
+    remaining[r] = m0 + u0;
+    remaining[r + 1] = m1 + u1;
+    remaining[r + 2] = m2 + u2;
+    remaining[r + 3] = m3 + u3;
+  }
+}
+
 // True when every use fits the remaining amounts (equality fits); both hold resourceSlots
 // entries.
 inline bool useFits(const double* use, const double* remaining, int slots) {

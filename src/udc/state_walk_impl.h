@@ -16,18 +16,14 @@ inline void activateMember(UdcStateWalk& walk, int p) {
   walk.status[static_cast<size_t>(p)] = kActive;
   walk.activeMask |= positionBit(p);
   walk.totalRate += walk.rate[static_cast<size_t>(p)];
-  const double* use = walk.resourceUse[static_cast<size_t>(p)];
-  double* remaining = walk.remainingResources.data();
-  for (int r = 0; r < walk.resourceSlots; ++r) remaining[r] -= use[r];
+  subtractUse(walk.remainingResources.data(), walk.resourceUse[static_cast<size_t>(p)], walk.resourceSlots);
 }
 
 // Takes an active member out of the active set; the caller sets its new status.
 inline void releaseMember(UdcStateWalk& walk, int p) {
   walk.activeMask &= ~positionBit(p);
   walk.totalRate -= walk.rate[static_cast<size_t>(p)];
-  const double* use = walk.resourceUse[static_cast<size_t>(p)];
-  double* remaining = walk.remainingResources.data();
-  for (int r = 0; r < walk.resourceSlots; ++r) remaining[r] += use[r];
+  addUse(walk.remainingResources.data(), walk.resourceUse[static_cast<size_t>(p)], walk.resourceSlots);
 }
 
 // With p already counted as finished: no successor of p becomes eligible.

@@ -194,7 +194,8 @@ void prepareTransitionPlan(TransitionPlan& plan, bool withKeys) {
   for (auto* set : {&plan.finished, &plan.done, &plan.entering, &plan.keep, &plan.keepAncestors, &plan.latest,
                     &plan.target})
     set->assign(words, 0);
-  plan.lastPlainPattern.assign(kMaxUdcMembers, 0);
+  plan.members.assign(kMaxUdcMembers, MemberOutcomes{});
+  plan.lastPlainFinished.assign(kMaxUdcMembers, 0);
   plan.lastPlainClass.assign(kMaxUdcMembers, -1);
   plan.slotStart.assign(kMaxUdcMembers + 1, 0);
 }
@@ -215,10 +216,24 @@ void beginUdcTransitions(TransitionPlan& plan, const UdcStateWalk& walk) {
     const size_t a = static_cast<size_t>(walk.activityAt(p));
     plan.slotStart[static_cast<size_t>(p)] = slots;
     const size_t successors = net.elemSuccessors[a].size();
+    MemberOutcomes& member = plan.members[static_cast<size_t>(p)];
+    member.type = net.elemSuccTransitionType[a];
+    member.successorCount = static_cast<int32_t>(successors);
+    member.firstSlot = slots;
+    member.pts = net.elemPts[a];
+    member.pms = net.elemPms[a];
+    member.plainOnly = member.type == kFollowAll && member.pts == 1.0 && member.pms == 0.0;
+    member.probability = net.elemSuccessorProb[a].data();
+    member.needed = 0;
+    if (member.type == kFollowAll) {
+      const SuccessorNeed* need = walk.needs.data() + walk.needStart[static_cast<size_t>(p)];
+      const SuccessorNeed* end = walk.needs.data() + walk.needStart[static_cast<size_t>(p) + 1];
+      for (; need != end; ++need) member.needed |= need->members;
+      member.needed &= ~positionBit(p);
+    }
     slots += static_cast<uint32_t>(successors > 0 ? successors : 1);
     plan.lastPlainClass[static_cast<size_t>(p)] = -1;
-    const int32_t type = net.elemSuccTransitionType[a];
-    if (type == kDrawOne || type == kChooseOne || (type == kJoinModes && net.elemPms[a] <= 0.0))
+    if (member.type == kDrawOne || member.type == kChooseOne || (member.type == kJoinModes && member.pms <= 0.0))
       plan.stateFreeMask |= positionBit(p);
   }
   plan.slotStart[static_cast<size_t>(count)] = slots;

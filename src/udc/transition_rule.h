@@ -68,6 +68,18 @@ struct ModuleNeed {
   bool reachable = false;
 };
 
+// What the outcomes of one member's completion depend on, gathered once per UDC.
+struct MemberOutcomes {
+  int32_t type = 0;            // elemSuccTransitionType
+  int32_t successorCount = 0;
+  uint32_t firstSlot = 0;
+  bool plainOnly = false;      // type 0 without risks: only the plain completion, of weight 1
+  uint64_t needed = 0;         // the other members that some successor needs finished
+  double pts = 1.0;
+  double pms = 0.0;
+  const double* probability = nullptr;  // elemSuccessorProb
+};
+
 struct TransitionPlan {
   int32_t words = 0;
   bool withKeys = true;  // identification needs the target cutsets only
@@ -97,7 +109,8 @@ struct TransitionPlan {
   // Members whose outcomes do not depend on the state (types -3 and -1, and -2 without
   // module success): their classes are known once they have completed in one state.
   uint64_t stateFreeMask = 0;
-  std::vector<uint64_t> lastPlainPattern;  // by position: the last plain class met, a memo
+  std::vector<MemberOutcomes> members;     // by position
+  std::vector<uint64_t> lastPlainFinished;  // by position: needed finished members of the last plain class
   std::vector<int32_t> lastPlainClass;
 };
 
@@ -138,17 +151,43 @@ inline const BitWord* targetMembersOf(const TransitionPlan& plan, const TargetCl
 //   (1 - pms) pts or pms pts);
 // - beginDraw(), drawn(probability, classId) per successor, endDraw() for type -3;
 // - beginChoice(), chosen(classId) per successor, endChoice() for type -1.
+namespace transition_rule_detail {
+
+// The plain completion of a type 0 member: the finished members that some successor needs
+// decide its class, so the same ones give the same class without working it out again.
 template <class Sink>
-void forEachOutcome(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p, Sink& sink) {
-  using namespace transition_rule_detail;
-  const ElementaryNetwork& net = elementaryNetwork;
-  const size_t a = static_cast<size_t>(walk.activityAt(p));
-  const std::vector<int32_t>& successors = net.elemSuccessors[a];
-  const uint32_t firstSlot = plan.slotStart[static_cast<size_t>(p)];
+int32_t plainClassOf(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p, Sink& sink) {
+  const MemberOutcomes& member = plan.members[static_cast<size_t>(p)];
+  const uint64_t relevant = walk.finishedMask & member.needed;
+  int32_t& last = plan.lastPlainClass[static_cast<size_t>(p)];
+  uint64_t& lastRelevant = plan.lastPlainFinished[static_cast<size_t>(p)];
+  if (last >= 0 && lastRelevant == relevant) return last;
+  uint64_t pattern = 0;
+  PatternKind kind = kPlainByEligible;
+  if (member.successorCount <= 64) {
+    const uint64_t finishedWith = walk.finishedMask | positionBit(p);
+    const SuccessorNeed* need = walk.needs.data() + walk.needStart[static_cast<size_t>(p)];
+    for (int32_t k = 0; k < member.successorCount; ++k)
+      if (isEligible(need[k], finishedWith)) pattern |= positionBit(k);
+  } else {
+    kind = kPlainByFinished;
+    pattern = relevant;
+  }
+  bool created = false;
+  const int32_t id = findPatternClass(plan, walk, p, kind, pattern, created);
+  if (created) sink.newClass(id);
+  last = id;
+  lastRelevant = relevant;
+  return id;
+}
+
+template <class Sink>
+void forEachOtherOutcome(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p, Sink& sink) {
+  const MemberOutcomes& member = plan.members[static_cast<size_t>(p)];
   const uint64_t finishedWith = walk.finishedMask | positionBit(p);
   bool created = false;
   auto slotClass = [&](int32_t k) {
-    int32_t& id = plan.classOfSlot[firstSlot + static_cast<uint32_t>(k)];
+    int32_t& id = plan.classOfSlot[member.firstSlot + static_cast<uint32_t>(k)];
     if (id < 0) {
       id = makeSlotClass(plan, walk, p, k, created);
       sink.newClass(id);
@@ -160,52 +199,28 @@ void forEachOutcome(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p, S
     if (created) sink.newClass(id);
     return id;
   };
+  auto moduleDone = [&](uint32_t slot) {
+    const ModuleNeed& need = plan.moduleNeedOfSlot[slot];
+    return need.reachable && (need.members & ~finishedWith) == 0;
+  };
 
-  switch (net.elemSuccTransitionType[a]) {
+  switch (member.type) {
     case kFollowAll: {
-      const double pts = net.elemPts[a];
-      const double pms = net.elemPms[a];
-      const ModuleNeed& moduleNeed = plan.moduleNeedOfSlot[firstSlot];
-      const bool moduleDone =
-          pts < 1.0 && moduleNeed.reachable && (moduleNeed.members & ~finishedWith) == 0;
-      const bool failure = pts < 1.0 && !moduleDone;
+      const double pts = member.pts;
+      const double pms = member.pms;
+      const bool failure = pts < 1.0 && !moduleDone(member.firstSlot);
       int32_t plain = -1;
-      if (failure || pms < 1.0) {
-        uint64_t pattern = 0;
-        PatternKind kind = kPlainByEligible;
-        if (successors.size() <= 64) {
-          const SuccessorNeed* need = walk.needs.data() + walk.needStart[static_cast<size_t>(p)];
-          for (size_t k = 0; k < successors.size(); ++k)
-            if (isEligible(need[k], finishedWith)) pattern |= positionBit(static_cast<int>(k));
-        } else {
-          kind = kPlainByFinished;
-          pattern = walk.finishedMask;
-        }
-        if (kind == kPlainByEligible && plan.lastPlainClass[static_cast<size_t>(p)] >= 0 &&
-            plan.lastPlainPattern[static_cast<size_t>(p)] == pattern) {
-          plain = plan.lastPlainClass[static_cast<size_t>(p)];
-        } else {
-          plain = findPatternClass(plan, walk, p, kind, pattern, created);
-          if (created) sink.newClass(plain);
-          if (kind == kPlainByEligible) {
-            plan.lastPlainPattern[static_cast<size_t>(p)] = pattern;
-            plan.lastPlainClass[static_cast<size_t>(p)] = plain;
-          }
-        }
-      }
+      if (failure || pms < 1.0) plain = plainClassOf(plan, walk, p, sink);
       if (failure) sink.weighted(OutcomeKind::kFailure, 1.0 - pts, plain);
       if (pms < 1.0) sink.weighted(OutcomeKind::kPlain, (1.0 - pms) * pts, plain);
       if (pms > 0.0) sink.weighted(OutcomeKind::kModuleSuccess, pms * pts, moduleSuccessClass());
       break;
     }
     case kJoinModes: {
-      const double pts = net.elemPts[a];
-      const double pms = net.elemPms[a];
-      for (int32_t k = 0; k < static_cast<int32_t>(successors.size()); ++k) {
-        const ModuleNeed& moduleNeed = plan.moduleNeedOfSlot[firstSlot + static_cast<uint32_t>(k)];
-        const bool moduleDone =
-            pts < 1.0 && moduleNeed.reachable && (moduleNeed.members & ~finishedWith) == 0;
-        const bool failure = pts < 1.0 && !moduleDone;
+      const double pts = member.pts;
+      const double pms = member.pms;
+      for (int32_t k = 0; k < member.successorCount; ++k) {
+        const bool failure = pts < 1.0 && !moduleDone(member.firstSlot + static_cast<uint32_t>(k));
         int32_t plain = -1;
         if (failure || pms < 1.0) plain = slotClass(k);
         if (failure) sink.weighted(OutcomeKind::kFailure, 1.0 - pts, plain);
@@ -215,21 +230,38 @@ void forEachOutcome(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p, S
       break;
     }
     case kDrawOne: {
-      if (successors.empty()) break;
-      const std::vector<double>& probability = net.elemSuccessorProb[a];
+      if (member.successorCount == 0) break;
       sink.beginDraw();
-      for (int32_t k = 0; k < static_cast<int32_t>(successors.size()); ++k)
-        sink.drawn(probability[static_cast<size_t>(k)], slotClass(k));
+      for (int32_t k = 0; k < member.successorCount; ++k) sink.drawn(member.probability[k], slotClass(k));
       sink.endDraw();
       break;
     }
     case kChooseOne: {
       sink.beginChoice();
-      for (int32_t k = 0; k < static_cast<int32_t>(successors.size()); ++k) sink.chosen(slotClass(k));
+      for (int32_t k = 0; k < member.successorCount; ++k) sink.chosen(slotClass(k));
       sink.endChoice();
       break;
     }
     default:
       break;
   }
+}
+
+}  // namespace transition_rule_detail
+
+// The outcomes of the completion of the member at position p (active, or the instantaneous
+// member) in the state the walk stands on, in the order in which they are added up. The
+// sink receives:
+// - newClass(classId) the first time a class is met in this UDC, before it is used;
+// - weighted(kind, factor, classId) for the outcomes of types 0 and -2 (factor: 1 - pts,
+//   (1 - pms) pts or pms pts);
+// - beginDraw(), drawn(probability, classId) per successor, endDraw() for type -3;
+// - beginChoice(), chosen(classId) per successor, endChoice() for type -1.
+// A type 0 member without risks has the plain completion alone, of weight 1.
+template <class Sink>
+inline void forEachOutcome(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p, Sink& sink) {
+  if (plan.members[static_cast<size_t>(p)].plainOnly)
+    sink.weighted(OutcomeKind::kPlain, 1.0, transition_rule_detail::plainClassOf(plan, walk, p, sink));
+  else
+    transition_rule_detail::forEachOtherOutcome(plan, walk, p, sink);
 }
