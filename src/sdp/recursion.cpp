@@ -13,6 +13,7 @@
 #include "run/config.h"
 #include "run/fatal.h"
 #include "run/interrupt.h"
+#include "sdp/policy.h"
 #include "sdp/recursion.h"
 #include "sdp/solvers.h"
 #include "sdp/state_table.h"
@@ -80,9 +81,13 @@ struct ValuePair {
             " leads to no successor UDC; identification and the solver disagree on the network.");
 }
 
-template <class Primary, class Secondary>
+// Keeps no decision; a solve that keeps the policy records them in a StateDecision.
+struct NoDecision {};
+
+template <class Primary, class Secondary, class Decision = NoDecision>
 struct StateEvaluator {
   static constexpr bool kTwo = !std::is_same_v<Secondary, NoObjective>;
+  static constexpr bool kKeeps = std::is_same_v<Decision, StateDecision>;
 
   SweepWork& work;
   const ElementaryNetwork& net;
@@ -98,6 +103,10 @@ struct StateEvaluator {
   double sumC = 0, sumV = 0, sumC2 = 0, sumV2 = 0;
   double maxC = 0, maxV = 0, maxC2 = 0, maxV2 = 0;
   bool firstChoice = true;
+  // The decision being recorded, the member completing and the successors of a choice met.
+  Decision decisionMade{};
+  int32_t completing = -1;
+  int32_t choiceIndex = 0, choiceOfC = -1, choiceOfV = -1;
 
   // best(c', v'): the continuation side only when strictly greater; the secondary follows.
   static ValuePair best(const UdcStateTable& table, uint32_t i) {
@@ -169,6 +178,7 @@ struct StateEvaluator {
     } else {
       continuation += sumV;
       secondaryContinuation += sumV2;
+      if constexpr (kKeeps) decisionMade.decideAfterPhase |= positionBit(completing);
     }
   }
 
@@ -178,6 +188,7 @@ struct StateEvaluator {
     maxC = maxV = Primary::bound(work);
     maxC2 = maxV2 = Secondary::bound(work);
     firstChoice = true;
+    choiceIndex = 0;
   }
   void chosen(int32_t classId) {
     const UdcStateTable* table = nullptr;
@@ -188,18 +199,26 @@ struct StateEvaluator {
     if (firstChoice || c > maxC) {
       maxC = std::max(maxC, c);
       if constexpr (kTwo) maxC2 = table->secondaryContinuationValue()[index];
+      choiceOfC = choiceIndex;
     }
     if (firstChoice || v > maxV) {
       maxV = std::max(maxV, v);
       if constexpr (kTwo) maxV2 = table->secondaryDecisionValue()[index];
+      choiceOfV = choiceIndex;
     }
     firstChoice = false;
+    ++choiceIndex;
   }
   void endChoice() {
-    if (maxC > maxV)
+    const bool continuationSide = maxC > maxV;
+    if (continuationSide)
       add(w1, w2, {maxC, maxC2});
     else
       add(w1, w2, {maxV, maxV2});
+    if constexpr (kKeeps) {
+      decisionMade.chosen = static_cast<int8_t>(continuationSide ? choiceOfC : choiceOfV);
+      decisionMade.chosenThenDecide = !continuationSide;
+    }
   }
 
   // Evaluates the state the walk stands on and appends it to the table of the UDC.
@@ -207,6 +226,7 @@ struct StateEvaluator {
     state = &walk;
     continuation = 0.0;
     secondaryContinuation = 0.0;
+    if constexpr (kKeeps) decisionMade = Decision{};
     double decision = Primary::bound(work);
     double secondaryDecision = Secondary::bound(work);
     bool startPossible = false;
@@ -238,10 +258,18 @@ struct StateEvaluator {
         if (!startPossible || c > decision) {
           decision = std::max(decision, c);
           secondaryDecision = c2;
+          if constexpr (kKeeps) {
+            decisionMade.start = static_cast<int8_t>(p);
+            decisionMade.startThenDecide = false;
+          }
         }
         if (v > decision) {
           decision = v;
           secondaryDecision = v2;
+          if constexpr (kKeeps) {
+            decisionMade.start = static_cast<int8_t>(p);
+            decisionMade.startThenDecide = true;
+          }
         }
         startPossible = true;
       });
@@ -252,6 +280,7 @@ struct StateEvaluator {
           const double rate = walk.rate[static_cast<size_t>(p)];
           w1 = Primary::weight(rate, totalRate, work.discountRate);
           w2 = Secondary::weight(rate, totalRate, work.discountRate);
+          completing = p;
           forEachOutcome(work.plan, walk, p, *this);
         });
         if constexpr (Primary::kCountsTime) continuation -= 1.0 / totalRate;
@@ -261,6 +290,7 @@ struct StateEvaluator {
       w1 = 1.0;
       w2 = 1.0;
       takeBetterPhaseSide = true;
+      completing = instantaneous;
       forEachOutcome(work.plan, walk, instantaneous, *this);
     }
 
@@ -274,10 +304,18 @@ struct StateEvaluator {
       secondaryDecision = secondaryContinuation;
     }
     if (Primary::floored(work)) {
+      if constexpr (kKeeps) {
+        decisionMade.abandonAtDecision = decision < 0.0;
+        decisionMade.abandonAtContinuation = continuation < 0.0;
+      }
       decision = std::max(decision, 0.0);
       continuation = std::max(continuation, 0.0);
     }
     if (Secondary::floored(work)) {
+      if constexpr (kKeeps) {
+        decisionMade.abandonAtDecision = secondaryDecision < 0.0;
+        decisionMade.abandonAtContinuation = secondaryContinuation < 0.0;
+      }
       secondaryDecision = std::max(secondaryDecision, 0.0);
       secondaryContinuation = std::max(secondaryContinuation, 0.0);
     }
@@ -293,17 +331,23 @@ void fillTerminalTable(int32_t last, float primaryValue, float secondaryValue) {
     appendState(table, last, count - 1 - i, primaryValue, primaryValue, secondaryValue, secondaryValue);
 }
 
-template <class Primary, class Secondary>
-void sweepUdcs(SolveResult& result) {
-  constexpr bool kTwo = StateEvaluator<Primary, Secondary>::kTwo;
+template <class Primary, class Secondary, class Decision = NoDecision>
+void sweepUdcs(SolveResult& result, KeptPolicy* policy = nullptr) {
+  using Evaluator = StateEvaluator<Primary, Secondary, Decision>;
+  constexpr bool kTwo = Evaluator::kTwo;
   if (udcNetwork.udcCount <= 0) return;
-  buildStateStorage(kTwo ? 2 : 1);
+  buildStateStorage(kTwo ? 2 : 1, Evaluator::kKeeps);
   buildSweepWork();
   const int32_t udcCount = udcNetwork.udcCount;
   const int32_t last = udcCount - 1;
   fillTerminalTable(last, Primary::terminalValue(), Secondary::terminalValue());
 
-  StateEvaluator<Primary, Secondary> evaluator{sweepWork, elementaryNetwork};
+  Evaluator evaluator{sweepWork, elementaryNetwork};
+  if constexpr (Evaluator::kKeeps) {
+    policy->decisions.assign(static_cast<size_t>(udcCount), {});
+    policy->decisions[static_cast<size_t>(last)].assign(udcNetwork.udcStateCount[static_cast<size_t>(last)],
+                                                         StateDecision{});
+  }
   for (int32_t u = udcCount - 2; u >= 0; --u) {
     checkInterrupt();
     shelveFinishedTable(u + 1);
@@ -315,7 +359,16 @@ void sweepUdcs(SolveResult& result) {
     std::fill(sweepWork.startFinger.begin(), sweepWork.startFinger.end(), 0u);
     UdcStateTable& table = stateTableOf(u);
     evaluator.own = &table;
-    walkUdcStates(sweepWork.walk, false, [&](const UdcStateWalk& walk) { evaluator.evaluate(walk, table); });
+    if constexpr (Evaluator::kKeeps) {
+      std::vector<StateDecision>& decisions = policy->decisions[static_cast<size_t>(u)];
+      decisions.reserve(table.count);
+      walkUdcStates(sweepWork.walk, false, [&](const UdcStateWalk& walk) {
+        evaluator.evaluate(walk, table);
+        decisions.push_back(evaluator.decisionMade);
+      });
+    } else {
+      walkUdcStates(sweepWork.walk, false, [&](const UdcStateWalk& walk) { evaluator.evaluate(walk, table); });
+    }
     closeUdcStep(u);
   }
 
@@ -326,6 +379,11 @@ void sweepUdcs(SolveResult& result) {
   } else {
     result.slot[0] = first.continuationValue()[0];
     if constexpr (kTwo) result.slot[1] = first.secondaryContinuationValue()[0];
+  }
+  if constexpr (Evaluator::kKeeps) {
+    policy->objectiveCount = kTwo ? 2 : 1;
+    policy->tables.resize(static_cast<size_t>(udcCount));
+    for (int32_t u = 0; u < udcCount; ++u) policy->tables[static_cast<size_t>(u)] = std::move(stateTableOf(u));
   }
 }
 
@@ -362,3 +420,19 @@ bool solveMakespanWithNpv(SolveResult& result) {
   sweepUdcs<MakespanObjective, NpvObjective>(result);
   return true;
 }
+
+bool solveNpvWithMakespanKeepingPolicy(SolveResult& result, KeptPolicy& policy) {
+  SolveScope scope;
+  releaseKeptPolicy(policy);
+  sweepUdcs<NpvObjective, MakespanObjective, StateDecision>(result, &policy);
+  return true;
+}
+
+bool solveMakespanWithNpvKeepingPolicy(SolveResult& result, KeptPolicy& policy) {
+  SolveScope scope;
+  releaseKeptPolicy(policy);
+  sweepUdcs<MakespanObjective, NpvObjective, StateDecision>(result, &policy);
+  return true;
+}
+
+void releaseKeptPolicy(KeptPolicy& policy) { policy = KeptPolicy{}; }

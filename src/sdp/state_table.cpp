@@ -55,11 +55,12 @@ bool projectNamesMayClashWithStateFiles(const std::string& fileName, const std::
   return std::filesystem::equivalent(directory, ".", error) && !error;
 }
 
-void buildStateStorage(int32_t objectiveCount) {
+void buildStateStorage(int32_t objectiveCount, bool keepAll) {
   const size_t udcCount = static_cast<size_t>(udcNetwork.udcCount);
   stateStorage = StateStorage{};
   stateStorage.objectiveCount = objectiveCount;
-  stateStorage.onDisk = useDiskStorage;
+  stateStorage.keepAll = keepAll;
+  stateStorage.onDisk = useDiskStorage && !keepAll;
   stateStorage.tableSlotOfUdc.assign(udcCount, -1);
   stateStorage.remainingPredecessors = udcNetwork.udcPredecessorCount;
   if (stateStorage.onDisk) {
@@ -164,6 +165,7 @@ void openUdcStep(int32_t u) {
 }
 
 void closeUdcStep(int32_t u) {
+  if (stateStorage.keepAll) return;
   for (uint32_t s : udcSuccessorsOf(u)) {
     uint32_t& remaining = stateStorage.remainingPredecessors[s];
     if (remaining == 0 || --remaining != 0) continue;

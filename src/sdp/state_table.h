@@ -32,6 +32,7 @@ struct UdcStateTable {
 struct StateStorage {
   int32_t objectiveCount = 0;  // 1 or 2
   bool onDisk = false;
+  bool keepAll = false;  // every table stays in memory to the end (a policy is kept)
   std::vector<int32_t> tableSlotOfUdc;  // -1 while the UDC has no table in memory
   std::vector<UdcStateTable> tablePool;
   std::vector<int32_t> freeSlots;
@@ -43,7 +44,7 @@ extern StateStorage stateStorage;
 
 // Sets up the slots for udcNetwork and reads useDiskStorage. In disk mode stops the run
 // first when the configured project file names could collide with state-file names.
-void buildStateStorage(int32_t objectiveCount);
+void buildStateStorage(int32_t objectiveCount, bool keepAll = false);
 // Frees every table and removes any state file of this solve still present.
 void releaseStateStorage();
 
