@@ -2,6 +2,8 @@
 // share.
 #include "experiments/experiment_input.h"
 
+#include <sstream>
+
 #include "run/fatal.h"
 #include "run/random15.h"
 
@@ -37,6 +39,14 @@ std::vector<double> readInputList(ExperimentInput& input, const char* field) {
   // Grown while reading, so a huge count in a short file meets the end, not an allocation.
   for (int32_t i = 0; i < count; ++i) values.push_back(readInputDouble(input, field));
   return values;
+}
+
+void checkInputRange(const ExperimentInput& input, const char* field, double value, double low, double high) {
+  if (value >= low && value <= high) return;
+  std::ostringstream message;
+  message << input.fileName << ": the " << field << " is " << value << "; it must lie within " << low << " and "
+          << high << ".";
+  stopFatal(message.str());
 }
 
 double drawBetween(double low, double high) {
