@@ -122,9 +122,9 @@ TEST(NormalRunE2e, UnservedPairAndMemoryGuard) {
     EXPECT_EQ(maskedRows(dir.read("RESULTS.CSV")), "1;3;3;6;6;4;1;*\n");
   }
   {
-    // 4 states at 8 bytes exceed a limit of 0 MB.
+    // 4 states at 8 bytes exceed a limit of 0.00001 MB.
     e2e::WorkDirectory dir;
-    dir.write("CONFIG.DAT", e2e::configText(costConfig({{"gv_CFG_max_mem", "0"}, {"gv_CFG_IO", "1"}})));
+    dir.write("CONFIG.DAT", e2e::configText(costConfig({{"gv_CFG_max_mem", "0.00001"}, {"gv_CFG_IO", "1"}})));
     dir.write("P1.RCP", kOneActivityProject);
     const e2e::RunOutput output = dir.run("0\n0\n");
     EXPECT_EQ(e2e::maskCpuTimes(output.console),
@@ -133,15 +133,18 @@ TEST(NormalRunE2e, UnservedPairAndMemoryGuard) {
                   kEndPrompt);
     EXPECT_EQ(maskedRows(dir.read("RESULTS.CSV")), "1;3;3;6;6;4;1;*\n");
   }
-  {
-    // Automatic storage goes to disk instead, with the same value and no file left.
+  // Automatic storage goes to disk instead; as the label says, a limit of 0 is no limit and
+  // -1 is disk storage whatever gv_CFG_IO says. Each solves, with no file left.
+  for (const auto& [maxMem, io] : {std::pair{"0.00001", "-1"}, std::pair{"0", "0"}, std::pair{"0", "-1"},
+                                   std::pair{"-1", "0"}, std::pair{"-1", "-1"}}) {
     e2e::WorkDirectory dir;
-    dir.write("CONFIG.DAT", e2e::configText(costConfig({{"gv_CFG_max_mem", "-1"}, {"gv_CFG_IO", "-1"}})));
+    dir.write("CONFIG.DAT", e2e::configText(costConfig({{"gv_CFG_max_mem", maxMem}, {"gv_CFG_IO", io}})));
     dir.write("P1.RCP", kOneActivityProject);
     const e2e::RunOutput output = dir.run("0\n0\n");
     EXPECT_EQ(e2e::maskCpuTimes(output.console),
               kModePrompt + "BOOT\nINITIALIZED\nPROJECT [1][R][M][E] NR_UDC: 3 CPU[*] OPT NPV: 88.0392 CPU[*]\n" +
-                  kEndPrompt);
+                  kEndPrompt)
+        << maxMem << " " << io;
     EXPECT_EQ(dir.fileNames(), (std::vector<std::string>{"CONFIG.DAT", "P1.RCP", "RESULTS.CSV"}));
   }
 }
@@ -177,8 +180,8 @@ TEST(FatalStopE2e, BadProjectKeepsTheRowsAlreadyClosed) {
   EXPECT_EQ(e2e::maskCpuTimes(output.console),
             kModePrompt +
                 "BOOT\nINITIALIZED\nPROJECT [1][R][M][E] NR_UDC: 3 CPU[*] OPT NPV: 88.0392 CPU[*]\nPROJECT [2]\n"
-                "Error in project file number 2. The file ends early or holds something other than a number where "
-                "the duration of activity 2, mode 0 belongs.\nPress any key to quit...");
+                "Error in project file P2.RCP (project 2). The file ends early or holds something other than a "
+                "number where the duration of activity 2, mode 0 belongs.\nPress any key to quit...");
   EXPECT_EQ(output.exitCode, 1);
   EXPECT_EQ(maskedRows(dir.read("RESULTS.CSV")), "1;3;3;6;6;4;1;*;88.0392;*\n");
 }
@@ -188,7 +191,7 @@ TEST(FatalStopE2e, MissingProjectFileAtEndOfInput) {
   dir.write("CONFIG.DAT", e2e::configText());
   const e2e::RunOutput output = dir.run("0");
   EXPECT_EQ(output.console,
-            kModePrompt + "BOOT\nINITIALIZED\nPROJECT [1]\nUnable to open project file number:1.\nPress any key to quit...");
+            kModePrompt + "BOOT\nINITIALIZED\nPROJECT [1]\nUnable to open project file number:1 (P1.RCP).\nPress any key to quit...");
   EXPECT_EQ(output.exitCode, 1);
 }
 
