@@ -79,7 +79,8 @@ ValueRange possibleValues(bool isMakespan) {
   return {runConfig.gv_CFG_abandon ? 0.0 : static_cast<double>(net.npvLowerBound), payable};
 }
 
-// The last guard before a value is shown or written.
+}  // namespace
+
 void checkSolvedValue(float value, bool isMakespan) {
   const ValueRange range = possibleValues(isMakespan);
   // The values are stored as floats: a relative slack of 1e-5 covers their rounding.
@@ -92,6 +93,8 @@ void checkSolvedValue(float value, bool isMakespan) {
           << "durations, SCVs and amounts closer together.";
   stopFatal(message.str());
 }
+
+namespace {
 
 // Project files that the run's outputs would replace stop it before it writes anything.
 void checkNormalRunOutputNames() {
