@@ -2,6 +2,7 @@
 // share.
 #include "experiments/experiment_input.h"
 
+#include <limits>
 #include <sstream>
 
 #include "run/fatal.h"
@@ -43,9 +44,15 @@ std::vector<double> readInputList(ExperimentInput& input, const char* field) {
 
 void checkInputRange(const ExperimentInput& input, const char* field, double value, double low, double high) {
   if (value >= low && value <= high) return;
+  const double largest = std::numeric_limits<double>::max();
   std::ostringstream message;
-  message << input.fileName << ": the " << field << " is " << value << "; it must lie within " << low << " and "
-          << high << ".";
+  message << input.fileName << ": the " << field << " is " << value << "; it must ";
+  if (low == -largest && high == largest)
+    message << "be a finite number.";
+  else if (high == largest)
+    message << "be finite and at least " << low << ".";
+  else
+    message << "lie within " << low << " and " << high << ".";
   stopFatal(message.str());
 }
 
