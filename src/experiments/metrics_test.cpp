@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "duration/elementary_network.h"
+#include "duration/phase_type.h"
 #include "experiments/experiment_input.h"
 #include "experiments/experiments.h"
 #include "metrics/network_metrics.h"
@@ -95,7 +96,7 @@ void checkMetricsTestValues(const ExperimentInput& input) {
     checkInputRange(input, "high duration", t.durationHigh, kMinPositiveDuration, kMaxDuration);
   }
   if (t.scvOn > 0) {
-    checkInputRange(input, "low SCV", t.scvLow, std::numeric_limits<double>::min(), 1.0);
+    checkInputRange(input, "low SCV", t.scvLow, kMinScv, 1.0);
     checkInputRange(input, "high SCV", t.scvHigh, 1.0, largest);
   }
   if (t.costOn > 0) {
