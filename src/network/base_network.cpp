@@ -172,8 +172,8 @@ std::string modePlace(int32_t activity, int32_t mode) {
 [[noreturn]] void stopValue(const std::string& origin, const char* field, int32_t activity, int32_t mode,
                             double value, const std::string& range) {
   std::ostringstream text;
-  text << projectLabel() << (origin.empty() ? std::string(" The ") : origin + " the ") << field << " of " << modePlace(activity, mode) << " is " << value
-       << "; " << range;
+  text << projectLabel() << (origin.empty() ? std::string(" The ") : origin + " the ") << field << " of "
+       << modePlace(activity, mode) << " is " << value << "; " << range;
   stopFatal(text.str());
 }
 

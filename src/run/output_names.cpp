@@ -96,8 +96,8 @@ std::optional<int64_t> projectNumberNamed(const std::string& name, NumberRange i
   const std::string middle = name.substr(stem.size(), name.size() - stem.size() - ext.size());
   const bool negative = middle[0] == '-';
   const std::string digits = negative ? middle.substr(1) : middle;
-  if (!allDigits(digits) || digits.size() > 10 || (digits.size() > 1 && digits[0] == '0') || (negative && digits == "0"))
-    return std::nullopt;
+  const bool canonical = digits.size() == 1 || digits[0] != '0';
+  if (!allDigits(digits) || digits.size() > 10 || !canonical || (negative && digits == "0")) return std::nullopt;
   const int64_t m = negative ? -std::stoll(digits) : std::stoll(digits);
   if (m < inputs.first || m > inputs.last) return std::nullopt;
   return m;

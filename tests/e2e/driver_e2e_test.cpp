@@ -194,7 +194,9 @@ TEST(FatalStopE2e, MissingProjectFileAtEndOfInput) {
   dir.write("CONFIG.DAT", e2e::configText());
   const e2e::RunOutput output = dir.run("0");
   EXPECT_EQ(output.console,
-            kModePrompt + "BOOT\nINITIALIZED\nPROJECT [1]\nUnable to open project file number:1 (P1.RCP).\nPress any key to quit...");
+            kModePrompt +
+                "BOOT\nINITIALIZED\nPROJECT [1]\nUnable to open project file number:1 (P1.RCP).\n"
+                "Press any key to quit...");
   EXPECT_EQ(output.exitCode, 1);
 }
 
@@ -269,7 +271,8 @@ TEST(ArgumentsE2e, HelpVersionAndAnythingElseRefused) {
   EXPECT_EQ(output.exitCode, 0);
   EXPECT_EQ(output.console, "tervano 1.0.0\n");
   // Any other argument: no prompt, no file, a failure status.
-  for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{{"-x"}, {"0"}, {"--help", "x"}}) {
+  const std::vector<std::vector<std::string>> refused = {{"-x"}, {"0"}, {"--help", "x"}};
+  for (const std::vector<std::string>& arguments : refused) {
     output = dir.run("0\n0\n", 30, arguments);
     EXPECT_EQ(output.exitCode, 2);
     EXPECT_EQ(output.console, "");
@@ -377,9 +380,9 @@ TEST(InterruptE2e, SignalEndsTheRunWithCompleteRowsAndNoStateFiles) {
   const std::string project = e2e::readWholeFile(e2e::fs::path(TERVANO_SOURCE_DIR) / "examples/basic/PROJECT_3.RCP");
   for (int signal : {SIGINT, SIGTERM}) {
     e2e::WorkDirectory dir;
-    dir.write("CONFIG.DAT", e2e::configText(costConfig({{"gv_CFG_lnr", "4"}, {"gv_CFG_IO", "1"}, {"gv_CFG_SCV", "0.2"},
-                                                        {"gv_CFG_rx_data", "1"}})));
-    for (int p = 1; p <= 4; ++p) dir.write("P" + std::to_string(p) + ".RCP", project);
+    dir.write("CONFIG.DAT", e2e::configText(costConfig({{"gv_CFG_lnr", "4"}, {"gv_CFG_IO", "1"},
+                                                        {"gv_CFG_SCV", "0.2"}, {"gv_CFG_rx_data", "1"}})));
+    for (const char* name : {"P1.RCP", "P2.RCP", "P3.RCP", "P4.RCP"}) dir.write(name, project);
     e2e::RunningProgram program = dir.start("0\n0\n");
     // The first project's line reaches the pipe as soon as it is done.
     ASSERT_TRUE(waitForConsole(program, "PROJECT [2]"));

@@ -214,8 +214,8 @@ TEST(VarianceModeE2e, ValuesOutsideTheRangesStop) {
        "\nTEST2.DAT: the cost bound is -1e+13; it must lie within -1e+12 and 1e+12.\n"},
       // A pay-off of 20000 is fine; variant 4 cubes it beyond the range.
       {"1 0.02\n1\n1 1\n1 0.8 1.0\n1 -20 -5\n1 1 20000 20000\n4\n",
-       "\nError in project file P1.RCP (project 1). After the changes of TEST2.DAT (variant 4), the cost of activity 5, "
-       "mode 0 is 8e+12; costs and pay-offs must lie within -1e+12 and 1e+12.\n"},
+       "\nError in project file P1.RCP (project 1). After the changes of TEST2.DAT (variant 4), the cost of activity "
+       "5, mode 0 is 8e+12; costs and pay-offs must lie within -1e+12 and 1e+12.\n"},
   };
   for (const auto& [input, message] : cases) {
     e2e::WorkDirectory dir;
