@@ -1,18 +1,72 @@
 // Entry point. A fatal stop unwinds to here, so the console is flushed and the run ends with a
-// failure status instead of an abort. Running out of memory (a project too large for the
-// machine) ends the same way, with one line on standard error.
+// failure status instead of an abort; so does running out of memory (a project too large for
+// the machine), with one line on standard error, and SIGINT or SIGTERM, which end the run with
+// 128 + the signal once every state file has been removed on the way out.
 #include <iostream>
 #include <new>
+#include <string>
 
 #include "run/driver.h"
 #include "run/fatal.h"
+#include "run/interrupt.h"
 
-int main() {
+#ifndef TERVANO_VERSION
+#define TERVANO_VERSION "unknown"
+#endif
+
+namespace {
+
+const char* const kHelpText =
+    "tervano " TERVANO_VERSION
+    ": optimal expected NPV or minimal expected makespan of stochastic projects.\n"
+    "\n"
+    "Usage: tervano            run in the working directory\n"
+    "       tervano --help     this text\n"
+    "       tervano --version  the version\n"
+    "\n"
+    "Run tervano inside a working directory that holds CONFIG.DAT (71 lines: the project file\n"
+    "names, the objectives, the data the files carry) and the project files PJFileName + n +\n"
+    "PJFileExt that it names. The program asks for a mode on standard input:\n"
+    "  0 the normal run, 1 the beta distribution test (TEST_TOP.DAT), 2 the project variance\n"
+    "  test (TEST2.DAT), 3 the metrics test (TEST3.DAT); any other answer runs nothing.\n"
+    "It reports one console line per project and writes RESULTS.CSV (and the other outputs of\n"
+    "the mode) in the working directory, then waits for a key. Exit status: 0 after the end\n"
+    "prompt, 1 after a fatal error, 128 + the signal after SIGINT or SIGTERM.\n"
+    "\n"
+    "The reference, with the layout of every file and the values accepted, is README.md at the\n"
+    "root of the source tree.\n";
+
+// There are no options besides these two: any other argument is refused rather than ignored.
+int answerArguments(int argc, char** argv) {
+  const std::string argument = argv[1];
+  if (argc == 2 && argument == "--help") {
+    std::cout << kHelpText;
+    return 0;
+  }
+  if (argc == 2 && argument == "--version") {
+    std::cout << "tervano " << TERVANO_VERSION << '\n';
+    return 0;
+  }
+  std::cerr << "tervano: unknown argument '" << argument
+            << "'. tervano takes no arguments besides --help and --version; it reads CONFIG.DAT in the working "
+               "directory.\n";
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1) return answerArguments(argc, argv);
+  installInterruptHandlers();
   try {
     return runProgram();
   } catch (const FatalStop&) {
     std::cout.flush();
     return 1;
+  } catch (const InterruptStop& stop) {
+    std::cout.flush();
+    std::cerr << "tervano: stopped by signal " << stop.signal << "; the rows written so far are complete.\n";
+    return 128 + stop.signal;
   } catch (const std::bad_alloc&) {
     std::cout.flush();
     std::cerr << "tervano: out of memory\n";

@@ -13,6 +13,7 @@
 #include "network/base_network.h"
 #include "run/config.h"
 #include "run/fatal.h"
+#include "run/run_state.h"
 #include "run/subset_tables.h"
 
 ElementaryNetwork elementaryNetwork;
@@ -353,6 +354,43 @@ void buildElementaryNetwork() {
   renumberModules();
   computeModuleSets();
   if (runConfig.gv_CFG_write >= 1) writeElementaryNetworkFile();
+}
+
+namespace {
+
+std::string describeElement(int e) {
+  std::ostringstream text;
+  text << "activity " << net.elemBaseActivity[e];
+  if (net.elemDuration[e] > 0)
+    text << " (execution mode " << net.elemBaseMode[e] << ") has a phase of rate " << net.elemRate[e];
+  else
+    text << " has an instantaneous step, which counts with rate " << net.elemRate[e];
+  return text.str();
+}
+
+}  // namespace
+
+void checkRateSpread() {
+  if (net.nElementary == 0) return;
+  const int lastActivity = net.elemBaseActivity[net.nElementary - 1];
+  int slowest = -1;
+  int fastest = -1;
+  for (int e = 0; e < net.nElementary; ++e) {
+    const int activity = net.elemBaseActivity[e];
+    // The dummy start and end are alone in their cutsets.
+    if (net.elemDuration[e] <= 0 && (activity == 0 || activity == lastActivity)) continue;
+    if (slowest < 0 || net.elemRate[e] < net.elemRate[slowest]) slowest = e;
+    if (fastest < 0 || net.elemRate[e] > net.elemRate[fastest]) fastest = e;
+  }
+  if (slowest < 0 || net.elemRate[fastest] <= net.elemRate[slowest] * kMaxRateSpread) return;
+  std::ostringstream message;
+  message << "Error in project file " << projectFileName() << " (project " << projectNumber
+          << "). The rates of its phases span more than a factor " << kMaxRateSpread << ": "
+          << describeElement(slowest) << ", " << describeElement(fastest)
+          << ". The solver sums the rates of running phases in double precision and would lose the slow one's "
+             "digits. Bring the durations and SCVs of the project closer together (a hyper-exponential SCV c "
+             "alone spreads its two phases by about c * c / 2).";
+  stopFatal(message.str());
 }
 
 // The resource count goes to 0 with the availabilities so that the two never disagree.

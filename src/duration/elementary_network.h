@@ -83,6 +83,17 @@ inline const BitWord* moduleLastAncestorBitsOf(int m) {
 // Builds from baseNetwork and markovNetwork; .EPN at write level >= 1. Stops the run on a
 // transition to an earlier phase or a predecessor that does not have a lower index.
 void buildElementaryNetwork();
+// The solver keeps the total rate of the running phases as a double sum, adding a rate when
+// a phase starts and subtracting it when it ends; a slow phase beside fast ones keeps only
+// about 16 - log10(fast / slow) significant digits of its rate. Rates spread wider than
+// this would cost the stored single-precision values their last digits.
+constexpr double kMaxRateSpread = 1e8;
+
+// Stops the run when the rates of the elementary activities that can run together (every
+// timed phase, and the unit rate of the instantaneous steps between the dummy start and
+// the dummy end) span more than kMaxRateSpread. Called before a solve.
+void checkRateSpread();
+
 // Frees everything, and the base network's resource availabilities; the base network's
 // resourceCount goes to 0 with them.
 void releaseElementaryNetwork();

@@ -11,8 +11,6 @@
 
 namespace {
 
-// Above this 1/c the hypo-exponential phase count no longer fits a 32-bit count.
-constexpr double kMaxPhaseCount = 2147483646.0;
 
 std::string modeName(int activity, int mode) {
   std::ostringstream text;
@@ -44,10 +42,10 @@ void rejectUnfittableMode(double d, double c, double hyper, int activity, int mo
             << ". A non-zero duration needs a finite SCV above 0.";
     stopFatal(message.str());
   }
-  if (c < 1.0 && !(1.0 / c <= kMaxPhaseCount)) {
+  if (c < kMinScv) {
     std::ostringstream message;
-    message << "The duration SCV of " << modeName(activity, mode) << " is " << c
-            << ". It needs more phases than a phase-type model can hold.";
+    message << "The duration SCV of " << modeName(activity, mode) << " is " << c << ". An SCV below " << kMinScv
+            << " needs more than " << 1.0 / kMinScv << " phases, whose generator takes more than 8 MB per mode.";
     stopFatal(message.str());
   }
   if (c > 1.0 && !(hyper < 1.0)) {

@@ -5,11 +5,24 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <sstream>
 
 #include "run/fatal.h"
+#include "run/interrupt.h"
 #include "run/random15.h"
 
 namespace {
+
+// Every rejection loop ends: both algorithms accept most trials for the shapes the fit
+// produces, so a million rejections in a row mean arithmetic gone wrong.
+constexpr int kMaxTrials = 1000000;
+
+[[noreturn]] void stopRejecting(double a, double b) {
+  std::ostringstream message;
+  message << "Cheng's beta generator rejected " << kMaxTrials << " trials in a row for the shapes " << a << " and "
+          << b << "; the beta test cannot sample them.";
+  stopFatalWithoutPrompt(message.str());
+}
 
 // r / 32768, so a uniform never reaches 1 and u / (1 - u) stays finite.
 double uniform15() {
@@ -22,7 +35,8 @@ double chengBB(double a, double lo, double hi) {
   const double beta = std::sqrt((alpha - 2) / (2 * lo * hi - alpha));
   const double gamma = lo + 1 / beta;
   double w = 0;
-  for (;;) {
+  for (int trial = 0;; ++trial) {
+    if (trial == kMaxTrials) stopRejecting(a, a == lo ? hi : lo);
     const double u1 = uniform15();
     const double u2 = uniform15();
     const double v = beta * std::log(u1 / (1 - u1));
@@ -45,7 +59,8 @@ double chengBC(double a, double lo, double hi) {
   const double k1 = delta * (0.013888888888888888 + 0.041666666666666664 * lo) / (hi * beta - 0.7777777777777778);
   const double k2 = 0.25 + (0.5 + 0.25 / delta) * lo;
   double w = 0;
-  for (;;) {
+  for (int trial = 0;; ++trial) {
+    if (trial == kMaxTrials) stopRejecting(a, a == lo ? hi : lo);
     const double u1 = uniform15();
     const double u2 = uniform15();
     double z = 0;
@@ -80,7 +95,12 @@ double betaVariate(double a, double b) {
 
 ScaledBeta fitScaledBeta(double mean, double scv) {
   const double c = scv;
-  if (!(c > 0)) stopFatal("Beta-distribution fit needs an SCV above 0.");
+  if (!(c >= kMinBetaScv && c <= kMaxBetaScv)) {
+    std::ostringstream message;
+    message << "Beta-distribution fit needs an SCV within " << kMinBetaScv << " and " << kMaxBetaScv << "; it got "
+            << c << ".";
+    stopFatal(message.str());
+  }
   double length = c + 1;
   double p = 0;
   double q = 0;
@@ -102,6 +122,7 @@ void runBetaAccuracyTest(const BetaTestInput& input) {
   std::cout << "BETA DISTRIBUTION ACCURACY TEST" << '\n';
   for (double c : input.scvLevels) {
     for (size_t i = 0; i < input.meanDurations.size(); ++i) {
+      checkInterrupt();
       const double d = input.meanDurations[i];
       const ScaledBeta fit = fitScaledBeta(d, c);
       const double shapeSum = fit.alpha + fit.beta;

@@ -11,7 +11,14 @@ struct ScaledBeta {
   double beta = 0;
   double scale = 0;
 };
-// Stops the run for an SCV that is not above 0: the search for the scale would never end.
+// SCV levels the fit and Cheng's generators handle: the search for the scale takes about
+// 9 (1 + c) steps, and the shape alpha is about 0.9 / c; outside these bounds the steps run
+// into the billions (or never end once L + 1 == L), or the shapes over- or underflow the
+// generators' arithmetic on 15-bit uniforms.
+constexpr double kMinBetaScv = 1e-3;
+constexpr double kMaxBetaScv = 1e3;
+
+// Stops the run for an SCV outside kMinBetaScv .. kMaxBetaScv.
 ScaledBeta fitScaledBeta(double mean, double scv);
 
 // What the accuracy test needs from TEST_TOP.DAT.

@@ -2,6 +2,9 @@
 // share.
 #include "experiments/experiment_input.h"
 
+#include <limits>
+#include <sstream>
+
 #include "run/fatal.h"
 #include "run/random15.h"
 
@@ -37,6 +40,20 @@ std::vector<double> readInputList(ExperimentInput& input, const char* field) {
   // Grown while reading, so a huge count in a short file meets the end, not an allocation.
   for (int32_t i = 0; i < count; ++i) values.push_back(readInputDouble(input, field));
   return values;
+}
+
+void checkInputRange(const ExperimentInput& input, const char* field, double value, double low, double high) {
+  if (value >= low && value <= high) return;
+  const double largest = std::numeric_limits<double>::max();
+  std::ostringstream message;
+  message << input.fileName << ": the " << field << " is " << value << "; it must ";
+  if (low == -largest && high == largest)
+    message << "be a finite number.";
+  else if (high == largest)
+    message << "be finite and at least " << low << ".";
+  else
+    message << "lie within " << low << " and " << high << ".";
+  stopFatal(message.str());
 }
 
 double drawBetween(double low, double high) {

@@ -20,6 +20,10 @@ double readInputDouble(ExperimentInput& input, const char* field);
 // A count followed by that many doubles; a negative count reads nothing.
 std::vector<double> readInputList(ExperimentInput& input, const char* field);
 
+// Stops the run naming the file and the field when value is not within low and high (or
+// not a number).
+void checkInputRange(const ExperimentInput& input, const char* field, double value, double low, double high);
+
 // A draw between two bounds, both reachable: low + (high - low) * r / 32767.
 double drawBetween(double low, double high);
 // A plain draw in [0, 1].

@@ -6,15 +6,21 @@
 #include <cstdint>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <string>
+#include <vector>
 
 #include "duration/elementary_network.h"
+#include "duration/phase_type.h"
 #include "experiments/experiment_input.h"
 #include "experiments/experiments.h"
 #include "metrics/network_metrics.h"
 #include "network/base_network.h"
 #include "run/config.h"
 #include "run/driver.h"
+#include "run/fatal.h"
+#include "run/interrupt.h"
+#include "run/output_names.h"
 #include "run/results_file.h"
 #include "run/run_state.h"
 
@@ -63,11 +69,48 @@ void writeInstancesOfProject(int64_t& instanceNumber) {
   const int32_t repeats = metricsTestInput.instancesPerProject;
   for (int32_t r = 0; r < repeats; ++r) {
     ++instanceNumber;
-    std::ofstream out(runConfig.PJFileName + std::to_string(instanceNumber) + kInstanceExtension, std::ios::trunc);
+    const std::string name = runConfig.PJFileName + std::to_string(instanceNumber) + kInstanceExtension;
+    std::ofstream out(name, std::ios::trunc);
+    // The run reads its instances back: one that cannot be written must stop it here.
+    if (!out) stopFatal("Unable to write the instance file " + name + "; mode 3 writes its instances beside the "
+                        "project files, where it needs write permission.");
     writeInstance(out);
+    out.close();
+    if (!out) stopFatal("Unable to write the instance file " + name + " completely.");
   }
   releaseBaseNetwork();
   releaseElementaryNetwork();
+}
+
+// The bounds of the drawn values are checked where they enter; a drawn pay-off is checked
+// when its instance is read back.
+void checkMetricsTestValues(const ExperimentInput& input) {
+  const MetricsTestInput& t = metricsTestInput;
+  const double largest = std::numeric_limits<double>::max();
+  if (t.rateOn > 0) {
+    checkInputRange(input, "low discount rate", t.rateLow, 0.0, largest);
+    checkInputRange(input, "high discount rate", t.rateHigh, 0.0, largest);
+  }
+  if (t.durationOn > 0) {
+    checkInputRange(input, "low duration", t.durationLow, kMinPositiveDuration, kMaxDuration);
+    checkInputRange(input, "high duration", t.durationHigh, kMinPositiveDuration, kMaxDuration);
+  }
+  if (t.scvOn > 0) {
+    checkInputRange(input, "low SCV", t.scvLow, kMinScv, 1.0);
+    checkInputRange(input, "high SCV", t.scvHigh, 1.0, largest);
+  }
+  if (t.costOn > 0) {
+    checkInputRange(input, "low cost", t.costLow, -kMaxAmount, kMaxAmount);
+    checkInputRange(input, "high cost", t.costHigh, -kMaxAmount, kMaxAmount);
+  }
+  if (t.ptsOn > 0) {
+    checkInputRange(input, "low PTS", t.ptsLow, 0.0, 1.0);
+    checkInputRange(input, "high PTS", t.ptsHigh, 0.0, 1.0);
+  }
+  if (t.payoffOn > 0) {
+    checkInputRange(input, "low pay-off factor", t.payoffLow, -largest, largest);
+    checkInputRange(input, "high pay-off factor", t.payoffHigh, -largest, largest);
+  }
 }
 
 }  // namespace
@@ -82,6 +125,7 @@ void readMetricsTestInput() {
                             &t.scvOn,   &t.scvLow,   &t.scvHigh,   &t.costOn,     &t.costLow,     &t.costHigh,
                             &t.ptsOn,   &t.ptsLow,   &t.ptsHigh,   &t.payoffOn,   &t.payoffLow,   &t.payoffHigh};
   for (double* field : fields) *field = readInputDouble(input, "switches and bounds");
+  checkMetricsTestValues(input);
 }
 
 void releaseMetricsTestInput() { metricsTestInput = MetricsTestInput{}; }
@@ -159,14 +203,32 @@ void forceInstanceDataFlags() {
   if (c.gv_CFG_rate_data != 1 && c.gv_CFG_rate_data != -1) c.gv_CFG_rate_data = 1;
 }
 
+namespace {
+
+// The instances 1 .. R x projects, their network files and those of the base projects, and
+// the two results files, against the base project files that the run reads.
+void checkInstanceNames() {
+  const RunConfig& config = runConfig;
+  const int64_t projects = std::max<int64_t>(0, int64_t{config.gv_CFG_lnr} - config.gv_CFG_fnr + 1);
+  const int64_t instances = std::max<int64_t>(0, metricsTestInput.instancesPerProject) * projects;
+  std::vector<std::string> instanceFiles = networkFileExtensions();
+  instanceFiles.push_back(kInstanceExtension);
+  checkOutputNames({{1, instances, instanceFiles}, {config.gv_CFG_fnr, config.gv_CFG_lnr, networkFileExtensions()}},
+                   {"RESULTS.CSV", kMetricsFileName});
+}
+
+}  // namespace
+
 void runMetricsTest() {
   solveResult = SolveResult{};
   std::cout << "BOOT" << '\n';
   readConfiguration();
   readMetricsTestInput();
+  checkInstanceNames();
 
   int64_t instanceCount = 0;
   for (int64_t number = runConfig.gv_CFG_fnr; number <= runConfig.gv_CFG_lnr; ++number) {
+    checkInterrupt();
     projectNumber = static_cast<int32_t>(number);
     std::cout << "PROJECT [" << projectNumber << "]";
     readProjectFile();
@@ -182,6 +244,7 @@ void runMetricsTest() {
   computeNetworkMetrics();
   std::cout << "METRICS OBTAINED" << '\n';
   for (int64_t number = 1; number <= runConfig.gv_CFG_lnr; ++number) {
+    checkInterrupt();
     projectNumber = static_cast<int32_t>(number);
     runProject();
   }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <sstream>
 #include <string>
 
@@ -16,6 +17,8 @@
 #include "network/base_network.h"
 #include "run/config.h"
 #include "run/driver.h"
+#include "run/interrupt.h"
+#include "run/output_names.h"
 #include "run/results_file.h"
 #include "run/run_state.h"
 #include "udc/udc_network.h"
@@ -32,6 +35,26 @@ const char* const kVarianceResultsFile = "RES_T2.CSV";
 
 int64_t passCount(int32_t count) { return std::llabs(static_cast<long long>(count)); }
 
+// Rates, probabilities and amounts are checked where they enter; the pay-off, computed
+// per project, is checked with the project's other values before each run.
+void checkVarianceTestValues(const ExperimentInput& input) {
+  const VarianceTestInput& t = varianceTestInput;
+  const double largest = std::numeric_limits<double>::max();
+  for (double rate : t.rates) checkInputRange(input, "discount rate", rate, 0.0, largest);
+  for (const DrawBounds& bounds : t.ptsBounds) {
+    checkInputRange(input, "PTS bound", bounds.low, 0.0, 1.0);
+    checkInputRange(input, "PTS bound", bounds.high, 0.0, 1.0);
+  }
+  for (const DrawBounds& bounds : t.costBounds) {
+    checkInputRange(input, "cost bound", bounds.low, -kMaxAmount, kMaxAmount);
+    checkInputRange(input, "cost bound", bounds.high, -kMaxAmount, kMaxAmount);
+  }
+  for (const PayoffSetting& setting : t.payoffSettings) {
+    checkInputRange(input, "pay-off bound", setting.low, -kMaxAmount, kMaxAmount);
+    checkInputRange(input, "pay-off bound", setting.high, -kMaxAmount, kMaxAmount);
+  }
+}
+
 // One row of RES_T2.CSV: the project read afresh, adjusted, varied, identified and solved.
 void runVarianceRun(int64_t number, int64_t variant, double rate, double scv, const DrawnProjectValues& drawn,
                     int64_t payoffIndex) {
@@ -40,6 +63,8 @@ void runVarianceRun(int64_t number, int64_t variant, double rate, double scv, co
   readProjectFile();
   adjustProjectForRun(rate, scv, drawn, static_cast<int>(payoffIndex));
   applyStructuralVariant(variant);
+  // The drawn pay-off, and variant 4's cube of it, can leave the range the solver handles.
+  checkProjectValues(" After the changes of TEST2.DAT (variant " + std::to_string(variant) + "),");
   // Variants 2 and 5 solve makespan first, then NPV, for this run only.
   const bool switchObjectives = variant == 2 || variant == 5;
   const int32_t savedObjective = runConfig.gv_CFG_OBJ;
@@ -102,6 +127,7 @@ void readVarianceTestInput() {
     t.payoffSettings.push_back(setting);
   }
   t.lastVariant = readInputInt(input, "last variant");
+  checkVarianceTestValues(input);
 }
 
 void releaseVarianceTestInput() { varianceTestInput = VarianceTestInput{}; }
@@ -132,6 +158,7 @@ DrawnProjectValues drawProjectValues() {
 void buildVarianceTestTables() {
   varianceTestTables = VarianceTestTables{};
   for (int64_t number = runConfig.gv_CFG_fnr; number <= runConfig.gv_CFG_lnr; ++number) {
+    checkInterrupt();
     projectNumber = static_cast<int32_t>(number);
     readProjectFile();
     varianceTestTables.projects.push_back(drawProjectValues());
@@ -214,6 +241,8 @@ void runVarianceTest() {
   solveResult = SolveResult{};
   std::cout << "BOOT" << '\n';
   readConfiguration();
+  checkOutputNames({{runConfig.gv_CFG_fnr, runConfig.gv_CFG_lnr, networkFileExtensions()}},
+                   {kVarianceResultsFile, kMetricsFileName});
   readVarianceTestInput();
   createResultsFile(kVarianceResultsFile, kVarianceHeaderLead);
   std::cout << "INITIALIZED" << '\n';
@@ -229,7 +258,10 @@ void runVarianceTest() {
         for (int64_t ptsPass = 0; ptsPass < passCount(t.ptsSetCount); ++ptsPass)
           for (int64_t costPass = 0; costPass < passCount(t.costSetCount); ++costPass)
             for (int64_t p = 0; p < passCount(t.payoffCount); ++p)
-              for (double scv : t.scvValues) runVarianceRun(number, variant, rate, scv, drawn, p);
+              for (double scv : t.scvValues) {
+                checkInterrupt();
+                runVarianceRun(number, variant, rate, scv, drawn, p);
+              }
   }
   releaseVarianceTestTables();
   releaseVarianceTestInput();

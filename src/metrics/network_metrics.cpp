@@ -7,12 +7,15 @@
 #include <cstddef>
 #include <fstream>
 #include <iostream>
+#include <sstream>
+#include <utility>
 
 #include "duration/elementary_network.h"
 #include "duration/markov_network.h"
 #include "network/base_network.h"
 #include "run/config.h"
 #include "run/fatal.h"
+#include "run/interrupt.h"
 #include "run/run_state.h"
 #include "udc/udc_network.h"
 
@@ -28,9 +31,11 @@ const char* const kMetricsHeader =
     "SV1 (SERIAL/VARIABILITY PART 1);SV2 (SERIAL/VARIABILITY PART 2);SV (SERIAL/VARIABILITY);OS;"
     "OS (DUMMIES INCLUDED);PAY-OFF;PROFIT MEASURE;RATE";
 
+const char* const kMetricsFileName = "METRICS.CSV";
+
 namespace {
 
-const char* const kMetricsFile = "METRICS.CSV";
+const char* const kMetricsFile = kMetricsFileName;
 
 // The measures are defined with e raised to a power, not with exp of the exponent.
 double powerOfE(double x) { return std::pow(std::exp(1.0), x); }
@@ -277,7 +282,36 @@ void computeBaseMeasures() {
   m.orderStrengthWithDummies = n > 1 ? orderedAll / (n * (n - 1.0) / 2.0) : 0.0;
 }
 
+// The last guard: a measure that came out infinite or not a number is a fault, not a value.
+void checkMetricsFinite() {
+  const NetworkMetrics& m = networkMetrics;
+  const std::pair<const char*, double> measures[] = {
+      {"PTS SCORE", m.ptsScore},          {"COST SCORE", m.costScore},
+      {"SCV SCORE", m.scvScore},          {"NRPA SCORE", m.nrpaScore},
+      {"ACTIVITY SPREAD", m.activitySpread.skewness + m.activitySpread.variance + m.activitySpread.average},
+      {"UDC RANKS", m.udcRanks.skewness + m.udcRanks.variance + m.udcRanks.average},
+      {"UDC MEMBER RANKS", m.udcMemberRanks.skewness + m.udcMemberRanks.variance + m.udcMemberRanks.average},
+      {"DSTART NRPA", m.dstartNrpa},      {"DEND NRPA", m.dendNrpa},
+      {"DSTART COST", m.dstartCost},      {"DEND COST", m.dendCost},
+      {"DSTART PTS", m.dstartPts},        {"DEND PTS", m.dendPts},
+      {"TOTAL COST", m.totalCost},        {"TOTAL PTS", m.totalPts},
+      {"TOTAL DURATION", m.totalDuration}, {"SV1", m.sv1},
+      {"SV2", m.sv2},                     {"SV", m.sv},
+      {"OS", m.orderStrength},            {"OS (DUMMIES INCLUDED)", m.orderStrengthWithDummies},
+      {"PAY-OFF", m.payoff},              {"PROFIT MEASURE", m.profitMeasure},
+      {"RATE", m.rate},
+  };
+  for (const auto& [name, value] : measures) {
+    if (std::isfinite(value)) continue;
+    std::ostringstream message;
+    message << "Error in metrics computation. The " << name << " of project " << m.project << " is " << value
+            << "; nothing is written for it.";
+    stopFatalWithoutPrompt(message.str());
+  }
+}
+
 void appendMetricsRow() {
+  checkMetricsFinite();
   std::ofstream out(kMetricsFile, std::ios::app);
   writeNetworkMetricsRow(out);
   out << '\n';
@@ -363,6 +397,7 @@ void computeNetworkMetrics() {
     head << kMetricsHeader << '\n';
   }
   for (int64_t number = runConfig.gv_CFG_fnr; number <= runConfig.gv_CFG_lnr; ++number) {
+    checkInterrupt();
     projectNumber = static_cast<int32_t>(number);
     std::cout << '[' << projectNumber << ']';
     readProjectFile();

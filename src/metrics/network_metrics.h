@@ -46,6 +46,7 @@ struct NetworkMetrics {
 extern NetworkMetrics networkMetrics;
 
 // For projectNumber gv_CFG_fnr .. gv_CFG_lnr: pipeline up to the UDCs, metrics, release.
+// A metric that is not finite stops the run instead of being written.
 void computeNetworkMetrics();
 
 // Fills networkMetrics from baseNetwork and elementaryNetwork, and from udcNetwork when
@@ -54,6 +55,7 @@ void buildNetworkMetrics(bool udcIdentified);
 void releaseNetworkMetrics();
 
 extern const char* const kMetricsHeader;
+extern const char* const kMetricsFileName;
 // One row without its line end: 35 fields, or 27 without the UDC fields.
 void writeNetworkMetricsRow(std::ostream& out);
 

@@ -4,7 +4,9 @@
 #include "network/base_network.h"
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "network/base_network_file.h"
@@ -20,7 +22,9 @@ namespace {
 // corrupt count ends in the "ends early" stop instead of a huge allocation.
 constexpr size_t kReserveLimit = 1024;
 
-std::string projectLabel() { return "Error in project file number " + std::to_string(projectNumber) + "."; }
+std::string projectLabel() {
+  return "Error in project file " + projectFileName() + " (project " + std::to_string(projectNumber) + ").";
+}
 
 // Where in the file a value belongs, told only when it cannot be read.
 struct ValuePlace {
@@ -57,19 +61,33 @@ int32_t readCount(std::istream& in, const ValuePlace& place, int32_t minimum) {
   return count;
 }
 
-[[noreturn]] void stopSuccessorOutOfRange() {
-  stopFatal("Error in project file data. Successor activity index is larger than the number of activities.");
+[[noreturn]] void stopSuccessor(int32_t activity, int32_t successor, const std::string& why) {
+  stopFatal(projectLabel() + " Activity " + std::to_string(activity) + " names successor " +
+            std::to_string(successor) + "; " + why);
+}
+
+// A negative rate makes the discounted sums diverge (the NPV recursion divides by the rate
+// plus the total rate of the running phases).
+void checkDiscountRate(double rate, const char* source) {
+  if (std::isfinite(rate) && rate >= 0.0) return;
+  std::ostringstream text;
+  text << projectLabel() << " The discount rate (" << source << ") is " << rate
+       << "; a discount rate must be finite and not negative.";
+  stopFatal(text.str());
 }
 
 void readDiscountRate(std::istream& in) {
   const RunConfig& config = runConfig;
   if (config.gv_CFG_rate_data == 0) {
     baseNetwork.discountRate = config.gv_rate;
+    checkDiscountRate(baseNetwork.discountRate, "gv_rate of CONFIG.DAT");
   } else if (config.gv_CFG_rate_data == 1) {
     baseNetwork.discountRate = readValue<double>(in, {"discount rate"});
+    checkDiscountRate(baseNetwork.discountRate, "read from the file");
   } else if (config.gv_CFG_rate_data == -1) {
     readValue<double>(in, {"discount rate"});
     baseNetwork.discountRate = config.gv_rate;
+    checkDiscountRate(baseNetwork.discountRate, "gv_rate of CONFIG.DAT");
   }
   // Any other setting keeps the rate already held (an experiment may have set it).
 }
@@ -122,19 +140,41 @@ Activity readActivity(std::istream& in, int32_t index) {
 // A file that never names activity 1 as a successor numbers its activities from 1.
 void renumberSuccessors() {
   BaseNetwork& network = baseNetwork;
+  const int32_t n = network.activityCount;
   bool numberedFromZero = false;
-  for (const Activity& activity : network.activities) {
-    for (int32_t successor : activity.successors) {
-      if (successor > network.activityCount || successor < 0) stopSuccessorOutOfRange();
+  for (int32_t a = 0; a < n; ++a) {
+    for (int32_t successor : network.activities[a].successors) {
+      if (successor < 0) stopSuccessor(a, successor, "a successor number cannot be negative.");
+      if (successor > n)
+        stopSuccessor(a, successor, "it is larger than the number of activities (" + std::to_string(n) + ").");
       if (successor == 1) numberedFromZero = true;
     }
   }
-  for (Activity& activity : network.activities) {
-    for (int32_t& successor : activity.successors) {
+  for (int32_t a = 0; a < n; ++a) {
+    for (int32_t& successor : network.activities[a].successors) {
+      if (numberedFromZero && successor == n)
+        stopSuccessor(a, successor,
+                      "the file numbers its activities from 0 (activity 1 is named as a successor), so the last "
+                      "activity is " + std::to_string(n - 1) + ".");
+      if (!numberedFromZero && successor == 0)
+        stopSuccessor(a, successor,
+                      "the file numbers its activities from 1 (no activity names activity 1 as a successor), so "
+                      "0 names no activity.");
       if (!numberedFromZero) --successor;
-      if (successor < 0 || successor >= network.activityCount) stopSuccessorOutOfRange();
     }
   }
+}
+
+std::string modePlace(int32_t activity, int32_t mode) {
+  return "activity " + std::to_string(activity) + ", mode " + std::to_string(mode);
+}
+
+[[noreturn]] void stopValue(const std::string& origin, const char* field, int32_t activity, int32_t mode,
+                            double value, const std::string& range) {
+  std::ostringstream text;
+  text << projectLabel() << (origin.empty() ? std::string(" The ") : origin + " the ") << field << " of "
+       << modePlace(activity, mode) << " is " << value << "; " << range;
+  stopFatal(text.str());
 }
 
 void linkLooseEnds() {
@@ -199,12 +239,44 @@ void checkDummyStart() {
 
 }  // namespace
 
+std::string projectFileName() {
+  return runConfig.PJFileName + std::to_string(projectNumber) + runConfig.PJFileExt;
+}
+
+void checkProjectValues(const std::string& origin) {
+  const BaseNetwork& network = baseNetwork;
+  std::ostringstream amount;
+  amount << "costs and pay-offs must lie within -" << kMaxAmount << " and " << kMaxAmount << ".";
+  std::ostringstream duration;
+  duration << "a duration must be 0 or lie within " << kMinPositiveDuration << " and " << kMaxDuration << ".";
+  const std::string probability = "a probability must lie within 0 and 1.";
+  for (int32_t a = 0; a < static_cast<int32_t>(network.activities.size()); ++a) {
+    const std::vector<ExecutionMode>& modes = network.activities[a].modes;
+    for (int32_t m = 0; m < static_cast<int32_t>(modes.size()); ++m) {
+      const ExecutionMode& mode = modes[m];
+      const double d = mode.duration;
+      if (!(d == 0.0 || (d >= kMinPositiveDuration && d <= kMaxDuration)))
+        stopValue(origin, "duration", a, m, d, duration.str());
+      if (!(std::fabs(mode.cost) <= kMaxAmount)) stopValue(origin, "cost", a, m, mode.cost, amount.str());
+      if (!(mode.pts >= 0.0 && mode.pts <= 1.0))
+        stopValue(origin, "probability of technical success", a, m, mode.pts, probability);
+      if (!(mode.pms >= 0.0 && mode.pms <= 1.0))
+        stopValue(origin, "probability of module success", a, m, mode.pms, probability);
+      if (!std::isfinite(mode.skewness))
+        stopValue(origin, "duration skewness", a, m, mode.skewness, "a skewness must be finite.");
+      for (double use : mode.resourceUse)
+        if (!(use >= 0.0 && std::isfinite(use)))
+          stopValue(origin, "resource use", a, m, use, "a resource use must be finite and not negative.");
+    }
+  }
+}
+
 void readProjectFile() {
   const RunConfig& config = runConfig;
   BaseNetwork& network = baseNetwork;
-  const std::string fileName = config.PJFileName + std::to_string(projectNumber) + config.PJFileExt;
+  const std::string fileName = projectFileName();
   std::ifstream in(fileName);
-  if (!in) stopFatal("Unable to open project file number:" + std::to_string(projectNumber) + ".");
+  if (!in) stopFatal("Unable to open project file number:" + std::to_string(projectNumber) + " (" + fileName + ").");
 
   network.activities.clear();
   network.activityCount = 0;
@@ -216,6 +288,7 @@ void readProjectFile() {
   network.activityCount = activityCount;
   in.close();
 
+  checkProjectValues("");
   renumberSuccessors();
   linkLooseEnds();
   checkTopologicalNumbering();

@@ -2,6 +2,7 @@
 // renewable resources, precedence relations and modules.
 #pragma once
 #include <cstdint>
+#include <string>
 #include <vector>
 
 struct ExecutionMode {
@@ -33,9 +34,26 @@ struct BaseNetwork {
 
 extern BaseNetwork baseNetwork;
 
+// The values the solver can represent. State values are single-precision floats: an NPV
+// lies between the sum of the negative costs and the sum of the positive ones, a makespan
+// below the sum of the phase means; amounts and durations of at most 1e12 keep those sums
+// far inside float range (3.4e38) for any project that fits in memory. A positive
+// duration of at least 1e-6 keeps every rate finite and comparable with the others.
+constexpr double kMaxAmount = 1e12;            // |cost| and |pay-off|
+constexpr double kMaxDuration = 1e12;
+constexpr double kMinPositiveDuration = 1e-6;
+
+// PJFileName + projectNumber + PJFileExt.
+std::string projectFileName();
+
 // Reads PJFileName + projectNumber + PJFileExt, normalises and checks it, and writes the
 // .BPN file at write level 3 or more. Bad input stops the run.
 void readProjectFile();
 
 // Frees the per-activity data; discountRate and the resources stay.
 void releaseBaseNetwork();
+
+// Stops the run when a duration, cost, probability or resource use of the project held is
+// outside what the solver can represent; origin tells where the values came from when
+// something other than the file changed them (empty for the file itself).
+void checkProjectValues(const std::string& origin);

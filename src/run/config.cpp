@@ -2,9 +2,9 @@
 // the drivers copy, in the same layout, to the head of their results files.
 #include "run/config.h"
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include "run/fatal.h"
@@ -14,7 +14,8 @@ RunConfig runConfig;
 
 namespace {
 
-constexpr int kLineBufferSize = 256;
+constexpr int kMaxLineLength = 255;
+constexpr int kConfigLineCount = 71;
 
 const char* const kBannerLines[9] = {
     "||||                 TERVANO: CONFIGURATION FILE||||",
@@ -64,45 +65,64 @@ const char* const kLabelLines[31] = {
     "WHAT DISCOUNT RATE SHOULD BE USED IF THE PROJECT FILES DO NOT CONTAIN A DISCOUNT RATE (ANY REAL NUMBER) [gv_rate].",
 };
 
-// Every line goes through one fixed buffer, so a line longer than 255 characters fails the
-// stream and every later read does nothing.
+// CONFIG.DAT is read line by line: a text value is its whole line, any other value line
+// starts with a number and the rest of it is ignored. A line that cannot be taken as its
+// key wants stops the run naming the line, so that no key is left silently at 0.
 struct ConfigLineReader {
   std::ifstream in;
-  char buffer[kLineBufferSize] = {};
+  std::string line;
+  int lineNumber = 0;
 
-  bool readLine() {
-    buffer[0] = '\0';
-    in.getline(buffer, kLineBufferSize);
-    return !in.fail();
+  [[noreturn]] void stop(const std::string& what) const {
+    stopFatal("CONFIG.DAT line " + std::to_string(lineNumber) + ": " + what);
   }
 
-  // A line read whole as a text value. Files written on systems with CR LF line ends
-  // would otherwise carry the CR into every project file name.
-  void readText(std::string& field) {
-    if (!readLine()) return;
-    size_t length = std::strlen(buffer);
-    if (length > 0 && buffer[length - 1] == '\r') --length;
-    field.assign(buffer, length);
+  void readLine(const char* expected) {
+    ++lineNumber;
+    if (!std::getline(in, line)) {
+      stopFatal("CONFIG.DAT ends before line " + std::to_string(lineNumber) + " (" + expected +
+                "); it must have " + std::to_string(kConfigLineCount) + " lines.");
+    }
+    // Files written on systems with CR LF line ends would otherwise carry the CR into
+    // every project file name.
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (static_cast<int>(line.size()) > kMaxLineLength)
+      stop("the line is longer than " + std::to_string(kMaxLineLength) + " characters.");
   }
 
-  // Ordinary formatted input: a number out of range is stored saturated and fails the stream.
+  void readText(std::string& field, const char* key) {
+    readLine(key);
+    field = line;
+  }
+
+  // The number that starts the value line of key; whatever follows it is ignored.
   template <typename T>
-  void readNumber(T& field) {
-    in >> field;
+  T readLeadingNumber(const char* key) {
+    readLine(key);
+    std::istringstream text(line);
+    T value{};
+    if (!(text >> value)) {
+      const bool outOfRange = value == std::numeric_limits<T>::max() || value == std::numeric_limits<T>::lowest();
+      stop(std::string("the value of ") + key + " \"" + line + "\" " +
+           (outOfRange ? "is out of range." : "cannot be read as a number."));
+    }
+    return value;
   }
 
-  void readBool(bool& field) {
-    int32_t value = 0;
-    if (!(in >> value)) return;
+  template <typename T>
+  void readNumber(T& field, const char* key) {
+    field = readLeadingNumber<T>(key);
+  }
+
+  // 0 and 1 set the flag; any other whole number leaves it as it was.
+  void readBool(bool& field, const char* key) {
+    const int32_t value = readLeadingNumber<int32_t>(key);
     if (value == 0) field = false;
     if (value == 1) field = true;
   }
 
-  // The rest of the previous value line, then the key's label.
-  void skipToNextValue() {
-    readLine();
-    readLine();
-  }
+  // The label line before the next value: never looked at.
+  void skipLabel() { readLine("a label line"); }
 };
 
 std::string formatDouble(double value) {
@@ -121,69 +141,70 @@ void readConfiguration() {
     stopFatal("Unable to open CONFIG.DAT (the configuration file).");
   }
   RunConfig& config = runConfig;
-  for (int line = 1; line <= 10; ++line) reader.readLine();
-  reader.readText(config.PJFileName);
-  reader.readLine();
-  reader.readText(config.PJFileExt);
-  reader.readLine();
-  reader.readNumber(config.gv_CFG_fnr);
-  reader.skipToNextValue();
-  reader.readNumber(config.gv_CFG_lnr);
-  reader.skipToNextValue();
-  reader.readNumber(config.gv_bits);
+  for (int line = 1; line <= 9; ++line) reader.readLine("the banner");
+  reader.skipLabel();
+  reader.readText(config.PJFileName, "PJFileName");
+  reader.skipLabel();
+  reader.readText(config.PJFileExt, "PJFileExt");
+  reader.skipLabel();
+  reader.readNumber(config.gv_CFG_fnr, "gv_CFG_fnr");
+  reader.skipLabel();
+  reader.readNumber(config.gv_CFG_lnr, "gv_CFG_lnr");
+  reader.skipLabel();
+  reader.readNumber(config.gv_bits, "gv_bits");
   config.stateWordBits = kStateWordBits;
-  reader.skipToNextValue();
-  reader.readNumber(config.gv_CFG_mxn_UDC);
-  reader.skipToNextValue();
-  reader.readNumber(config.gv_CFG_mxn_UDC_links);
-  reader.skipToNextValue();
-  reader.readNumber(config.gv_CFG_mxn_UDC_prr);
-  reader.skipToNextValue();
-  reader.readNumber(config.gv_CFG_mxn_ranks);
-  reader.skipToNextValue();
-  reader.readNumber(config.gv_CFG_max_mem);
-  reader.skipToNextValue();
-  reader.readNumber(config.gv_CFG_OBJ);
-  reader.skipToNextValue();
-  reader.readNumber(config.gv_CFG_OBJ2);
-  reader.skipToNextValue();
-  reader.readNumber(config.gv_CFG_OBJ3);
-  reader.skipToNextValue();
-  reader.readNumber(config.gv_CFG_OBJ4);
-  reader.skipToNextValue();
-  reader.readNumber(config.gv_CFG_write);
-  reader.skipToNextValue();
-  reader.readNumber(config.gv_CFG_IO);
-  reader.skipToNextValue();
-  reader.readBool(config.gv_CFG_abandon);
-  reader.skipToNextValue();
-  reader.readBool(config.gv_CFG_irq);
-  reader.skipToNextValue();
-  reader.readBool(config.gv_CFG_cost_data);
-  reader.skipToNextValue();
-  reader.readBool(config.gv_CFG_mod_data);
-  reader.skipToNextValue();
-  reader.readBool(config.gv_CFG_mode_data);
-  reader.skipToNextValue();
-  reader.readBool(config.gv_CFG_pts_data);
-  reader.skipToNextValue();
-  reader.readBool(config.gv_CFG_pms_data);
-  reader.skipToNextValue();
-  reader.readBool(config.gv_CFG_rx_data);
-  reader.skipToNextValue();
-  reader.readNumber(config.gv_CFG_SCV_data);
-  reader.skipToNextValue();
-  reader.readNumber(config.gv_CFG_SCV);
-  reader.skipToNextValue();
-  reader.readNumber(config.gv_CFG_hyper);
-  reader.skipToNextValue();
-  reader.readNumber(config.gv_CFG_skew_data);
-  reader.skipToNextValue();
-  reader.readNumber(config.gv_CFG_skew);
-  reader.skipToNextValue();
-  reader.readNumber(config.gv_CFG_rate_data);
-  reader.skipToNextValue();
-  reader.readNumber(config.gv_rate);
+  reader.skipLabel();
+  reader.readNumber(config.gv_CFG_mxn_UDC, "gv_CFG_mxn_UDC");
+  reader.skipLabel();
+  reader.readNumber(config.gv_CFG_mxn_UDC_links, "gv_CFG_mxn_UDC_links");
+  reader.skipLabel();
+  reader.readNumber(config.gv_CFG_mxn_UDC_prr, "gv_CFG_mxn_UDC_prr");
+  reader.skipLabel();
+  reader.readNumber(config.gv_CFG_mxn_ranks, "gv_CFG_mxn_ranks");
+  reader.skipLabel();
+  reader.readNumber(config.gv_CFG_max_mem, "gv_CFG_max_mem");
+  reader.skipLabel();
+  reader.readNumber(config.gv_CFG_OBJ, "gv_CFG_OBJ");
+  reader.skipLabel();
+  reader.readNumber(config.gv_CFG_OBJ2, "gv_CFG_OBJ2");
+  reader.skipLabel();
+  reader.readNumber(config.gv_CFG_OBJ3, "gv_CFG_OBJ3");
+  reader.skipLabel();
+  reader.readNumber(config.gv_CFG_OBJ4, "gv_CFG_OBJ4");
+  reader.skipLabel();
+  reader.readNumber(config.gv_CFG_write, "gv_CFG_write");
+  reader.skipLabel();
+  reader.readNumber(config.gv_CFG_IO, "gv_CFG_IO");
+  reader.skipLabel();
+  reader.readBool(config.gv_CFG_abandon, "gv_CFG_abandon");
+  reader.skipLabel();
+  reader.readBool(config.gv_CFG_irq, "gv_CFG_irq");
+  reader.skipLabel();
+  reader.readBool(config.gv_CFG_cost_data, "gv_CFG_cost_data");
+  reader.skipLabel();
+  reader.readBool(config.gv_CFG_mod_data, "gv_CFG_mod_data");
+  reader.skipLabel();
+  reader.readBool(config.gv_CFG_mode_data, "gv_CFG_mode_data");
+  reader.skipLabel();
+  reader.readBool(config.gv_CFG_pts_data, "gv_CFG_pts_data");
+  reader.skipLabel();
+  reader.readBool(config.gv_CFG_pms_data, "gv_CFG_pms_data");
+  reader.skipLabel();
+  reader.readBool(config.gv_CFG_rx_data, "gv_CFG_rx_data");
+  reader.skipLabel();
+  reader.readNumber(config.gv_CFG_SCV_data, "gv_CFG_SCV_data");
+  reader.skipLabel();
+  reader.readNumber(config.gv_CFG_SCV, "gv_CFG_SCV");
+  reader.skipLabel();
+  reader.readNumber(config.gv_CFG_hyper, "gv_CFG_hyper");
+  reader.skipLabel();
+  reader.readNumber(config.gv_CFG_skew_data, "gv_CFG_skew_data");
+  reader.skipLabel();
+  reader.readNumber(config.gv_CFG_skew, "gv_CFG_skew");
+  reader.skipLabel();
+  reader.readNumber(config.gv_CFG_rate_data, "gv_CFG_rate_data");
+  reader.skipLabel();
+  reader.readNumber(config.gv_rate, "gv_rate");
   reader.in.close();
   buildSubsetTables();
 }

@@ -2,6 +2,8 @@
 // the per-project pipeline that the experiment modes share.
 #include "run/driver.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <ctime>
 #include <fstream>
@@ -14,6 +16,8 @@
 #include "network/base_network.h"
 #include "run/config.h"
 #include "run/fatal.h"
+#include "run/interrupt.h"
+#include "run/output_names.h"
 #include "run/results_file.h"
 #include "sdp/solvers.h"
 #include "udc/udc_network.h"
@@ -59,6 +63,44 @@ ObjectiveCase chooseObjectiveCase() {
 
 float shownValue(float slot, bool isMakespan) { return withoutNegativeZero(isMakespan ? -slot : slot); }
 
+// What the project can produce at all: an NPV between its bound (0 when it may be
+// abandoned) and the sum of its positive costs, a makespan between 0 and the sum of its
+// phase means. A value outside, or one that is not finite, means lost precision.
+struct ValueRange {
+  double low;
+  double high;
+};
+
+ValueRange possibleValues(bool isMakespan) {
+  const ElementaryNetwork& net = elementaryNetwork;
+  if (isMakespan) return {0.0, static_cast<double>(net.makespanUpperBound)};
+  double payable = 0;
+  for (double cost : net.elemCost) payable += std::max(cost, 0.0);
+  return {runConfig.gv_CFG_abandon ? 0.0 : static_cast<double>(net.npvLowerBound), payable};
+}
+
+}  // namespace
+
+void checkSolvedValue(float value, bool isMakespan) {
+  const ValueRange range = possibleValues(isMakespan);
+  // The values are stored as floats: a relative slack of 1e-5 covers their rounding.
+  const double slack = 1e-5 * std::max({1.0, std::fabs(range.low), std::fabs(range.high)});
+  if (std::isfinite(value) && value >= range.low - slack && value <= range.high + slack) return;
+  std::ostringstream message;
+  message << "The solver returned " << value << " as the " << (isMakespan ? "makespan" : "NPV") << " of project file "
+          << projectFileName() << " (project " << projectNumber << "), outside the " << range.low << " to "
+          << range.high << " it can take; nothing is written for it. Its values lost their precision: bring its "
+          << "durations, SCVs and amounts closer together.";
+  stopFatal(message.str());
+}
+
+namespace {
+
+// Project files that the run's outputs would replace stop it before it writes anything.
+void checkNormalRunOutputNames() {
+  checkOutputNames({{runConfig.gv_CFG_fnr, runConfig.gv_CFG_lnr, networkFileExtensions()}}, {kResultsFileName});
+}
+
 }  // namespace
 
 int runProgram() {
@@ -75,8 +117,7 @@ int runProgram() {
     if (mode == 3) runMetricsTest();
   }
   std::cout << "\n\n" << "Test complete. Press any key to exit application..." << '\n';
-  long long answer = 0;
-  readPromptNumber(answer);
+  waitForAnyKey();
   return 0;
 }
 
@@ -84,10 +125,12 @@ void runNormal() {
   solveResult = SolveResult{};
   std::cout << "BOOT" << '\n';
   readConfiguration();
+  checkNormalRunOutputNames();
   createResultsFile(kResultsFileName, kResultsHeaderLead);
   std::cout << "INITIALIZED" << '\n';
   // 64 bits: a last number of 2147483647 must end the loop, not wrap around.
   for (int64_t number = runConfig.gv_CFG_fnr; number <= runConfig.gv_CFG_lnr; ++number) {
+    checkInterrupt();
     projectNumber = static_cast<int32_t>(number);
     runProject();
   }
@@ -122,6 +165,7 @@ void buildProjectNetworks() {
   std::cout << "[M]";
   buildElementaryNetwork();
   std::cout << "[E]";
+  if (chooseObjectiveCase().solver != nullptr) checkRateSpread();
   releaseMarkovNetwork();
   releaseBaseNetwork();
 }
@@ -144,8 +188,10 @@ void solveProject(std::ostream& results) {
   const RunConfig& config = runConfig;
   const double estimateStateMemory =
       static_cast<double>(udcNetwork.udcPeakStates) * objective.bytesPerState * 9.5367431640625e-7;
-  useDiskStorage = config.gv_CFG_IO == 1;
-  if (estimateStateMemory > config.gv_CFG_max_mem) {
+  // The label of gv_CFG_max_mem: 0 no limit, -1 disk storage for every project.
+  const bool noLimit = config.gv_CFG_max_mem == 0 || config.gv_CFG_max_mem == -1;
+  useDiskStorage = config.gv_CFG_IO == 1 || config.gv_CFG_max_mem == -1;
+  if (!noLimit && estimateStateMemory > config.gv_CFG_max_mem) {
     if (config.gv_CFG_IO != -1) {
       std::cout << "INSUFFICIENT MEMORY: " << estimateStateMemory << " MB REQUIRED...";
       return;
@@ -157,10 +203,15 @@ void solveProject(std::ostream& results) {
   const std::clock_t end = std::clock();
   const double solveSeconds = secondsBetween(start, end);
   const float primary = shownValue(solveResult.slot[0], objective.primaryIsMakespan);
+  checkSolvedValue(primary, objective.primaryIsMakespan);
+  float secondary = 0;
+  if (objective.secondaryLabel != nullptr) {
+    secondary = shownValue(solveResult.slot[1], objective.secondaryIsMakespan);
+    checkSolvedValue(secondary, objective.secondaryIsMakespan);
+  }
   std::cout << objective.primaryLabel << primary << " CPU[" << solveSeconds << "]";
   results << ';' << primary << ';' << solveSeconds;
   if (objective.secondaryLabel != nullptr) {
-    const float secondary = shownValue(solveResult.slot[1], objective.secondaryIsMakespan);
     std::cout << objective.secondaryLabel << secondary;
     results << ';' << secondary;
   }

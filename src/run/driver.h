@@ -20,6 +20,12 @@ void buildProjectNetworks();
 // identifyUdcs between two processor-clock readings; on failure the state totals are zeroed.
 bool identifyProjectUdcs(double& udcSeconds);
 
+// The last guard before a solved value (a makespan already positive) is shown or written:
+// one that is not finite, or outside what the project in hand can produce (an NPV between
+// its bound, or 0 when it may be abandoned, and the sum of its positive costs; a makespan
+// between 0 and the sum of its phase means), stops the run.
+void checkSolvedValue(float value, bool isMakespan);
+
 // The memory estimate and the objective dispatch for the project in hand.
 void solveProject(std::ostream& results);
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <sstream>
 
 #include "duration/phase_type.h"
 #include "duration_test_support.h"
@@ -212,10 +213,16 @@ TEST(PhaseTypeRejects, ScvsThatAreNotPositiveOrNotFinite) {
                       "finite SCV above 0."));
   fatalOutputOf([] { fitPhaseType(2, std::numeric_limits<double>::quiet_NaN(), 0, 5, 1); });
   fatalOutputOf([] { fitPhaseType(2, std::numeric_limits<double>::infinity(), 0, 5, 1); });
-  // 1/c beyond a 32-bit phase count: refused rather than converted to an integer.
-  EXPECT_EQ(fatalOutputOf([] { fitPhaseType(2, 1e-300, 0, 1, 0); }),
-            fatalText("The duration SCV of activity 1 (execution mode 0) is 1e-300. It needs more phases than a "
-                      "phase-type model can hold."));
+  // More than 1000 phases: refused before the generator would take the memory.
+  for (double c : {1e-300, 0.00099}) {
+    std::ostringstream scv;
+    scv << c;
+    EXPECT_EQ(fatalOutputOf([c] { fitPhaseType(2, c, 0, 1, 0); }),
+              fatalText("The duration SCV of activity 1 (execution mode 0) is " + scv.str() +
+                        ". An SCV below 0.001 needs more than 1000 phases, whose generator takes more than 8 MB per "
+                        "mode."));
+  }
+  EXPECT_EQ(fitPhaseType(2, 0.001, 0, 1, 0).phaseCount, 1000);
 }
 
 TEST(PhaseTypeRejects, HyperOfOneOrMoreOnlyForHighScv) {

@@ -2,6 +2,9 @@
 // the fatal stops and the exit status.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <sstream>
 #include <string>
 
@@ -122,9 +125,9 @@ TEST(NormalRunE2e, UnservedPairAndMemoryGuard) {
     EXPECT_EQ(maskedRows(dir.read("RESULTS.CSV")), "1;3;3;6;6;4;1;*\n");
   }
   {
-    // 4 states at 8 bytes exceed a limit of 0 MB.
+    // 4 states at 8 bytes exceed a limit of 0.00001 MB.
     e2e::WorkDirectory dir;
-    dir.write("CONFIG.DAT", e2e::configText(costConfig({{"gv_CFG_max_mem", "0"}, {"gv_CFG_IO", "1"}})));
+    dir.write("CONFIG.DAT", e2e::configText(costConfig({{"gv_CFG_max_mem", "0.00001"}, {"gv_CFG_IO", "1"}})));
     dir.write("P1.RCP", kOneActivityProject);
     const e2e::RunOutput output = dir.run("0\n0\n");
     EXPECT_EQ(e2e::maskCpuTimes(output.console),
@@ -133,15 +136,18 @@ TEST(NormalRunE2e, UnservedPairAndMemoryGuard) {
                   kEndPrompt);
     EXPECT_EQ(maskedRows(dir.read("RESULTS.CSV")), "1;3;3;6;6;4;1;*\n");
   }
-  {
-    // Automatic storage goes to disk instead, with the same value and no file left.
+  // Automatic storage goes to disk instead; as the label says, a limit of 0 is no limit and
+  // -1 is disk storage whatever gv_CFG_IO says. Each solves, with no file left.
+  for (const auto& [maxMem, io] : {std::pair{"0.00001", "-1"}, std::pair{"0", "0"}, std::pair{"0", "-1"},
+                                   std::pair{"-1", "0"}, std::pair{"-1", "-1"}}) {
     e2e::WorkDirectory dir;
-    dir.write("CONFIG.DAT", e2e::configText(costConfig({{"gv_CFG_max_mem", "-1"}, {"gv_CFG_IO", "-1"}})));
+    dir.write("CONFIG.DAT", e2e::configText(costConfig({{"gv_CFG_max_mem", maxMem}, {"gv_CFG_IO", io}})));
     dir.write("P1.RCP", kOneActivityProject);
     const e2e::RunOutput output = dir.run("0\n0\n");
     EXPECT_EQ(e2e::maskCpuTimes(output.console),
               kModePrompt + "BOOT\nINITIALIZED\nPROJECT [1][R][M][E] NR_UDC: 3 CPU[*] OPT NPV: 88.0392 CPU[*]\n" +
-                  kEndPrompt);
+                  kEndPrompt)
+        << maxMem << " " << io;
     EXPECT_EQ(dir.fileNames(), (std::vector<std::string>{"CONFIG.DAT", "P1.RCP", "RESULTS.CSV"}));
   }
 }
@@ -177,8 +183,8 @@ TEST(FatalStopE2e, BadProjectKeepsTheRowsAlreadyClosed) {
   EXPECT_EQ(e2e::maskCpuTimes(output.console),
             kModePrompt +
                 "BOOT\nINITIALIZED\nPROJECT [1][R][M][E] NR_UDC: 3 CPU[*] OPT NPV: 88.0392 CPU[*]\nPROJECT [2]\n"
-                "Error in project file number 2. The file ends early or holds something other than a number where "
-                "the duration of activity 2, mode 0 belongs.\nPress any key to quit...");
+                "Error in project file P2.RCP (project 2). The file ends early or holds something other than a "
+                "number where the duration of activity 2, mode 0 belongs.\nPress any key to quit...");
   EXPECT_EQ(output.exitCode, 1);
   EXPECT_EQ(maskedRows(dir.read("RESULTS.CSV")), "1;3;3;6;6;4;1;*;88.0392;*\n");
 }
@@ -188,7 +194,9 @@ TEST(FatalStopE2e, MissingProjectFileAtEndOfInput) {
   dir.write("CONFIG.DAT", e2e::configText());
   const e2e::RunOutput output = dir.run("0");
   EXPECT_EQ(output.console,
-            kModePrompt + "BOOT\nINITIALIZED\nPROJECT [1]\nUnable to open project file number:1.\nPress any key to quit...");
+            kModePrompt +
+                "BOOT\nINITIALIZED\nPROJECT [1]\nUnable to open project file number:1 (P1.RCP).\n"
+                "Press any key to quit...");
   EXPECT_EQ(output.exitCode, 1);
 }
 
@@ -251,4 +259,115 @@ TEST(FatalStopE2e, StopDuringTheSolveLeavesNoPartialRow) {
   EXPECT_EQ(output.exitCode, 1);
   EXPECT_EQ(dir.read("RESULTS.CSV"), expectedHead(config, ";NPV;CPU NPV (SEC)"));
   EXPECT_EQ(dir.read("1"), kOneActivityProject);
+}
+
+TEST(ArgumentsE2e, HelpVersionAndAnythingElseRefused) {
+  e2e::WorkDirectory dir;
+  e2e::RunOutput output = dir.run("", 30, {"--help"});
+  EXPECT_EQ(output.exitCode, 0);
+  for (const char* told : {"CONFIG.DAT", "PJFileName", "mode", "README.md", "TEST2.DAT"})
+    EXPECT_NE(output.console.find(told), std::string::npos) << told;
+  output = dir.run("", 30, {"--version"});
+  EXPECT_EQ(output.exitCode, 0);
+  EXPECT_EQ(output.console, "tervano 1.0.0\n");
+  // Any other argument: no prompt, no file, a failure status.
+  const std::vector<std::vector<std::string>> refused = {{"-x"}, {"0"}, {"--help", "x"}};
+  for (const std::vector<std::string>& arguments : refused) {
+    output = dir.run("0\n0\n", 30, arguments);
+    EXPECT_EQ(output.exitCode, 2);
+    EXPECT_EQ(output.console, "");
+    EXPECT_NE(output.errors.find("tervano: unknown argument '" + arguments[0] + "'"), std::string::npos);
+  }
+  EXPECT_TRUE(dir.fileNames().empty());
+}
+
+// The rates of one project's phases may span a factor 1e8: one activity of duration 1 with
+// a hyper-exponential SCV c has phases c * c / 2 apart (and instantaneous steps of rate 1).
+TEST(PrecisionBoundE2e, RateSpreadOnBothSidesOfTheBound) {
+  const struct {
+    const char* scv;
+    const char* line;
+  } cases[] = {
+      {"14000", " OPT MAKESPAN: 1 CPU[*] NPV: 98.01\n"},
+      {"14200", ""},
+      {"1e8", ""},
+  };
+  for (const auto& c : cases) {
+    e2e::WorkDirectory dir;
+    dir.write("CONFIG.DAT", e2e::configText(costConfig({{"gv_CFG_OBJ", "1"}, {"gv_CFG_OBJ2", "0"},
+                                                        {"gv_CFG_SCV", c.scv}, {"gv_CFG_hyper", "0"}})));
+    dir.write("P1.RCP", "3 0\n0 0 1 2\n1 -1 1 3\n0 100 0\n");
+    const e2e::RunOutput output = dir.run("0\n0\n");
+    if (*c.line) {
+      EXPECT_EQ(output.exitCode, 0) << c.scv;
+      EXPECT_NE(e2e::maskCpuTimes(output.console).find(c.line), std::string::npos) << output.console;
+    } else {
+      EXPECT_EQ(output.exitCode, 1) << c.scv;
+      EXPECT_NE(output.console.find("PROJECT [1][R][M][E]\nError in project file P1.RCP (project 1). The rates of "
+                                    "its phases span more than a factor 1e+08: activity 1 (execution mode 0) has a "
+                                    "phase of rate "),
+                std::string::npos)
+          << output.console;
+      EXPECT_EQ(maskedRows(dir.read("RESULTS.CSV")), "");
+    }
+  }
+}
+
+// An output that would replace a project file stops the run before anything is written.
+TEST(FatalStopE2e, OutputNamedLikeAProjectFileStopsBeforeWriting) {
+  for (const auto& [ext, level] : {std::pair{".UDC", "4"}, std::pair{".EPN", "1"}}) {
+    e2e::WorkDirectory dir;
+    dir.write("CONFIG.DAT", e2e::configText(costConfig({{"PJFileExt", ext}, {"gv_CFG_write", level}})));
+    dir.write(std::string("P1") + ext, kOneActivityProject);
+    const e2e::RunOutput output = dir.run("0\n0\n");
+    EXPECT_EQ(output.exitCode, 1);
+    EXPECT_EQ(output.console, kModePrompt + "BOOT\n\nThe output file P1" + ext +
+                                  " of this run would replace the project file P1" + ext +
+                                  " that it reads. Change PJFileName or PJFileExt in CONFIG.DAT (or the write level); "
+                                  "nothing has been written.\nPress any key to quit...");
+    EXPECT_EQ(dir.read(std::string("P1") + ext), kOneActivityProject);
+    EXPECT_EQ(dir.fileNames(), (std::vector<std::string>{"CONFIG.DAT", std::string("P1") + ext}));
+  }
+}
+
+namespace {
+
+// Waits until the console of a running program holds text, or a few seconds pass.
+bool waitForConsole(const e2e::RunningProgram& program, const std::string& text) {
+  for (int i = 0; i < 3000; ++i) {
+    if (e2e::readWholeFile(program.out).find(text) != std::string::npos) return true;
+    usleep(5000);
+  }
+  return false;
+}
+
+}  // namespace
+
+// SIGINT and SIGTERM during a disk-storage run: 128 + the signal, only complete rows, and no
+// file besides the run's own outputs. The solver notices the signal per UDC once it checks
+// there; until then the run stops after the project in hand.
+TEST(InterruptE2e, SignalEndsTheRunWithCompleteRowsAndNoStateFiles) {
+  const std::string project = e2e::readWholeFile(e2e::fs::path(TERVANO_SOURCE_DIR) / "examples/basic/PROJECT_3.RCP");
+  for (int signal : {SIGINT, SIGTERM}) {
+    e2e::WorkDirectory dir;
+    dir.write("CONFIG.DAT", e2e::configText(costConfig({{"gv_CFG_lnr", "4"}, {"gv_CFG_IO", "1"},
+                                                        {"gv_CFG_SCV", "0.2"}, {"gv_CFG_rx_data", "1"}})));
+    for (const char* name : {"P1.RCP", "P2.RCP", "P3.RCP", "P4.RCP"}) dir.write(name, project);
+    e2e::RunningProgram program = dir.start("0\n0\n");
+    // The first project's line reaches the pipe as soon as it is done.
+    ASSERT_TRUE(waitForConsole(program, "PROJECT [2]"));
+    program.sendSignal(signal);
+    const e2e::RunOutput output = program.finish();
+    EXPECT_EQ(output.exitCode, 128 + signal) << output.console;
+    EXPECT_NE(output.errors.find("tervano: stopped by signal " + std::to_string(signal)), std::string::npos);
+    const std::string rows = maskedRows(dir.read("RESULTS.CSV"));
+    const long rowCount = std::count(rows.begin(), rows.end(), '\n');
+    EXPECT_GE(rowCount, 1);
+    EXPECT_LT(rowCount, 4);
+    std::istringstream lines(rows);
+    for (std::string row; std::getline(lines, row);)
+      EXPECT_EQ(std::count(row.begin(), row.end(), ';'), 9) << row;
+    EXPECT_EQ(dir.fileNames(),
+              (std::vector<std::string>{"CONFIG.DAT", "P1.RCP", "P2.RCP", "P3.RCP", "P4.RCP", "RESULTS.CSV"}));
+  }
 }

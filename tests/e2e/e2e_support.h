@@ -2,10 +2,13 @@
 // runner that starts the built program in a working directory with its prompts answered.
 #pragma once
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -91,7 +94,65 @@ inline std::string maskCpuTimes(const std::string& console) {
 struct RunOutput {
   std::string console;
   std::string errors;
-  int exitCode = -1;
+  int exitCode = -1;      // -1 when the program did not exit by itself
+  int signal = 0;         // the signal that ended it, if one did
+  bool timedOut = false;  // killed after the time limit
+};
+
+// The built program started in a working directory with its standard streams on files.
+// Every run has a time limit, so a hang fails the test instead of blocking the suite.
+struct RunningProgram {
+  pid_t pid = -1;
+  fs::path out;
+  fs::path err;
+
+  RunningProgram(const fs::path& work, const fs::path& in, const fs::path& outPath, const fs::path& errPath,
+                 const std::vector<std::string>& arguments = {})
+      : out(outPath), err(errPath) {
+    std::vector<std::string> argv = {TERVANO_BINARY};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    pid = fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+      const int inFd = open(in.c_str(), O_RDONLY);
+      const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (inFd < 0 || outFd < 0 || errFd < 0 || chdir(work.c_str()) != 0) _exit(126);
+      dup2(inFd, 0);
+      dup2(outFd, 1);
+      dup2(errFd, 2);
+      std::vector<char*> pointers;
+      for (std::string& text : argv) pointers.push_back(text.data());
+      pointers.push_back(nullptr);
+      execv(pointers[0], pointers.data());
+      _exit(127);
+    }
+  }
+
+  void sendSignal(int signal) const { kill(pid, signal); }
+
+  // Waits for the end, killing the program after limitSeconds.
+  RunOutput finish(double limitSeconds = 120) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(limitSeconds);
+    int status = 0;
+    RunOutput output;
+    for (;;) {
+      const pid_t done = waitpid(pid, &status, WNOHANG);
+      if (done == pid) break;
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        output.timedOut = true;
+        break;
+      }
+      usleep(2000);
+    }
+    output.console = readWholeFile(out);
+    output.errors = readWholeFile(err);
+    output.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    output.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    return output;
+  }
 };
 
 // A fresh working directory for one run of the built program; removed with its files.
@@ -118,18 +179,16 @@ struct WorkDirectory {
     return names;
   }
 
-  // Runs the program here with stdinText as its standard input.
-  RunOutput run(const std::string& stdinText) const {
+  // Starts the program here with stdinText as its standard input.
+  RunningProgram start(const std::string& stdinText, const std::vector<std::string>& arguments = {}) const {
     writeWholeFile(root / "stdin.txt", stdinText);
-    const std::string command = "cd '" + work.string() + "' && '" + std::string(TERVANO_BINARY) + "' < '" +
-                                (root / "stdin.txt").string() + "' > '" + (root / "stdout.txt").string() +
-                                "' 2> '" + (root / "stderr.txt").string() + "'";
-    const int status = std::system(command.c_str());
-    RunOutput output;
-    output.console = readWholeFile(root / "stdout.txt");
-    output.errors = readWholeFile(root / "stderr.txt");
-    output.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return output;
+    return RunningProgram(work, root / "stdin.txt", root / "stdout.txt", root / "stderr.txt", arguments);
+  }
+
+  // Runs the program here with stdinText as its standard input, within a time limit.
+  RunOutput run(const std::string& stdinText, double limitSeconds = 120,
+                const std::vector<std::string>& arguments = {}) const {
+    return start(stdinText, arguments).finish(limitSeconds);
   }
 };
 

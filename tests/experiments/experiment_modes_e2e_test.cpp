@@ -84,12 +84,31 @@ TEST(TopologyModeE2e, NoSamplesNoTestButTheConfigurationIsStillRead) {
 TEST(TopologyModeE2e, ShortOrMissingInputStops) {
   e2e::WorkDirectory dir;
   copyExample(dir, "mode1");
-  dir.write("TEST_TOP.DAT", "3\n1 1\n1000\n4711\n2 3 4\n10 4 7\n-5 -10\n");
-  e2e::RunOutput out = dir.run("1\n0\n");
-  EXPECT_EQ(out.exitCode, 1);
-  EXPECT_EQ(out.console, kModePrompt +
-                             "\nTEST_TOP.DAT ends early or holds a value that cannot be read (costs).\n"
-                             "Press any key to quit...");
+  // Durations and SCV levels that the fit and Cheng's generators cannot handle stop at once
+  // (the scale search alone would take billions of steps at SCV 1e9 and never end at 1e20).
+  const std::pair<std::string, std::string> cases[] = {
+      {"3\n1 1\n1000\n4711\n2 3 4\n10 4 7\n-5 -10\n",
+       "TEST_TOP.DAT ends early or holds a value that cannot be read (costs)."},
+      {"3\n1 1\n1000\n4711\n2 3 4\n10 1e-320 7\n-5 -10 -3\n100\n0 1 2\n1 1.5\n2 0.01 0.02\n1 0.9\n1 1\n",
+       "TEST_TOP.DAT: the duration of inner position 2 is 9.99989e-321; a duration must be 0 or lie within 1e-06 and "
+       "1e+12."},
+      {"3\n1 1\n1000\n4711\n2 3 4\n10 4 -7\n-5 -10 -3\n100\n0 1 2\n1 1.5\n2 0.01 0.02\n1 0.9\n1 1\n",
+       "TEST_TOP.DAT: the duration of inner position 3 is -7; a duration must be 0 or lie within 1e-06 and 1e+12."},
+      {"3\n1 1\n1000\n4711\n2 3 4\n10 4 7\n-5 -10 -3\n100\n0 1 2\n1 1.5\n2 0.01 0.02\n1 0.9\n2 1 1e9\n",
+       "TEST_TOP.DAT: SCV level 2 is 1e+09; the beta test takes SCV levels within 0.001 and 1000."},
+      {"3\n1 1\n1000\n4711\n2 3 4\n10 4 7\n-5 -10 -3\n100\n0 1 2\n1 1.5\n2 0.01 0.02\n1 0.9\n1 1e20\n",
+       "TEST_TOP.DAT: SCV level 1 is 1e+20; the beta test takes SCV levels within 0.001 and 1000."},
+      {"3\n1 1\n1000\n4711\n2 3 4\n10 4 7\n-5 -10 -3\n100\n0 1 2\n1 1.5\n2 0.01 0.02\n1 0.9\n1 1e-300\n",
+       "TEST_TOP.DAT: SCV level 1 is 1e-300; the beta test takes SCV levels within 0.001 and 1000."},
+  };
+  e2e::RunOutput out;
+  for (const auto& [input, message] : cases) {
+    dir.write("TEST_TOP.DAT", input);
+    out = dir.run("1\n0\n", 10);
+    EXPECT_FALSE(out.timedOut);
+    EXPECT_EQ(out.exitCode, 1);
+    EXPECT_EQ(out.console, kModePrompt + "\n" + message + "\nPress any key to quit...");
+  }
   e2e::fs::remove(dir.work / "TEST_TOP.DAT");
   out = dir.run("1\n0\n");
   EXPECT_EQ(out.exitCode, 1);
@@ -185,6 +204,30 @@ TEST(VarianceModeE2e, EveryPassReusesTheSameDraws) {
   EXPECT_EQ(masked({rows[3]}, {11, 13}), masked({rows[4]}, {11, 13}));
 }
 
+TEST(VarianceModeE2e, ValuesOutsideTheRangesStop) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"1 -0.5\n1\n1 1\n1 0.8 1.0\n1 -20 -5\n1 0 1.5 2.5\n0\n",
+       "\nTEST2.DAT: the discount rate is -0.5; it must be finite and at least 0.\n"},
+      {"1 0.02\n1\n1 1\n1 0.8 1e308\n1 -20 -5\n1 0 1.5 2.5\n0\n",
+       "\nTEST2.DAT: the PTS bound is 1e+308; it must lie within 0 and 1.\n"},
+      {"1 0.02\n1\n1 1\n1 0.8 1.0\n1 -20 -1e13\n1 0 1.5 2.5\n0\n",
+       "\nTEST2.DAT: the cost bound is -1e+13; it must lie within -1e+12 and 1e+12.\n"},
+      // A pay-off of 20000 is fine; variant 4 cubes it beyond the range.
+      {"1 0.02\n1\n1 1\n1 0.8 1.0\n1 -20 -5\n1 1 20000 20000\n4\n",
+       "\nError in project file P1.RCP (project 1). After the changes of TEST2.DAT (variant 4), the cost of activity "
+       "5, mode 0 is 8e+12; costs and pay-offs must lie within -1e+12 and 1e+12.\n"},
+  };
+  for (const auto& [input, message] : cases) {
+    e2e::WorkDirectory dir;
+    copyExample(dir, "mode2");
+    dir.write("TEST2.DAT", input);
+    const e2e::RunOutput out = dir.run("2\n0\n");
+    EXPECT_EQ(out.exitCode, 1);
+    EXPECT_NE(out.console.find(message), std::string::npos) << out.console;
+    EXPECT_EQ(out.console.find("inf"), std::string::npos);
+  }
+}
+
 TEST(VarianceModeE2e, MissingInputStops) {
   e2e::WorkDirectory dir;
   copyExample(dir, "mode2");
@@ -233,6 +276,49 @@ TEST(MetricsModeE2e, ExampleInstancesMetricsAndResults) {
   EXPECT_EQ(metrics[4],
             "4;4;0.5;0.5;0.5;0.5;11;5;10;5.61733e-17;11;5;10;5.61733e-17;11;5;10;5.61733e-17;0.1875;0.1875;0.320469;"
             "0.429531;0.635374;0.628219;-24.496;0.709426;7.56975;0.759386;0;0.759386;1;1;75.8465;29.065;0.0298346");
+}
+
+// Bounds beyond the ranges, instances named like the base projects, and an instance file
+// that cannot be written all stop the run, the base projects untouched.
+TEST(MetricsModeE2e, BadBoundsAndUnwritableInstancesStop) {
+  const std::string goodInput = "3\n1 0.01 0.05\n1 2 8\n1 0.2 3\n1 -20 -5\n1 0.7 1\n1 1.5 2.5\n";
+  const struct {
+    std::string input;
+    std::string extension;
+    bool blockFirstInstance;
+    std::string message;
+  } cases[] = {
+      {"3\n1 0.01 0.05\n1 2 8\n1 0.2 3\n1 -20 -5\n1 1e308 1e308\n1 1.5 2.5\n", ".RCP", false,
+       "\nTEST3.DAT: the low PTS is 1e+308; it must lie within 0 and 1.\n"},
+      {"3\n1 -1 0.05\n1 2 8\n1 0.2 3\n1 -20 -5\n1 0.7 1\n1 1.5 2.5\n", ".RCP", false,
+       "\nTEST3.DAT: the low discount rate is -1; it must be finite and at least 0.\n"},
+      {"3\n1 0.01 0.05\n1 2 1e16\n1 0.2 3\n1 -20 -5\n1 0.7 1\n1 1.5 2.5\n", ".RCP", false,
+       "\nTEST3.DAT: the high duration is 1e+16; it must lie within 1e-06 and 1e+12.\n"},
+      {goodInput, ".T3B", false,
+       "\nThe output file P1.T3B of this run would replace the project file P1.T3B that it reads."},
+      {goodInput, ".RCP", true,
+       "PROJECT [1]\nUnable to write the instance file P1.T3B; mode 3 writes its instances beside the project "
+       "files, where it needs write permission.\n"},
+  };
+  for (const auto& c : cases) {
+    e2e::WorkDirectory dir;
+    copyExample(dir, "mode3");
+    dir.write("TEST3.DAT", c.input);
+    const std::string base = dir.read("P1.RCP");
+    if (c.extension != ".RCP") {
+      std::string config = dir.read("CONFIG.DAT");
+      config.replace(config.find("\n.RCP\n"), 6, "\n" + c.extension + "\n");
+      dir.write("CONFIG.DAT", config);
+      dir.write("P1" + c.extension, base);
+      dir.write("P2" + c.extension, dir.read("P2.RCP"));
+    }
+    if (c.blockFirstInstance) e2e::fs::create_directory(dir.work / "P1.T3B");
+    const e2e::RunOutput out = dir.run("3\n0\n");
+    EXPECT_EQ(out.exitCode, 1);
+    EXPECT_NE(out.console.find(c.message), std::string::npos) << out.console;
+    EXPECT_EQ(dir.read("P1" + c.extension), base);
+    EXPECT_FALSE(dir.exists("METRICS.CSV"));
+  }
 }
 
 TEST(MetricsModeE2e, NoInstancesLeaveHeadsOnly) {

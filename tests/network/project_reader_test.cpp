@@ -58,8 +58,6 @@ std::string fatalText(const e2e::ScratchDirectory& dir, const std::string& text)
 
 std::string fatal(const std::string& message) { return "\n" + message + "\nPress any key to quit..."; }
 
-const std::string kSuccessorMessage =
-    "Error in project file data. Successor activity index is larger than the number of activities.";
 const std::string kDummyEndMessage =
     "Project has multiple activities that have no successors. The project should have a single dummy-end activity.";
 const std::string kDummyStartMessage =
@@ -183,11 +181,18 @@ TEST(ProjectReader, SuccessorNumberingEdges) {
   readProject(dir, "3  0 2 1 1  1 1 2  0 0");
   EXPECT_EQ(baseNetwork.activities[1].predecessors, (std::vector<int32_t>{0, 0}));
 
-  EXPECT_EQ(fatalText(dir, "3  0 1 2  1 1 4  0 0"), fatal(kSuccessorMessage));
-  EXPECT_EQ(fatalText(dir, "3  0 1 2  1 1 -1  0 0"), fatal(kSuccessorMessage));
+  // Each message names the activity (0-based) and the number as read.
+  const std::string lead = "Error in project file P1.RCP (project 1). Activity 1 names successor ";
+  EXPECT_EQ(fatalText(dir, "3  0 1 2  1 1 4  0 0"),
+            fatal(lead + "4; it is larger than the number of activities (3)."));
+  EXPECT_EQ(fatalText(dir, "3  0 1 2  1 1 -1  0 0"), fatal(lead + "-1; a successor number cannot be negative."));
   // 0 in a 1-based file and activityCount in a 0-based file name no activity.
-  EXPECT_EQ(fatalText(dir, "3  0 1 2  1 1 0  0 0"), fatal(kSuccessorMessage));
-  EXPECT_EQ(fatalText(dir, "3  0 1 1  1 1 3  0 0"), fatal(kSuccessorMessage));
+  EXPECT_EQ(fatalText(dir, "3  0 1 2  1 1 0  0 0"),
+            fatal(lead + "0; the file numbers its activities from 1 (no activity names activity 1 as a successor), "
+                         "so 0 names no activity."));
+  EXPECT_EQ(fatalText(dir, "3  0 1 1  1 1 3  0 0"),
+            fatal(lead + "3; the file numbers its activities from 0 (activity 1 is named as a successor), so the "
+                         "last activity is 2."));
 }
 
 TEST(ProjectReader, DummyEndAndDummyStartChecks) {
@@ -214,13 +219,13 @@ TEST(ProjectReader, SuccessorNotAfterItsActivityStops) {
       "its predecessors, without cycles.";
   // 1-based: activity 3 (index 2) precedes activity 2 (index 1).
   EXPECT_EQ(fatalText(dir, "4  0 1 3  1 1 4  1 1 2  0 0"),
-            fatal("Error in project file number 1. Activity 2 has successor 1," + order));
+            fatal("Error in project file P1.RCP (project 1). Activity 2 has successor 1," + order));
   // A cycle between indices 1 and 2.
   EXPECT_EQ(fatalText(dir, "4  0 1 1  1 1 2  1 2 1 3  0 0"),
-            fatal("Error in project file number 1. Activity 2 has successor 1," + order));
+            fatal("Error in project file P1.RCP (project 1). Activity 2 has successor 1," + order));
   // A loose end numbered after the dummy end.
   EXPECT_EQ(fatalText(dir, "4  0 1 2  1 1 3  0 0  1 0"),
-            fatal("Error in project file number 1. Activity 3 has successor 2," + order));
+            fatal("Error in project file P1.RCP (project 1). Activity 3 has successor 2," + order));
 }
 
 TEST(ProjectReader, UnreadableFilesStopWithTheProjectNumber) {
@@ -230,9 +235,9 @@ TEST(ProjectReader, UnreadableFilesStopWithTheProjectNumber) {
   {
     e2e::ConsoleCapture console("0\n");
     EXPECT_THROW(readProjectFile(), FatalStop);
-    EXPECT_EQ(console.text(), fatal("Unable to open project file number:42."));
+    EXPECT_EQ(console.text(), fatal("Unable to open project file number:42 (P42.RCP)."));
   }
-  const std::string lead = "Error in project file number 1. ";
+  const std::string lead = "Error in project file P1.RCP (project 1). ";
   EXPECT_EQ(fatalText(dir, ""),
             fatal(lead + "The file ends early or holds something other than a number where the number of "
                          "activities belongs."));
@@ -253,7 +258,7 @@ TEST(ProjectReader, UnreadableFilesStopWithTheProjectNumber) {
 TEST(ProjectReader, AbsurdCountsStop) {
   e2e::ScratchDirectory dir;
   configureResourceDataOnly();
-  const std::string lead = "Error in project file number 1. The ";
+  const std::string lead = "Error in project file P1.RCP (project 1). The ";
   EXPECT_EQ(fatalText(dir, "0 1 4"), fatal(lead + "number of activities is 0; it must be at least 1."));
   EXPECT_EQ(fatalText(dir, "3 -2 4"), fatal(lead + "number of renewable resources is -2; it must be at least 0."));
   EXPECT_EQ(fatalText(dir, "3 1 4  0 0 -1"),
@@ -264,8 +269,8 @@ TEST(ProjectReader, AbsurdCountsStop) {
   // A huge count is not trusted for one allocation: the file simply ends early.
   runConfig.gv_CFG_mode_data = false;
   EXPECT_EQ(fatalText(dir, "2000000000 1 4  0 0 1 2"),
-            fatal("Error in project file number 1. The file ends early or holds something other than a number "
-                  "where the duration of activity 1, mode 0 belongs."));
+            fatal("Error in project file P1.RCP (project 1). The file ends early or holds something other than a "
+                  "number where the duration of activity 1, mode 0 belongs."));
 }
 
 TEST(ProjectReader, ReleaseKeepsRateAndResources) {
@@ -284,4 +289,64 @@ TEST(ProjectReader, ReleaseKeepsRateAndResources) {
   EXPECT_EQ(baseNetwork.resourceCount, 0);
   EXPECT_TRUE(baseNetwork.resourceAvailability.empty());
   EXPECT_TRUE(baseNetwork.activities[0].modes[0].resourceUse.empty());
+}
+
+// Values the solver cannot represent stop the reader, naming the file, the activity, the
+// mode and the field; the bounds themselves are accepted.
+TEST(ProjectReader, ValuesOutsideTheAcceptedRangesStop) {
+  e2e::ScratchDirectory dir;
+  configureResourceDataOnly();
+  runConfig.gv_CFG_cost_data = true;
+  runConfig.gv_CFG_pts_data = true;
+  runConfig.gv_CFG_pms_data = true;
+  runConfig.gv_CFG_rate_data = 1;
+  // Count, rate, resources, availability; per activity duration, cost, PTS, PMS, use, successors.
+  auto project = [](const std::string& rate, const std::string& middleMode) {
+    return "3 " + rate + " 1 4  0 0 1 0 0 1 2  " + middleMode + " 1 3  0 100 1 0 0 0";
+  };
+  const std::string lead = "Error in project file P1.RCP (project 1). The ";
+  const std::string amounts = "; costs and pay-offs must lie within -1e+12 and 1e+12.";
+  const std::string durations = "; a duration must be 0 or lie within 1e-06 and 1e+12.";
+  const std::string probabilities = "; a probability must lie within 0 and 1.";
+  struct Case {
+    std::string rate;
+    std::string middleMode;  // duration cost pts pms use
+    std::string message;     // empty: accepted
+  };
+  const Case cases[] = {
+      {"0.01", "1e16 -5 1 0 1", "duration of activity 1, mode 0 is 1e+16" + durations},
+      {"0.01", "1e-320 -5 1 0 1", "duration of activity 1, mode 0 is 9.99989e-321" + durations},
+      {"0.01", "1e-7 -5 1 0 1", "duration of activity 1, mode 0 is 1e-07" + durations},
+      {"0.01", "1e12 -5 1 0 1", ""},
+      {"0.01", "1e-6 -5 1 0 1", ""},
+      {"0.01", "2 1e39 1 0 1", "cost of activity 1, mode 0 is 1e+39" + amounts},
+      {"0.01", "2 -1e308 1 0 1", "cost of activity 1, mode 0 is -1e+308" + amounts},
+      {"0.01", "2 -1e12 1 0 1", ""},
+      {"0.01", "2 -5 2 0 1", "probability of technical success of activity 1, mode 0 is 2" + probabilities},
+      {"0.01", "2 -5 -1 0 1", "probability of technical success of activity 1, mode 0 is -1" + probabilities},
+      {"0.01", "2 -5 0 1 1", ""},
+      {"0.01", "2 -5 1 1e308 1", "probability of module success of activity 1, mode 0 is 1e+308" + probabilities},
+      {"0.01", "2 -5 1 0 -1",
+       "resource use of activity 1, mode 0 is -1; a resource use must be finite and not negative."},
+      {"-0.25", "2 -5 1 0 1", "discount rate (read from the file) is -0.25; a discount rate must be finite and not "
+                              "negative."},
+      {"0", "2 -5 1 0 1", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.middleMode);
+    if (c.message.empty()) {
+      readProject(dir, project(c.rate, c.middleMode));
+      EXPECT_EQ(baseNetwork.activityCount, 3);
+    } else {
+      EXPECT_EQ(fatalText(dir, project(c.rate, c.middleMode)), fatal(lead + c.message));
+    }
+  }
+  // The pay-off is the last activity's cost; a negative gv_rate is refused where it is used.
+  EXPECT_EQ(fatalText(dir, "3 0.01 1 4  0 0 1 0 0 1 2  2 -5 1 0 1 1 3  0 1e13 1 0 0 0"),
+            fatal(lead + "cost of activity 2, mode 0 is 1e+13" + amounts));
+  runConfig.gv_CFG_rate_data = 0;
+  runConfig.gv_rate = -0.5;
+  EXPECT_EQ(fatalText(dir, "3 1 4  0 0 1 0 0 1 2  2 -5 1 0 1 1 3  0 100 1 0 0 0"),
+            fatal(lead + "discount rate (gv_rate of CONFIG.DAT) is -0.5; a discount rate must be finite and not "
+                         "negative."));
 }

@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include "duration/elementary_network.h"
 #include "e2e/e2e_support.h"
 #include "run/config.h"
 #include "run/driver.h"
+#include "run/fatal.h"
 #include "run/results_file.h"
+#include "run/run_state.h"
 #include "udc/udc_network.h"
 
 namespace {
@@ -126,4 +129,44 @@ TEST(SolveDispatch, UnservedObjectivePairsAddNothing) {
     EXPECT_EQ(row.str(), "");
   }
   udcNetwork = UdcNetwork{};
+}
+
+// Values the project cannot produce are lost precision and never reach the console or a file.
+TEST(SolveDispatch, ValuesOutsideWhatTheProjectCanProduceStop) {
+  elementaryNetwork = ElementaryNetwork{};
+  elementaryNetwork.elemCost = {0, -10, 100};
+  elementaryNetwork.npvLowerBound = -11;
+  elementaryNetwork.makespanUpperBound = 5;
+  runConfig = RunConfig{};
+  runConfig.PJFileName = "P";
+  runConfig.PJFileExt = ".RCP";
+  projectNumber = 1;
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  const struct {
+    float value;
+    bool isMakespan;
+    bool abandon;
+    bool accepted;
+  } cases[] = {
+      {100, false, false, true},     {-11, false, false, true},  {0, true, false, true},
+      {5, true, false, true},        {100.5f, false, false, false}, {-12, false, false, false},
+      {nan, false, false, false},    {inf, false, false, false}, {-1, false, true, false},
+      {-0.5f, true, false, false},   {6, true, false, false},    {nan, true, false, false},
+  };
+  for (const auto& c : cases) {
+    runConfig.gv_CFG_abandon = c.abandon;
+    e2e::ConsoleCapture console("\n");
+    if (c.accepted) {
+      EXPECT_NO_THROW(checkSolvedValue(c.value, c.isMakespan)) << c.value;
+    } else {
+      EXPECT_THROW(checkSolvedValue(c.value, c.isMakespan), FatalStop) << c.value;
+      EXPECT_NE(console.text().find(std::string("as the ") + (c.isMakespan ? "makespan" : "NPV") +
+                                    " of project file P1.RCP (project 1), outside the "),
+                std::string::npos)
+          << console.text();
+    }
+  }
+  elementaryNetwork = ElementaryNetwork{};
+  runConfig = RunConfig{};
 }

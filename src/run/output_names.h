@@ -1,0 +1,21 @@
+// The files a run writes, checked before it writes any against the project files it reads:
+// an output that would replace a project file stops the run.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Output files named PJFileName + number + extension for the numbers first .. last.
+struct NumberedOutputs {
+  int64_t first = 0;
+  int64_t last = -1;
+  std::vector<std::string> extensions;
+};
+
+// The network files that gv_CFG_write asks for: .EPN, .MPN, .BPN, .UDC by level.
+std::vector<std::string> networkFileExtensions();
+
+// Stops the run (nothing written yet) when one of the outputs, numbered or named in the
+// working directory, is a project file PJFileName + n + PJFileExt with n from gv_CFG_fnr to
+// gv_CFG_lnr; the message names both.
+void checkOutputNames(const std::vector<NumberedOutputs>& numbered, const std::vector<std::string>& fixedNames);
