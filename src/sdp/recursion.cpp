@@ -4,7 +4,6 @@
 // Which outcomes a completion has and where they lead is the transition rule's; here they
 // are weighted and combined.
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <type_traits>
 
@@ -13,10 +12,11 @@
 #include "run/config.h"
 #include "run/fatal.h"
 #include "run/interrupt.h"
+#include "run/run_state.h"
 #include "sdp/policy.h"
 #include "sdp/recursion.h"
 #include "sdp/solvers.h"
-#include "sdp/state_table.h"
+#include "sdp/state_storage.h"
 #include "udc/udc_network.h"
 
 SweepWork sweepWork;
@@ -146,7 +146,7 @@ struct StateEvaluator {
     const BitWord* members = targetMembersOf(work.plan, target);
     for (uint32_t t : udcSuccessorsOf(work.udc)) {
       if (!sameBits(udcMembersOf(static_cast<int>(t)), members, net.nBitWords)) continue;
-      where.table = &stateTableOf(static_cast<int32_t>(t));
+      where.table = &udcTable(static_cast<int32_t>(t));
       where.udc = static_cast<int32_t>(t);
       return;
     }
@@ -324,8 +324,7 @@ struct StateEvaluator {
 };
 
 void fillTerminalTable(int32_t last, float primaryValue, float secondaryValue) {
-  allocateStateTable(last);
-  UdcStateTable& table = stateTableOf(last);
+  UdcStateTable& table = beginUdcTable(last);
   const uint32_t count = udcNetwork.udcStateCount[static_cast<size_t>(last)];
   for (uint32_t i = 0; i < count; ++i)
     appendState(table, last, count - 1 - i, primaryValue, primaryValue, secondaryValue, secondaryValue);
@@ -336,7 +335,7 @@ void sweepUdcs(SolveResult& result, KeptPolicy* policy = nullptr) {
   using Evaluator = StateEvaluator<Primary, Secondary, Decision>;
   constexpr bool kTwo = Evaluator::kTwo;
   if (udcNetwork.udcCount <= 0) return;
-  buildStateStorage(kTwo ? 2 : 1, Evaluator::kKeeps);
+  openStateStorage(kTwo ? 2 : 1, useDiskStorage, Evaluator::kKeeps);
   buildSweepWork();
   const int32_t udcCount = udcNetwork.udcCount;
   const int32_t last = udcCount - 1;
@@ -350,14 +349,12 @@ void sweepUdcs(SolveResult& result, KeptPolicy* policy = nullptr) {
   }
   for (int32_t u = udcCount - 2; u >= 0; --u) {
     checkInterrupt();
-    shelveFinishedTable(u + 1);
-    openUdcStep(u);
+    UdcStateTable& table = beginUdcTable(u);
     sweepWork.udc = u;
     beginUdc(sweepWork.walk, udcMembersOf(u));
     beginUdcTransitions(sweepWork.plan, sweepWork.walk);
     sweepWork.resolved.clear();
     std::fill(sweepWork.startFinger.begin(), sweepWork.startFinger.end(), 0u);
-    UdcStateTable& table = stateTableOf(u);
     evaluator.own = &table;
     if constexpr (Evaluator::kKeeps) {
       std::vector<StateDecision>& decisions = policy->decisions[static_cast<size_t>(u)];
@@ -369,10 +366,10 @@ void sweepUdcs(SolveResult& result, KeptPolicy* policy = nullptr) {
     } else {
       walkUdcStates(sweepWork.walk, false, [&](const UdcStateWalk& walk) { evaluator.evaluate(walk, table); });
     }
-    closeUdcStep(u);
+    endUdcTable(u);
   }
 
-  const UdcStateTable& first = stateTableOf(0);
+  const UdcStateTable& first = udcTable(0);
   if (first.decisionValue()[0] > first.continuationValue()[0]) {
     result.slot[0] = first.decisionValue()[0];
     if constexpr (kTwo) result.slot[1] = first.secondaryDecisionValue()[0];
@@ -383,7 +380,7 @@ void sweepUdcs(SolveResult& result, KeptPolicy* policy = nullptr) {
   if constexpr (Evaluator::kKeeps) {
     policy->objectiveCount = kTwo ? 2 : 1;
     policy->tables.resize(static_cast<size_t>(udcCount));
-    for (int32_t u = 0; u < udcCount; ++u) policy->tables[static_cast<size_t>(u)] = std::move(stateTableOf(u));
+    for (int32_t u = 0; u < udcCount; ++u) policy->tables[static_cast<size_t>(u)] = takeUdcTable(u);
   }
 }
 
@@ -391,7 +388,7 @@ void sweepUdcs(SolveResult& result, KeptPolicy* policy = nullptr) {
 struct SolveScope {
   ~SolveScope() {
     releaseSweepWork();
-    releaseStateStorage();
+    closeStateStorage();
   }
 };
 

@@ -12,6 +12,8 @@ const BitWord* udcMembersOf(int u) {
   return udcNetwork.udcMembers.data() + static_cast<size_t>(u) * elementaryNetwork.nBitWords;
 }
 
+int32_t udcMemberCount(int u) { return countBits(udcMembersOf(u), elementaryNetwork.nBitWords); }
+
 void releaseUdcNetwork() { udcNetwork = UdcNetwork{}; }
 
 void storeUdcLinks(std::vector<uint64_t> successorStart, std::vector<uint32_t> successorList) {

@@ -29,6 +29,7 @@ struct UdcNetwork {
 extern UdcNetwork udcNetwork;
 
 const BitWord* udcMembersOf(int u);
+int32_t udcMemberCount(int u);
 
 inline std::span<const uint32_t> udcSuccessorsOf(int u) {
   const size_t i = static_cast<size_t>(u);
