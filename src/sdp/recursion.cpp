@@ -27,6 +27,7 @@ void buildSweepWork() {
   prepareStateWalk(sweepWork.walk);
   prepareTransitionPlan(sweepWork.plan, true);
   sweepWork.startFinger.assign(kMaxUdcMembers, 0);
+  sweepWork.members.assign(static_cast<size_t>(net.nBitWords), 0);
   sweepWork.discountRate = baseNetwork.discountRate;
   sweepWork.npvBound = static_cast<double>(net.npvLowerBound);
   sweepWork.makespanBound = -static_cast<double>(net.makespanUpperBound);
@@ -143,14 +144,28 @@ struct StateEvaluator {
       where.own = true;
       return;
     }
+    // Identification lists a UDC's successors in the order in which the classes of the UDC
+    // first lead to them, and the classes arise here in the same order: a target met before
+    // is the same successor, a new one the next in the list.
     const BitWord* members = targetMembersOf(work.plan, target);
-    for (uint32_t t : udcSuccessorsOf(work.udc)) {
-      if (!sameBits(udcMembersOf(static_cast<int>(t)), members, net.nBitWords)) continue;
-      where.table = &udcTable(static_cast<int32_t>(t));
-      where.udc = static_cast<int32_t>(t);
-      return;
+    const int words = net.nBitWords;
+    size_t j = 0;
+    for (; j < work.successorClasses.size(); ++j) {
+      const TargetClass& seen = work.plan.classes[static_cast<size_t>(work.successorClasses[j])];
+      if (sameBits(targetMembersOf(work.plan, seen), members, words)) break;
     }
-    stopMissingTarget(work.udc);
+    if (j == work.successorClasses.size()) {
+      if (work.successorIds.empty())
+        for (uint32_t t : udcSuccessorsOf(work.udc)) work.successorIds.push_back(t);
+      // A guard against a fault of the program: the successor must be a cutset of that size.
+      if (j >= work.successorIds.size() ||
+          udcMemberCount(static_cast<int32_t>(work.successorIds[j])) != target.memberCount)
+        stopMissingTarget(work.udc);
+      work.successorClasses.push_back(id);
+    }
+    const int32_t t = static_cast<int32_t>(work.successorIds[j]);
+    where.table = &udcTable(t);
+    where.udc = t;
   }
 
   void weighted(OutcomeKind, double factor, int32_t classId) {
@@ -325,7 +340,7 @@ struct StateEvaluator {
 
 void fillTerminalTable(int32_t last, float primaryValue, float secondaryValue) {
   UdcStateTable& table = beginUdcTable(last);
-  const uint32_t count = udcNetwork.udcStateCount[static_cast<size_t>(last)];
+  const uint32_t count = udcStateCount(last);
   for (uint32_t i = 0; i < count; ++i)
     appendState(table, last, count - 1 - i, primaryValue, primaryValue, secondaryValue, secondaryValue);
 }
@@ -338,22 +353,26 @@ void sweepUdcs(SolveResult& result, KeptPolicy* policy = nullptr) {
   openStateStorage(kTwo ? 2 : 1, useDiskStorage, Evaluator::kKeeps);
   buildSweepWork();
   const int32_t udcCount = udcNetwork.udcCount;
-  const int32_t last = udcCount - 1;
+  // The last UDC in the final numbering holds the project's end alone.
+  const int32_t last = udcAtNumber(udcCount - 1);
   fillTerminalTable(last, Primary::terminalValue(), Secondary::terminalValue());
 
   Evaluator evaluator{sweepWork, elementaryNetwork};
   if constexpr (Evaluator::kKeeps) {
     policy->decisions.assign(static_cast<size_t>(udcCount), {});
-    policy->decisions[static_cast<size_t>(last)].assign(udcNetwork.udcStateCount[static_cast<size_t>(last)],
-                                                         StateDecision{});
+    policy->decisions[static_cast<size_t>(last)].assign(udcStateCount(last), StateDecision{});
   }
-  for (int32_t u = udcCount - 2; u >= 0; --u) {
+  for (int32_t number = udcCount - 2; number >= 0; --number) {
     checkInterrupt();
+    const int32_t u = udcAtNumber(number);
     UdcStateTable& table = beginUdcTable(u);
     sweepWork.udc = u;
-    beginUdc(sweepWork.walk, udcMembersOf(u));
+    udcMembersInto(u, sweepWork.members.data(), elementaryNetwork.nBitWords);
+    beginUdc(sweepWork.walk, sweepWork.members.data());
     beginUdcTransitions(sweepWork.plan, sweepWork.walk);
     sweepWork.resolved.clear();
+    sweepWork.successorIds.clear();
+    sweepWork.successorClasses.clear();
     std::fill(sweepWork.startFinger.begin(), sweepWork.startFinger.end(), 0u);
     evaluator.own = &table;
     if constexpr (Evaluator::kKeeps) {

@@ -56,7 +56,7 @@ UdcStateTable& newTable(int32_t u) {
   }
   storage.tableSlotOfUdc[static_cast<size_t>(u)] = slot;
   UdcStateTable& table = storage.tablePool[static_cast<size_t>(slot)];
-  allocateTable(table, udcNetwork.udcStateCount[static_cast<size_t>(u)], isWide(u), storage.objectiveCount);
+  allocateTable(table, udcStateCount(u), isWide(u), storage.objectiveCount);
   return table;
 }
 
