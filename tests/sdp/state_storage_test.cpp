@@ -61,17 +61,14 @@ struct ScratchDirectory {
 void installChain(std::vector<uint32_t> counts, std::vector<std::pair<uint32_t, uint32_t>> extra = {}) {
   std::vector<HandActivity> acts(counts.size());
   installHandNetwork(acts);
-  udcNetwork = UdcNetwork{};
-  udcNetwork.udcCount = static_cast<int32_t>(counts.size());
-  udcNetwork.udcStateCount = counts;
-  udcNetwork.udcMembers.assign(counts.size() * static_cast<size_t>(elementaryNetwork.nBitWords), 0);
+  std::vector<std::vector<int32_t>> members(counts.size());
   std::vector<std::vector<uint32_t>> successors(counts.size());
   for (size_t u = 0; u < counts.size(); ++u) {
-    setBit(udcNetwork.udcMembers.data() + u * static_cast<size_t>(elementaryNetwork.nBitWords), static_cast<int>(u));
+    members[u] = {static_cast<int32_t>(u)};
     if (u + 1 < counts.size()) successors[u].push_back(static_cast<uint32_t>(u + 1));
   }
   for (auto [from, to] : extra) successors[from].push_back(to);
-  storeUdcLinks(successors);
+  storeUdcNetwork(members, counts, successors);
 }
 
 void fillTable(UdcStateTable& table, int32_t u, float base) {
@@ -139,7 +136,7 @@ TEST(StateStorage, DiskChainWritesReadsAndDeletesInOrderInItsOwnDirectory) {
     UdcStateTable& table = beginUdcTable(u);
     EXPECT_TRUE(ScratchDirectory::hasStateFile(u + 1));
     const UdcStateTable& successor = udcTable(u + 1);
-    EXPECT_EQ(successor.storedCount, udcNetwork.udcStateCount[static_cast<size_t>(u + 1)]);
+    EXPECT_EQ(successor.storedCount, udcStateCount(u + 1));
     // Nine digits bring every float back exactly.
     EXPECT_EQ(successor.decisionValue()[0], u == 2 ? 1234567.0f : 0.1f + 0.0f);
     EXPECT_EQ(successor.keyAt(0), u == 2 ? 6u : successor.count - 1);
