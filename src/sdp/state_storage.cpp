@@ -157,8 +157,9 @@ void openStateStorage(int32_t objectiveCount, bool onDisk, bool keepAll) {
   storage.onDisk = onDisk && !keepAll;
   storage.tableSlotOfUdc.assign(udcCount, -1);
   storage.remainingPredecessors.assign(udcCount, 0);
-  for (int32_t u = 0; u < udcNetwork.udcCount; ++u)
-    for (uint32_t s : udcSuccessorsOf(u)) ++storage.remainingPredecessors[s];
+  forEachUdcLinks([](int32_t, uint32_t, const UdcSuccessors& successors) {
+    for (uint32_t s : successors) ++storage.remainingPredecessors[s];
+  });
   if (storage.onDisk) {
     storage.fileWritten.assign(udcCount, 0);
     createDirectory();

@@ -25,10 +25,9 @@ uint64_t memberAncestorsOf(const UdcStateWalk& walk, int e) {
 // forced are the same in every state of the class; when moreover no carried member changes
 // its position, the target key is the state's key plus a constant.
 int32_t storeClass(TransitionPlan& plan, const UdcStateWalk& walk, uint64_t carried, uint64_t forced,
-                   const NewMember* extras, int extraCount, bool constantLeavers, uint32_t ancestorCount) {
+                   const NewMember* extras, int extraCount, bool constantLeavers) {
   const int words = plan.words;
   TargetClass added;
-  added.ancestorCount = ancestorCount;
   added.inPlace = extraCount == 0 && (carried | forced) == walk.allMask;
   added.membersOffset = static_cast<uint32_t>(plan.targetWords.size());
   plan.targetWords.insert(plan.targetWords.end(), plan.target.begin(), plan.target.begin() + words);
@@ -79,12 +78,11 @@ int32_t buildSingleSuccessorClass(TransitionPlan& plan, const UdcStateWalk& walk
   for (int w = 0; w < plan.words; ++w)
     plan.target[static_cast<size_t>(w)] = walk.memberSet[static_cast<size_t>(w)] & ~ancestors[w];
   setBit(plan.target.data(), s);
-  const uint64_t removed = memberAncestorsOf(walk, s) | positionBit(p);
+  // A successor with the completing member as its only predecessor has no other member
+  // among its ancestors (the members are an antichain).
+  const uint64_t removed =
+      (net.elemPredecessors[static_cast<size_t>(s)].size() == 1 ? 0 : memberAncestorsOf(walk, s)) | positionBit(p);
   const NewMember entering{s, static_cast<uint8_t>(net.elemSuccTransitionType[a] != kChooseOne ? 1 : 0)};
-  // The target's ancestors: the cutset's and the successor's (which include the leavers').
-  copyBits(plan.keepAncestors.data(), walk.ancestorUnion.data(), plan.words);
-  unionInto(plan.keepAncestors.data(), ancestors, plan.words);
-  const uint32_t ancestorCount = static_cast<uint32_t>(countBits(plan.keepAncestors.data(), plan.words));
   // The common case: only the completing member leaves, and no member lies between it and
   // its successor, which thus takes its position: the key changes in that digit alone.
   if (removed == positionBit(p) && (p + 1 == walk.memberCount || walk.activityAt(p + 1) > s)) {
@@ -93,7 +91,6 @@ int32_t buildSingleSuccessorClass(TransitionPlan& plan, const UdcStateWalk& walk
     added.membersOffset = static_cast<uint32_t>(plan.targetWords.size());
     plan.targetWords.insert(plan.targetWords.end(), plan.target.begin(), plan.target.begin() + plan.words);
     added.memberCount = walk.memberCount;
-    added.ancestorCount = ancestorCount;
     // The completing member is active in every state: its digit 1 becomes the successor's.
     added.keyConstant = (StateKey{entering.digit} - 1) * kPowersOfThree[static_cast<size_t>(p)];
     added.carriedBegin = static_cast<uint32_t>(plan.carried.size());
@@ -101,7 +98,7 @@ int32_t buildSingleSuccessorClass(TransitionPlan& plan, const UdcStateWalk& walk
     return static_cast<int32_t>(plan.classes.size()) - 1;
   }
   // Only the completing member leaves: its status is active in every state.
-  return storeClass(plan, walk, walk.allMask & ~removed, 0, &entering, 1, removed == positionBit(p), ancestorCount);
+  return storeClass(plan, walk, walk.allMask & ~removed, 0, &entering, 1, removed == positionBit(p));
 }
 
 // Plain completion of the member at position p: the successors eligible now (pattern bit k
@@ -114,23 +111,17 @@ int32_t buildPlainClass(TransitionPlan& plan, const UdcStateWalk& walk, int32_t 
   entering.clear();
   uint64_t removed = positionBit(p);
   copyBits(plan.target.data(), walk.memberSet.data(), plan.words);
-  copyBits(plan.keepAncestors.data(), walk.ancestorUnion.data(), plan.words);
   for (size_t k = 0; k < successors.size(); ++k) {
     if (!isEligible(need[k], finishedWith)) continue;
     removed |= need[k].members;
     entering.push_back({successors[k], 0});
     setBit(plan.target.data(), successors[k]);
-    unionInto(plan.keepAncestors.data(), ancestorBitsOf(successors[k]), plan.words);
   }
-  // The target's ancestors: the cutset's and the entering successors' (which include the leavers').
-  const uint32_t ancestorCount = static_cast<uint32_t>(countBits(plan.keepAncestors.data(), plan.words));
   // The members that leave besides p are finished in every state of the class: the
   // successors that enter need them finished.
-  if (entering.empty())
-    return storeClass(plan, walk, walk.allMask & ~positionBit(p), positionBit(p), nullptr, 0, true, ancestorCount);
+  if (entering.empty()) return storeClass(plan, walk, walk.allMask & ~positionBit(p), positionBit(p), nullptr, 0, true);
   for (uint64_t bits = removed; bits != 0; bits &= bits - 1) resetBit(plan.target.data(), walk.activityAt(lowestBit(bits)));
-  return storeClass(plan, walk, walk.allMask & ~removed, 0, entering.data(), static_cast<int>(entering.size()), true,
-                    ancestorCount);
+  return storeClass(plan, walk, walk.allMask & ~removed, 0, entering.data(), static_cast<int>(entering.size()), true);
 }
 
 // Module success of the member at position p: the module with its ancestors counts as done
@@ -180,9 +171,6 @@ int32_t buildModuleSuccessClass(TransitionPlan& plan, const UdcStateWalk& walk, 
   uint64_t forced = 0;
   std::vector<NewMember>& extras = plan.newMembers;
   extras.clear();
-  clearBits(keepAncestors, words);
-  forEachMember(target, words, [&](int x) { unionInto(keepAncestors, ancestorBitsOf(x), words); });
-  const uint32_t ancestorCount = static_cast<uint32_t>(countBits(keepAncestors, words));
   forEachMember(target, words, [&](int x) {
     const int32_t q = walk.positionByActivity[static_cast<size_t>(x)];
     if (q < 0)
@@ -192,8 +180,7 @@ int32_t buildModuleSuccessClass(TransitionPlan& plan, const UdcStateWalk& walk, 
     else
       carried |= positionBit(q);
   });
-  return storeClass(plan, walk, carried, forced, extras.data(), static_cast<int>(extras.size()), false,
-                    ancestorCount);
+  return storeClass(plan, walk, carried, forced, extras.data(), static_cast<int>(extras.size()), false);
 }
 
 uint64_t hashPattern(int32_t tag, uint64_t pattern) {

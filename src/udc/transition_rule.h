@@ -56,7 +56,6 @@ struct TargetClass {
   bool fromOwnKey = false;      // the target key is the state's key plus keyConstant
   uint32_t membersOffset = 0;   // the target member set in targetWords
   int32_t memberCount = 0;
-  uint32_t ancestorCount = 0;   // of the target's members together
   StateKey keyConstant = 0;     // entering and newly finished members
   uint32_t carriedBegin = 0;    // carried digits in TransitionPlan::carried
   uint32_t carriedCount = 0;

@@ -37,6 +37,7 @@ struct IdentificationWork {
   std::vector<uint32_t> sortKey;     // by id: the number of ancestors of the members
   std::vector<uint32_t> successors;  // of the UDC being walked, ids in the order first met
   std::vector<BitWord> members;      // scratch
+  std::vector<BitWord> ancestors;    // scratch
   bool udcLimitReached = false;
 };
 
@@ -109,7 +110,10 @@ struct LinkTargets {
     uint32_t found = work.slots[slot];
     if (found == kNoUdc) {
       found = static_cast<uint32_t>(udcNetwork.udcCount);
-      if (!createUdc(work, slot, hash, members, target.ancestorCount)) {
+      // The sort key of the final numbering: the ancestors of the members together.
+      clearBits(work.ancestors.data(), work.words);
+      forEachMember(members, work.words, [&](int e) { unionInto(work.ancestors.data(), ancestorBitsOf(e), work.words); });
+      if (!createUdc(work, slot, hash, members, static_cast<uint32_t>(countBits(work.ancestors.data(), work.words)))) {
         work.udcLimitReached = true;
         halted = true;
       }
@@ -178,24 +182,22 @@ void numberUdcs(std::vector<uint32_t>& sortKey, int32_t maxMembers) {
   // The numbers first, kept in sortKey's place while the links are checked.
   for (size_t u = 0; u < count; ++u) sortKey[u] = firstOfKey[sortKey[u]]++;
   std::vector<uint32_t>& number = sortKey;
-  for (size_t u = 0; u < count; ++u) {
-    for (uint32_t s : udcSuccessorsOf(static_cast<int32_t>(u))) {
-      if (number[s] > number[u]) continue;
+  forEachUdcLinks([&](int32_t u, uint32_t states, const UdcSuccessors& successors) {
+    net.udcMaxStates = std::max(net.udcMaxStates, states);
+    net.udcTotalStates += states;
+    for (uint32_t s : successors) {
+      if (number[s] > number[static_cast<size_t>(u)]) continue;
       std::ostringstream text;
-      text << "Internal error in UDC identification: UDC " << number[u] << " links to UDC " << number[s]
-           << ", which does not come after it.";
+      text << "Internal error in UDC identification: UDC " << number[static_cast<size_t>(u)] << " links to UDC "
+           << number[s] << ", which does not come after it.";
       udcNetwork = UdcNetwork{};
       stopFatal(text.str());
     }
-  }
+  });
   net.idOfNumber.assign(count, 0);
   for (size_t u = 0; u < count; ++u) net.idOfNumber[number[u]] = static_cast<uint32_t>(u);
+  std::vector<uint32_t>().swap(sortKey);
   net.udcMaxMembers = maxMembers;
-  for (size_t u = 0; u < count; ++u) {
-    const uint32_t states = udcStateCount(static_cast<int32_t>(u));
-    net.udcMaxStates = std::max(net.udcMaxStates, states);
-    net.udcTotalStates += states;
-  }
   net.udcPeakStates = sweepPeakStates();
 }
 
@@ -216,6 +218,7 @@ bool identifyUdcs() {
   work.words = words;
   work.udcLimit = runConfig.gv_CFG_mxn_UDC;
   work.members.assign(static_cast<size_t>(words), 0);
+  work.ancestors.assign(static_cast<size_t>(words), 0);
   const int memberLimit = udcMemberLimit();
   int32_t maxMembers = 0;
 

@@ -134,18 +134,21 @@ void releaseUdcNetwork() { udcNetwork = UdcNetwork{}; }
 uint64_t sweepPeakStates() {
   const UdcNetwork& net = udcNetwork;
   std::vector<uint32_t> remainingPredecessors(static_cast<size_t>(net.udcCount), 0);
-  for (int32_t u = 0; u < net.udcCount; ++u)
-    for (uint32_t s : udcSuccessorsOf(u)) ++remainingPredecessors[s];
+  std::vector<uint32_t> states(static_cast<size_t>(net.udcCount), 0);
+  forEachUdcLinks([&](int32_t u, uint32_t stateCount, const UdcSuccessors& successors) {
+    states[static_cast<size_t>(u)] = stateCount;
+    for (uint32_t s : successors) ++remainingPredecessors[s];
+  });
   uint64_t held = 0;
   uint64_t peak = 0;
   for (int32_t n = net.udcCount - 1; n >= 0; --n) {
     const int32_t u = udcAtNumber(n);
-    held += udcStateCount(u);
+    held += states[static_cast<size_t>(u)];
     if (held > peak) peak = held;
     for (uint32_t s : udcSuccessorsOf(u)) {
       uint32_t& remaining = remainingPredecessors[s];
       // A successor whose predecessors are all swept is no longer needed.
-      if (remaining > 0 && --remaining == 0) held -= udcStateCount(static_cast<int32_t>(s));
+      if (remaining > 0 && --remaining == 0) held -= states[s];
     }
   }
   return peak;

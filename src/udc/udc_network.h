@@ -120,6 +120,22 @@ class UdcSuccessors {
 
 UdcSuccessors udcSuccessorsOf(int32_t u);
 
+// Calls visit(u, stateCount, successors) for every UDC in id order, reading the records one
+// after the other (cheaper than one lookup per UDC).
+template <class Visit>
+void forEachUdcLinks(Visit&& visit) {
+  using udc_record_detail::readVarint;
+  const uint8_t* p = udcNetwork.linkRecords.data();
+  for (int32_t u = 0; u < udcNetwork.linkCount; ++u) {
+    const uint64_t length = readVarint(p);
+    const uint8_t* next = p + length;
+    const uint32_t states = static_cast<uint32_t>(readVarint(p));
+    const uint64_t count = readVarint(p);
+    visit(u, states, UdcSuccessors(p, count, u));
+    p = next;
+  }
+}
+
 // The id of the UDC numbered n in the final numbering.
 inline int32_t udcAtNumber(int32_t n) {
   return udcNetwork.idOfNumber.empty() ? n : static_cast<int32_t>(udcNetwork.idOfNumber[static_cast<size_t>(n)]);
