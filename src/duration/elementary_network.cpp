@@ -14,7 +14,6 @@
 #include "run/config.h"
 #include "run/fatal.h"
 #include "run/run_state.h"
-#include "run/subset_tables.h"
 
 ElementaryNetwork elementaryNetwork;
 

@@ -8,7 +8,6 @@
 #include <sstream>
 
 #include "run/fatal.h"
-#include "run/subset_tables.h"
 
 RunConfig runConfig;
 
@@ -152,7 +151,6 @@ void readConfiguration() {
   reader.readNumber(config.gv_CFG_lnr, "gv_CFG_lnr");
   reader.skipLabel();
   reader.readNumber(config.gv_bits, "gv_bits");
-  config.stateWordBits = kStateWordBits;
   reader.skipLabel();
   reader.readNumber(config.gv_CFG_mxn_UDC, "gv_CFG_mxn_UDC");
   reader.skipLabel();
@@ -206,7 +204,6 @@ void readConfiguration() {
   reader.skipLabel();
   reader.readNumber(config.gv_rate, "gv_rate");
   reader.in.close();
-  buildSubsetTables();
 }
 
 void writeConfigurationBlock(std::ostream& out) {
@@ -217,7 +214,7 @@ void writeConfigurationBlock(std::ostream& out) {
       config.PJFileExt,
       std::to_string(config.gv_CFG_fnr),
       std::to_string(config.gv_CFG_lnr),
-      std::to_string(config.stateWordBits),
+      std::to_string(config.gv_bits),
       std::to_string(config.gv_CFG_mxn_UDC),
       std::to_string(config.gv_CFG_mxn_UDC_links),
       std::to_string(config.gv_CFG_mxn_UDC_prr),

@@ -37,13 +37,11 @@ struct RunConfig {
   double gv_CFG_skew = 0;
   int32_t gv_CFG_rate_data = 0;
   double gv_rate = 0;
-  // Width of one bit-set word; 16 from program start, whatever gv_bits says.
-  int32_t stateWordBits = 16;
 };
 
 extern RunConfig runConfig;
 
-// Fills runConfig from CONFIG.DAT in the working directory, then builds the subset tables.
+// Fills runConfig from CONFIG.DAT in the working directory.
 void readConfiguration();
 
 // The 71 lines of CONFIG.DAT's layout, filled with the values in force.

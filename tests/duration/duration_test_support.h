@@ -19,7 +19,6 @@
 #include "run/config.h"
 #include "run/fatal.h"
 #include "run/run_state.h"
-#include "run/subset_tables.h"
 
 namespace durtest {
 
@@ -115,7 +114,6 @@ class DurationTest : public ::testing::Test {
     runConfig = RunConfig{};
     runConfig.gv_CFG_SCV_data = 1;
     runConfig.gv_CFG_skew_data = 1;
-    buildSubsetTables();
     baseNetwork = BaseNetwork{};
     markovNetwork = MarkovNetwork{};
     elementaryNetwork = ElementaryNetwork{};

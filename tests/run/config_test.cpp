@@ -106,15 +106,13 @@ TEST(ConfigurationReader, ReadsEveryKeyInFileOrder) {
   EXPECT_EQ(c.gv_CFG_skew, 1.5);
   EXPECT_EQ(c.gv_CFG_rate_data, -1);
   EXPECT_EQ(c.gv_rate, 0.05);
-  EXPECT_EQ(c.stateWordBits, 16);
 }
 
-TEST(ConfigurationReader, GvBitsKeepsItsValueWhileWordsStaySixteenBits) {
+TEST(ConfigurationReader, GvBitsIsTheLimitInForceAndTheBlockShowsIt) {
   e2e::ScratchDirectory dir;
-  readConfigText(dir, e2e::configText({{"gv_bits", "19"}}));
-  EXPECT_EQ(runConfig.gv_bits, 19);
-  EXPECT_EQ(runConfig.stateWordBits, 16);
-  EXPECT_EQ(splitLines(blockText())[18], "16");
+  readConfigText(dir, e2e::configText({{"gv_bits", "25"}}));
+  EXPECT_EQ(runConfig.gv_bits, 25);
+  EXPECT_EQ(splitLines(blockText())[18], "25");
 }
 
 TEST(ConfigurationReader, BoolOtherThanZeroOrOneLeavesTheField) {
@@ -267,7 +265,7 @@ TEST(ConfigurationBlock, ValueLinesAndTheFourReplacements) {
   EXPECT_EQ(lines[10], "X_ ");
   EXPECT_EQ(lines[12], ".RCP");
   EXPECT_EQ(lines[14], "-2");
-  EXPECT_EQ(lines[18], "16");
+  EXPECT_EQ(lines[18], "10");
   EXPECT_EQ(lines[28], "1000");
   EXPECT_EQ(lines[32], "-1");
   EXPECT_EQ(lines[42], "0");
@@ -309,7 +307,7 @@ TEST(ConfigurationBlock, ReadsBackAsTheSameConfiguration) {
   EXPECT_EQ(back.PJFileExt, original.PJFileExt);
   EXPECT_EQ(back.gv_CFG_fnr, original.gv_CFG_fnr);
   EXPECT_EQ(back.gv_CFG_lnr, original.gv_CFG_lnr);
-  EXPECT_EQ(back.gv_bits, 16);
+  EXPECT_EQ(back.gv_bits, original.gv_bits);
   EXPECT_EQ(back.gv_CFG_mxn_UDC, original.gv_CFG_mxn_UDC);
   EXPECT_EQ(back.gv_CFG_mxn_UDC_links, original.gv_CFG_mxn_UDC_links);
   EXPECT_EQ(back.gv_CFG_mxn_UDC_prr, original.gv_CFG_mxn_UDC_prr);

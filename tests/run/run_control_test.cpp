@@ -6,44 +6,6 @@
 #include "run/fatal.h"
 #include "run/output_names.h"
 #include "run/random15.h"
-#include "run/subset_tables.h"
-
-TEST(SubsetTables, PowersAndMaskMembers) {
-  buildSubsetTables();
-  const SubsetTables& t = subsetTables;
-  EXPECT_EQ(t.powersOfTwo[0], 1);
-  EXPECT_EQ(t.powersOfTwo[16], 65536);
-  EXPECT_EQ(t.powersOfThree[0], 1u);
-  EXPECT_EQ(t.powersOfThree[5], 243u);
-  EXPECT_EQ(t.powersOfThree[16], 43046721u);
-  EXPECT_EQ(t.twicePowersOfThree[0], 2u);
-  EXPECT_EQ(t.twicePowersOfThree[16], 86093442u);
-  EXPECT_EQ(t.maskMemberCount[0], 0);
-  EXPECT_EQ(t.maskMemberCount[65535], 16);
-  ASSERT_EQ(t.maskMemberCount[10], 2);
-  EXPECT_EQ(membersOfMask(10)[0], 1);
-  EXPECT_EQ(membersOfMask(10)[1], 3);
-  ASSERT_EQ(t.maskMemberCount[0x8001], 2);
-  EXPECT_EQ(membersOfMask(0x8001)[0], 0);
-  EXPECT_EQ(membersOfMask(0x8001)[1], 15);
-  for (int i = 0; i < 16; ++i) EXPECT_EQ(membersOfMask(65535)[i], i);
-}
-
-TEST(SubsetTables, EveryMaskListsItsBitsAscending) {
-  buildSubsetTables();
-  for (uint32_t mask = 0; mask < 65536; ++mask) {
-    const uint8_t* members = membersOfMask(mask);
-    const int count = subsetTables.maskMemberCount[mask];
-    uint32_t rebuilt = 0;
-    for (int k = 0; k < count; ++k) {
-      if (k > 0) {
-        ASSERT_LT(members[k - 1], members[k]);
-      }
-      rebuilt |= 1u << members[k];
-    }
-    ASSERT_EQ(rebuilt, mask);
-  }
-}
 
 TEST(RandomSource, ClassicPortableSequence) {
   projectSrand(1);

@@ -12,7 +12,6 @@
 #include "network/base_network.h"
 #include "run/config.h"
 #include "run/run_state.h"
-#include "run/subset_tables.h"
 #include "sdp/solvers.h"
 #include "udc/udc_network.h"
 
@@ -78,7 +77,6 @@ inline bool buildProject(const ProjectSpec& plan) {
   runConfig.gv_CFG_irq = plan.irq;
   runConfig.PJFileName = "tst";
   runConfig.PJFileExt = ".dat";
-  buildSubsetTables();
 
   baseNetwork = BaseNetwork{};
   baseNetwork.activityCount = static_cast<int32_t>(plan.activities.size());

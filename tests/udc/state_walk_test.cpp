@@ -10,7 +10,6 @@
 
 #include "duration/elementary_network.h"
 #include "network/base_network.h"
-#include "run/subset_tables.h"
 #include "udc/state_walk.h"
 
 namespace {
@@ -27,7 +26,6 @@ struct WalkNetwork {
 };
 
 void installNetwork(const WalkNetwork& w) {
-  buildSubsetTables();
   ElementaryNetwork net;
   net.nElementary = w.n;
   net.nBitWords = (w.n + kBitWordBits - 1) / kBitWordBits;

@@ -10,7 +10,6 @@
 #include "duration/elementary_network.h"
 #include "network/base_network.h"
 #include "run/config.h"
-#include "run/subset_tables.h"
 #include "udc/udc_network.h"
 
 struct HandActivity {
@@ -27,7 +26,6 @@ struct HandActivity {
 };
 
 inline void installHandNetwork(const std::vector<HandActivity>& acts, const std::vector<double>& availability = {}) {
-  buildSubsetTables();
   const int n = static_cast<int>(acts.size());
   const int words = (n + kBitWordBits - 1) / kBitWordBits;
   const int resources = static_cast<int>(availability.size());
