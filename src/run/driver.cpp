@@ -11,13 +11,13 @@
 #include <sstream>
 
 #include "duration/elementary_network.h"
-#include "duration/markov_network.h"
 #include "experiments/experiments.h"
 #include "network/base_network.h"
 #include "run/config.h"
 #include "run/fatal.h"
 #include "run/interrupt.h"
 #include "run/output_names.h"
+#include "run/pipeline.h"
 #include "run/results_file.h"
 #include "sdp/solvers.h"
 #include "udc/udc_network.h"
@@ -139,48 +139,26 @@ void runNormal() {
 
 void runProject() {
   std::cout << "PROJECT [" << projectNumber << "]";
-  readProjectFile();
-  buildProjectNetworks();
+  ProjectPipeline steps;
+  steps.showMarkers = true;
+  steps.solveFollows = configuredPairIsSolved();
   double udcSeconds = 0;
-  const bool identified = identifyProjectUdcs(udcSeconds);
+  const bool identified = buildProjectNetworks(steps, udcSeconds);
   std::ostringstream results;
   std::cout << " NR_UDC: " << udcNetwork.udcCount << " CPU[" << udcSeconds << "]";
   results << projectNumber;
   writeUdcFields(results, udcSeconds);
-  if (identified) {
+  if (identified)
     solveProject(results);
-    releaseUdcNetwork();
-  } else {
+  else
     std::cout << " UDC IDENTIFICATION FAIL";
-  }
   std::cout << '\n';
   std::cout.flush();
   appendResultsRow(kResultsFileName, results.str());
-  releaseElementaryNetwork();
+  releaseProjectNetworks();
 }
 
-void buildProjectNetworks() {
-  std::cout << "[R]";
-  buildMarkovNetwork();
-  std::cout << "[M]";
-  buildElementaryNetwork();
-  std::cout << "[E]";
-  if (chooseObjectiveCase().solver != nullptr) checkRateSpread();
-  releaseMarkovNetwork();
-  releaseBaseNetwork();
-}
-
-bool identifyProjectUdcs(double& udcSeconds) {
-  const std::clock_t start = std::clock();
-  const bool identified = identifyUdcs();
-  const std::clock_t end = std::clock();
-  udcSeconds = secondsBetween(start, end);
-  if (!identified) {
-    udcNetwork.udcTotalStates = 0;
-    udcNetwork.udcPeakStates = 0;
-  }
-  return identified;
-}
+bool configuredPairIsSolved() { return chooseObjectiveCase().solver != nullptr; }
 
 void solveProject(std::ostream& results) {
   const ObjectiveCase objective = chooseObjectiveCase();
