@@ -264,8 +264,9 @@ void planChain(SimulationWork& work, int32_t entry) {
   }
   const int32_t activity = net.elemBaseActivity[static_cast<size_t>(entry)];
   if (work.samples == nullptr || total <= 0) return;
-  const std::vector<double>* sample = work.samples->byActivity[static_cast<size_t>(activity)];
-  if (sample == nullptr) return;
+  const std::vector<const std::vector<double>*>& byActivity = work.samples->byActivity;
+  if (static_cast<size_t>(activity) >= byActivity.size() || byActivity[static_cast<size_t>(activity)] == nullptr) return;
+  const std::vector<double>* sample = byActivity[static_cast<size_t>(activity)];
   const double factor = (*sample)[static_cast<size_t>(work.run)] / total;
   for (int32_t e : path) work.plannedSojourn[static_cast<size_t>(e)] *= factor;
 }
