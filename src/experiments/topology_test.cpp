@@ -79,13 +79,13 @@ std::vector<Combination> combinationsOfInput() {
 // between OPT and SIM BETA, and how often SIM PH lay within its interval of OPT.
 struct GapSums {
   int64_t rows = 0;
-  double gap = 0;
-  int64_t relativeRows = 0;
-  double relativeGap = 0;
+  double gap = 0;          // sum of SIM BETA - OPT
+  double optimumSize = 0;  // sum of |OPT|
 };
 
 struct TopologySummary {
-  int64_t rows = 0;
+  int64_t networks = 0;
+  int64_t rows = 0;  // in each file
   int64_t simulatedRows = 0;
   int64_t withinInterval = 0;
   int64_t failedIdentifications = 0;
@@ -168,9 +168,9 @@ void setInstanceValues(const Combination& combination, int32_t innerCount) {
   if (n != innerCount + 2 || !network.activities[static_cast<size_t>(n) - 1].successors.empty() ||
       !network.activities[0].predecessors.empty()) {
     std::ostringstream message;
-    message << "The network file " << projectFileName() << " holds " << n << " activities; a network of "
-            << innerCount << " inner activities has " << innerCount + 2
-            << ": the dummy start first, the inner activities, the dummy end last.";
+    message << "The network file " << projectFileName() << " holds " << n << " activities; a network of size "
+            << innerCount << " has " << innerCount + 2 << ": the dummy start first, its " << innerCount
+            << " inner activities, the dummy end last.";
     stopFatal(message.str());
   }
   network.discountRate = combination.rate;
@@ -273,15 +273,12 @@ std::string solveAndSimulate(bool npvFirst, const Combination& combination, int3
   GapSums& gaps = (npvFirst ? summary.npvGaps : summary.makespanGaps)[combination.scvLevel];
   ++gaps.rows;
   gaps.gap += primaryBeta.mean - optimum;
-  if (optimum != 0.0f) {
-    ++gaps.relativeRows;
-    gaps.relativeGap += (primaryBeta.mean - optimum) / std::fabs(static_cast<double>(optimum));
-  }
+  gaps.optimumSize += std::fabs(static_cast<double>(optimum));
   return row.str();
 }
 
 struct NetworkTally {
-  int64_t rows = 0;
+  int64_t rows = 0;  // in each file
   int64_t simulatedRows = 0;
   int64_t withinInterval = 0;
   int64_t failedIdentifications = 0;
@@ -297,7 +294,7 @@ void runCombination(const Combination& combination, int32_t innerCount, int64_t 
   double udcSeconds = 0;
   const bool identified = buildProjectNetworks(steps, udcSeconds);
   const std::string lead = rowLead(innerCount, topology, combination);
-  tally.rows += 2;
+  ++tally.rows;
   if (!identified) {
     ++tally.failedIdentifications;
     appendResultsRow(kNpvResultsFile, lead + ";UDC IDENTIFICATION FAIL;;;;;;;");
@@ -327,10 +324,11 @@ void runNetwork(int64_t number, const PrecedenceStructure& structure, int64_t to
     checkInterrupt();
     runCombination(combination, innerCount, topology, tally);
   }
+  ++summary.networks;
   summary.rows += tally.rows;
   summary.withinInterval += tally.withinInterval;
   summary.failedIdentifications += tally.failedIdentifications;
-  std::cout << " ROWS: " << tally.rows;
+  std::cout << " COMBINATIONS: " << tally.rows;
   if (tally.simulatedRows > 0)
     std::cout << " SIM PH IN INTERVAL: " << tally.withinInterval << " OF " << tally.simulatedRows;
   if (tally.failedIdentifications > 0) std::cout << " UDC IDENTIFICATION FAIL: " << tally.failedIdentifications;
@@ -338,34 +336,34 @@ void runNetwork(int64_t number, const PrecedenceStructure& structure, int64_t to
   std::cout.flush();
 }
 
+// The mean gap over the rows, and the same in % of the mean |OPT|.
 void writeGapLine(double scv, const GapSums& npv, const GapSums& makespan) {
-  auto mean = [](double sum, int64_t count) { return count > 0 ? formatted(sum / count) : std::string("-"); };
-  auto percent = [](double sum, int64_t count) {
-    return count > 0 ? formatted(100.0 * sum / count) : std::string("-");
+  auto mean = [](const GapSums& sums) { return sums.rows > 0 ? formatted(sums.gap / sums.rows) : std::string("-"); };
+  auto percent = [](const GapSums& sums) {
+    return sums.optimumSize > 0 ? formatted(100.0 * sums.gap / sums.optimumSize) : std::string("-");
   };
-  std::cout << std::left << std::setw(10) << formatted(scv) << std::setw(8) << npv.rows << std::setw(14)
-            << mean(npv.gap, npv.rows) << std::setw(12) << percent(npv.relativeGap, npv.relativeRows)
-            << std::setw(8) << makespan.rows << std::setw(14) << mean(makespan.gap, makespan.rows)
-            << percent(makespan.relativeGap, makespan.relativeRows) << std::right << '\n';
+  std::cout << std::left << std::setw(10) << formatted(scv) << std::setw(11) << npv.rows << std::setw(14) << mean(npv)
+            << std::setw(12) << percent(npv) << std::setw(12) << makespan.rows << std::setw(14) << mean(makespan)
+            << percent(makespan) << std::right << '\n';
 }
 
 // The closing note: how often the simulation under the model met the exact value, and the
 // gap between OPT and SIM BETA by SCV level.
 void writeClosingNote() {
   const TopologyTestInput& t = topologyTestInput;
-  std::cout << "TOPOLOGY TEST DONE: " << summary.rows << " ROWS";
+  std::cout << "TOPOLOGY TEST DONE: " << summary.networks << " NETWORKS, " << summary.rows << " ROWS IN EACH FILE";
   if (summary.failedIdentifications > 0)
-    std::cout << ", " << summary.failedIdentifications << " INSTANCES WITHOUT UDCS";
+    std::cout << ", " << summary.failedIdentifications << " COMBINATIONS WITHOUT UDCS";
   std::cout << '\n';
   if (summary.simulatedRows == 0) {
     std::cout << "NO SIMULATION (N < 1 OR NO ROW)" << '\n';
     return;
   }
   std::cout << "SIM PH WITHIN ITS 95% INTERVAL OF OPT: " << summary.withinInterval << " OF " << summary.simulatedRows
-            << " ROWS (" << formatted(100.0 * summary.withinInterval / summary.simulatedRows) << "%)" << '\n';
-  std::cout << "GAP SIM BETA - OPT BY SCV LEVEL (MEAN OVER THE ROWS; % OF |OPT| OVER ROWS WITH OPT NOT 0)" << '\n';
-  std::cout << std::left << std::setw(10) << "SCV" << std::setw(8) << "NPV" << std::setw(14) << "NPV GAP"
-            << std::setw(12) << "NPV GAP %" << std::setw(8) << "MKSPN" << std::setw(14) << "MKSPN GAP"
+            << " ROWS OF BOTH FILES (" << formatted(100.0 * summary.withinInterval / summary.simulatedRows) << "%)" << '\n';
+  std::cout << "GAP SIM BETA - OPT BY SCV LEVEL (MEAN OVER THE ROWS, AND IN % OF THE MEAN |OPT|)" << '\n';
+  std::cout << std::left << std::setw(10) << "SCV" << std::setw(11) << "NPV ROWS" << std::setw(14) << "NPV GAP"
+            << std::setw(12) << "NPV GAP %" << std::setw(12) << "MKSPN ROWS" << std::setw(14) << "MKSPN GAP"
             << "MKSPN GAP %" << std::right << '\n';
   for (size_t level = 0; level < t.scvLevels.size(); ++level)
     writeGapLine(t.scvLevels[level], summary.npvGaps[level], summary.makespanGaps[level]);
