@@ -19,6 +19,7 @@
 #include "duration/elementary_network.h"
 #include "network/base_network.h"
 #include "run/fatal.h"
+#include "run/interrupt.h"
 #include "run/random15.h"
 #include "sdp/state_table.h"
 #include "udc/state_walk.h"
@@ -90,8 +91,8 @@ struct SimulationWork {
   std::vector<int32_t> planStamp;
   std::vector<int32_t> plannedNext;
   std::vector<double> plannedSojourn;
-  std::vector<int32_t> activeStamp;
-  int32_t step = 0;
+  std::vector<int64_t> activeStamp;
+  int64_t step = 0;
   std::vector<PendingCompletion> pending;
   std::vector<int32_t> path;
 };
@@ -166,11 +167,14 @@ struct OutcomeCollector {
     if (work.classUdc.size() <= static_cast<size_t>(id)) work.classUdc.resize(static_cast<size_t>(id) + 1, -1);
     work.classUdc[static_cast<size_t>(id)] = resolveTargetUdc(work, id);
   }
-  void weighted(OutcomeKind, double factor, int32_t id) { outcomes.push_back(lead(OutcomeShape::kWeighted, factor, id)); }
+  void weighted(OutcomeKind, double factor, int32_t id) {
+    outcomes.push_back(lead(OutcomeShape::kWeighted, factor, id));
+  }
   void beginDraw() { successor = 0; }
   void drawn(double q, int32_t id) {
     SimOutcome outcome = lead(OutcomeShape::kDrawn, q, id);
-    outcome.successor = elementaryNetwork.elemSuccessors[static_cast<size_t>(completing)][static_cast<size_t>(successor++)];
+    const std::vector<int32_t>& successors = elementaryNetwork.elemSuccessors[static_cast<size_t>(completing)];
+    outcome.successor = successors[static_cast<size_t>(successor++)];
     outcomes.push_back(outcome);
   }
   void endDraw() {}
@@ -265,8 +269,9 @@ void planChain(SimulationWork& work, int32_t entry) {
   const int32_t activity = net.elemBaseActivity[static_cast<size_t>(entry)];
   if (work.samples == nullptr || total <= 0) return;
   const std::vector<const std::vector<double>*>& byActivity = work.samples->byActivity;
-  if (static_cast<size_t>(activity) >= byActivity.size() || byActivity[static_cast<size_t>(activity)] == nullptr) return;
-  const std::vector<double>* sample = byActivity[static_cast<size_t>(activity)];
+  const size_t a = static_cast<size_t>(activity);
+  if (a >= byActivity.size() || byActivity[a] == nullptr) return;
+  const std::vector<double>* sample = byActivity[a];
   const double factor = (*sample)[static_cast<size_t>(work.run)] / total;
   for (int32_t e : path) work.plannedSojourn[static_cast<size_t>(e)] *= factor;
 }
@@ -475,6 +480,7 @@ PolicySimulation simulatePolicy(const KeptPolicy& policy, int32_t runs, const Du
   work.queueCapacity = queueCapacity;
   prepareSimulation(work);
   for (int32_t run = 0; run < runs; ++run) {
+    if (run % 4096 == 4095) checkInterrupt();
     work.run = run;
     const RunValues values = simulateRun(work);
     addToMean(result.npv, values.npv);

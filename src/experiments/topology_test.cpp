@@ -360,7 +360,8 @@ void writeClosingNote() {
     return;
   }
   std::cout << "SIM PH WITHIN ITS 95% INTERVAL OF OPT: " << summary.withinInterval << " OF " << summary.simulatedRows
-            << " ROWS OF BOTH FILES (" << formatted(100.0 * summary.withinInterval / summary.simulatedRows) << "%)" << '\n';
+            << " ROWS OF BOTH FILES (" << formatted(100.0 * summary.withinInterval / summary.simulatedRows) << "%)"
+            << '\n';
   std::cout << "GAP SIM BETA - OPT BY SCV LEVEL (MEAN OVER THE ROWS, AND IN % OF THE MEAN |OPT|)" << '\n';
   std::cout << std::left << std::setw(10) << "SCV" << std::setw(11) << "NPV ROWS" << std::setw(14) << "NPV GAP"
             << std::setw(12) << "NPV GAP %" << std::setw(12) << "MKSPN ROWS" << std::setw(14) << "MKSPN GAP"
@@ -434,7 +435,6 @@ void runTopologyTest() {
   beta.scvLevels = topologyTestInput.scvLevels;
   runBetaAccuracyTest(beta);
   readConfiguration();
-  solveResult = SolveResult{};
   runTopologies();
   releaseBetaSamples();
   releaseTopologyTestInput();
