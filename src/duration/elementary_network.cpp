@@ -136,7 +136,7 @@ void buildActivities() {
 
     // The entry of the activity, or of a mode when there is no mode choice.
     auto linkIntoActivityEntry = [&](int entry) {
-      for (int p : activity.predecessors) link(exitOf[p], entry, 1.0, 0);
+      for (int p : activity.predecessors) link(exitOf[p], entry, 1.0, kFollowAll);
     };
 
     int modeChoice = -1;
@@ -146,7 +146,7 @@ void buildActivities() {
     }
     auto linkIntoModeEntry = [&](int entry) {
       if (multiMode)
-        link(modeChoice, entry, 1.0, -1);
+        link(modeChoice, entry, 1.0, kChooseOne);
       else
         linkIntoActivityEntry(entry);
     };
@@ -196,10 +196,10 @@ void buildActivities() {
         builder.copyResourceUse(e, mode);
         if (isEntry) linkIntoModeEntry(e);
         if (phaseEntry >= 0 && model.initialProbability[k] > 0)
-          link(phaseEntry, e, model.initialProbability[k], -3);
+          link(phaseEntry, e, model.initialProbability[k], kDrawOne);
         for (int q = 0; q < k; ++q)
           if (model.generator[q][k] > 0)
-            link(firstPhase + q, e, model.generator[q][k] / (-model.generator[q][q]), -3);
+            link(firstPhase + q, e, model.generator[q][k] / (-model.generator[q][q]), kDrawOne);
       }
 
       int modeExit = firstPhase;
@@ -209,14 +209,14 @@ void buildActivities() {
         net.elemPms[modeExit] = mode.pms;
         for (int k = 0; k < z; ++k)
           if (model.absorptionRate[k] > 0)
-            link(firstPhase + k, modeExit, model.absorptionRate[k] / (-model.generator[k][k]), -3);
+            link(firstPhase + k, modeExit, model.absorptionRate[k] / (-model.generator[k][k]), kDrawOne);
       }
       modeExits.push_back(modeExit);
     }
 
     if (multiMode) {
       const int modeJoin = builder.add(kModeJoinCode, -1, false);
-      for (int modeExit : modeExits) link(modeExit, modeJoin, 1.0, -2);
+      for (int modeExit : modeExits) link(modeExit, modeJoin, 1.0, kJoinModes);
       exitOf[a] = modeJoin;
     } else if (!modeExits.empty()) {
       exitOf[a] = modeExits[0];

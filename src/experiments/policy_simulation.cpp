@@ -75,8 +75,9 @@ struct SimulationWork {
   const DurationSamples* samples = nullptr;
   int32_t queueCapacity = 0;
   double discountRate = 0;
-  // The walk and the transition classes of the UDC taken up.
+  // The walk and the transition classes of the UDC taken up, and its member set.
   UdcStateWalk walk;
+  std::vector<BitWord> members;
   TransitionPlan plan;
   int32_t walkUdc = -1;
   std::vector<int32_t> classUdc;
@@ -99,13 +100,15 @@ struct SimulationWork {
 
 // ---- Everything the simulation asks of the UDC network and of the walk ----
 
-int32_t lastUdc() { return udcNetwork.udcCount - 1; }
+// The UDC that holds the project's end alone: the last in the final numbering.
+int32_t lastUdc() { return udcAtNumber(udcNetwork.udcCount - 1); }
 
 // Stands the walk on the state of UDC u with this key (taking the UDC up when it changes).
 void standOnState(SimulationWork& work, int32_t u, StateKey key) {
   UdcStateWalk& walk = work.walk;
   if (work.walkUdc != u) {
-    beginUdc(walk, udcMembersOf(u));
+    udcMembersInto(u, work.members.data(), elementaryNetwork.nBitWords);
+    beginUdc(walk, work.members.data());
     beginUdcTransitions(work.plan, walk);
     work.classUdc.clear();
     work.walkUdc = u;
@@ -134,9 +137,8 @@ int32_t resolveTargetUdc(const SimulationWork& work, int32_t classId) {
   if (target.inPlace) return work.walkUdc;
   const BitWord* members = targetMembersOf(work.plan, target);
   for (uint32_t t : udcSuccessorsOf(work.walkUdc))
-    if (sameBits(udcMembersOf(static_cast<int>(t)), members, elementaryNetwork.nBitWords))
-      return static_cast<int32_t>(t);
-  stopFatal("Internal error: a transition out of UDC " + std::to_string(work.walkUdc) +
+    if (udcHasMembers(static_cast<int32_t>(t), members, elementaryNetwork.nBitWords)) return static_cast<int32_t>(t);
+  stopFatal("Internal error: a transition out of UDC " + std::to_string(udcNumberOf(work.walkUdc)) +
             " leads to no successor UDC; the policy simulation and identification disagree on the network.");
 }
 
@@ -452,6 +454,7 @@ void prepareSimulation(SimulationWork& work) {
   const size_t n = static_cast<size_t>(net.nElementary);
   prepareStateWalk(work.walk);
   prepareTransitionPlan(work.plan, true);
+  work.members.assign(static_cast<size_t>(net.nBitWords), 0);
   work.discountRate = baseNetwork.discountRate;
   work.chainOf.assign(n, -1);
   std::unordered_map<int64_t, int32_t> chains;

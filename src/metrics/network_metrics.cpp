@@ -145,21 +145,18 @@ void computeActivitySpread() {
 
 void computeUdcRanks() {
   const int count = elementaryCount();
-  const int words = elementaryNetwork.nBitWords;
   std::vector<int64_t> udcsPerRank(count, 0);
   std::vector<int64_t> membersPerRank(count, 0);
   std::vector<uint8_t> isAncestor(count, 0);
   for (int u = 0; u < udcNetwork.udcCount; ++u) {
-    if (udcNetwork.udcMembers.size() < static_cast<size_t>(u + 1) * words) break;
-    const BitWord* members = udcNetwork.udcMembers.data() + static_cast<size_t>(u) * words;
     std::fill(isAncestor.begin(), isAncestor.end(), 0);
     int memberCount = 0;
-    for (int e = 0; e < count; ++e) {
-      if ((e >> 4) >= words || !hasBit(members, e)) continue;
+    forEachUdcMember(u, [&](int32_t e) {
+      if (e < 0 || e >= count) return;
       ++memberCount;
-      for (int32_t a : elementaryNetwork.elemAncestors[e])
-        if (a >= 0 && a < count) isAncestor[a] = 1;
-    }
+      for (int32_t a : elementaryNetwork.elemAncestors[static_cast<size_t>(e)])
+        if (a >= 0 && a < count) isAncestor[static_cast<size_t>(a)] = 1;
+    });
     int rank = 0;
     for (uint8_t flag : isAncestor) rank += flag;
     if (rank >= count) continue;

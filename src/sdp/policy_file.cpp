@@ -53,8 +53,11 @@ std::vector<int32_t> phaseLabels() {
   return labels;
 }
 
+// A state by its UDC (the id its tables are kept under, and the number the files show) and
+// its place in the UDC's table.
 struct StateAt {
   int32_t udc = 0;
+  int32_t number = 0;
   uint32_t index = 0;
 };
 
@@ -85,7 +88,7 @@ bool isListed(const KeptPolicy& policy, StateAt s) {
 
 std::vector<int32_t> membersOf(int32_t u) {
   std::vector<int32_t> members;
-  forEachMember(udcMembersOf(u), elementaryNetwork.nBitWords, [&](int e) { members.push_back(e); });
+  forEachUdcMember(u, [&](int32_t e) { members.push_back(e); });
   return members;
 }
 
@@ -134,7 +137,7 @@ void writeState(std::ostream& out, const KeptPolicy& policy, StateAt s, const st
   const UdcStateTable& table = policy.tables[static_cast<size_t>(s.udc)];
   const std::vector<int32_t> members = membersOf(s.udc);
   const std::vector<uint8_t> statuses = statusesOf(table.keyAt(s.index), members.size());
-  out << s.udc << ' ' << table.keyAt(s.index) << ' ' << members.size();
+  out << s.number << ' ' << table.keyAt(s.index) << ' ' << members.size();
   for (size_t p = 0; p < members.size(); ++p) {
     const size_t e = static_cast<size_t>(members[p]);
     out << ' ' << net.elemBaseActivity[e] << ' ' << net.elemBaseMode[e] << ' ' << labels[e] << ' '
@@ -157,9 +160,11 @@ void writePolicyFile(const KeptPolicy& policy, bool makespanFirst) {
   std::ofstream out(name, std::ios::out | std::ios::trunc);
   if (!out) return;
   std::vector<StateAt> listed;
-  for (int32_t u = 0; u < static_cast<int32_t>(policy.decisions.size()); ++u)
+  for (int32_t number = 0; number < udcNetwork.udcCount; ++number) {
+    const int32_t u = udcAtNumber(number);
     for (uint32_t i = 0; i < static_cast<uint32_t>(policy.decisions[static_cast<size_t>(u)].size()); ++i)
-      if (isListed(policy, {u, i})) listed.push_back({u, i});
+      if (isListed(policy, {u, number, i})) listed.push_back({u, number, i});
+  }
   const std::vector<int32_t> labels = phaseLabels();
   out << (makespanFirst ? 1 : 0) << ' ' << listed.size() << '\n';
   for (StateAt s : listed) writeState(out, policy, s, labels, makespanFirst);

@@ -4,7 +4,6 @@
 // Which outcomes a completion has and where they lead is the transition rule's; here they
 // are weighted and combined.
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <type_traits>
 
@@ -13,10 +12,11 @@
 #include "run/config.h"
 #include "run/fatal.h"
 #include "run/interrupt.h"
+#include "run/run_state.h"
 #include "sdp/policy.h"
 #include "sdp/recursion.h"
 #include "sdp/solvers.h"
-#include "sdp/state_table.h"
+#include "sdp/state_storage.h"
 #include "udc/udc_network.h"
 
 SweepWork sweepWork;
@@ -27,6 +27,7 @@ void buildSweepWork() {
   prepareStateWalk(sweepWork.walk);
   prepareTransitionPlan(sweepWork.plan, true);
   sweepWork.startFinger.assign(kMaxUdcMembers, 0);
+  sweepWork.members.assign(static_cast<size_t>(net.nBitWords), 0);
   sweepWork.discountRate = baseNetwork.discountRate;
   sweepWork.npvBound = static_cast<double>(net.npvLowerBound);
   sweepWork.makespanBound = -static_cast<double>(net.makespanUpperBound);
@@ -143,14 +144,28 @@ struct StateEvaluator {
       where.own = true;
       return;
     }
+    // Identification lists a UDC's successors in the order in which the classes of the UDC
+    // first lead to them, and the classes arise here in the same order: a target met before
+    // is the same successor, a new one the next in the list.
     const BitWord* members = targetMembersOf(work.plan, target);
-    for (uint32_t t : udcSuccessorsOf(work.udc)) {
-      if (!sameBits(udcMembersOf(static_cast<int>(t)), members, net.nBitWords)) continue;
-      where.table = &stateTableOf(static_cast<int32_t>(t));
-      where.udc = static_cast<int32_t>(t);
-      return;
+    const int words = net.nBitWords;
+    size_t j = 0;
+    for (; j < work.successorClasses.size(); ++j) {
+      const TargetClass& seen = work.plan.classes[static_cast<size_t>(work.successorClasses[j])];
+      if (sameBits(targetMembersOf(work.plan, seen), members, words)) break;
     }
-    stopMissingTarget(work.udc);
+    if (j == work.successorClasses.size()) {
+      if (work.successorIds.empty())
+        for (uint32_t t : udcSuccessorsOf(work.udc)) work.successorIds.push_back(t);
+      // A guard against a fault of the program: the successor must be a cutset of that size.
+      if (j >= work.successorIds.size() ||
+          udcMemberCount(static_cast<int32_t>(work.successorIds[j])) != target.memberCount)
+        stopMissingTarget(work.udc);
+      work.successorClasses.push_back(id);
+    }
+    const int32_t t = static_cast<int32_t>(work.successorIds[j]);
+    where.table = &udcTable(t);
+    where.udc = t;
   }
 
   void weighted(OutcomeKind, double factor, int32_t classId) {
@@ -324,9 +339,8 @@ struct StateEvaluator {
 };
 
 void fillTerminalTable(int32_t last, float primaryValue, float secondaryValue) {
-  allocateStateTable(last);
-  UdcStateTable& table = stateTableOf(last);
-  const uint32_t count = udcNetwork.udcStateCount[static_cast<size_t>(last)];
+  UdcStateTable& table = beginUdcTable(last);
+  const uint32_t count = udcStateCount(last);
   for (uint32_t i = 0; i < count; ++i)
     appendState(table, last, count - 1 - i, primaryValue, primaryValue, secondaryValue, secondaryValue);
 }
@@ -336,28 +350,30 @@ void sweepUdcs(SolveResult& result, KeptPolicy* policy = nullptr) {
   using Evaluator = StateEvaluator<Primary, Secondary, Decision>;
   constexpr bool kTwo = Evaluator::kTwo;
   if (udcNetwork.udcCount <= 0) return;
-  buildStateStorage(kTwo ? 2 : 1, Evaluator::kKeeps);
+  openStateStorage(kTwo ? 2 : 1, useDiskStorage, Evaluator::kKeeps);
   buildSweepWork();
   const int32_t udcCount = udcNetwork.udcCount;
-  const int32_t last = udcCount - 1;
+  // The last UDC in the final numbering holds the project's end alone.
+  const int32_t last = udcAtNumber(udcCount - 1);
   fillTerminalTable(last, Primary::terminalValue(), Secondary::terminalValue());
 
   Evaluator evaluator{sweepWork, elementaryNetwork};
   if constexpr (Evaluator::kKeeps) {
     policy->decisions.assign(static_cast<size_t>(udcCount), {});
-    policy->decisions[static_cast<size_t>(last)].assign(udcNetwork.udcStateCount[static_cast<size_t>(last)],
-                                                         StateDecision{});
+    policy->decisions[static_cast<size_t>(last)].assign(udcStateCount(last), StateDecision{});
   }
-  for (int32_t u = udcCount - 2; u >= 0; --u) {
+  for (int32_t number = udcCount - 2; number >= 0; --number) {
     checkInterrupt();
-    shelveFinishedTable(u + 1);
-    openUdcStep(u);
+    const int32_t u = udcAtNumber(number);
+    UdcStateTable& table = beginUdcTable(u);
     sweepWork.udc = u;
-    beginUdc(sweepWork.walk, udcMembersOf(u));
+    udcMembersInto(u, sweepWork.members.data(), elementaryNetwork.nBitWords);
+    beginUdc(sweepWork.walk, sweepWork.members.data());
     beginUdcTransitions(sweepWork.plan, sweepWork.walk);
     sweepWork.resolved.clear();
+    sweepWork.successorIds.clear();
+    sweepWork.successorClasses.clear();
     std::fill(sweepWork.startFinger.begin(), sweepWork.startFinger.end(), 0u);
-    UdcStateTable& table = stateTableOf(u);
     evaluator.own = &table;
     if constexpr (Evaluator::kKeeps) {
       std::vector<StateDecision>& decisions = policy->decisions[static_cast<size_t>(u)];
@@ -369,10 +385,10 @@ void sweepUdcs(SolveResult& result, KeptPolicy* policy = nullptr) {
     } else {
       walkUdcStates(sweepWork.walk, false, [&](const UdcStateWalk& walk) { evaluator.evaluate(walk, table); });
     }
-    closeUdcStep(u);
+    endUdcTable(u);
   }
 
-  const UdcStateTable& first = stateTableOf(0);
+  const UdcStateTable& first = udcTable(0);
   if (first.decisionValue()[0] > first.continuationValue()[0]) {
     result.slot[0] = first.decisionValue()[0];
     if constexpr (kTwo) result.slot[1] = first.secondaryDecisionValue()[0];
@@ -383,7 +399,7 @@ void sweepUdcs(SolveResult& result, KeptPolicy* policy = nullptr) {
   if constexpr (Evaluator::kKeeps) {
     policy->objectiveCount = kTwo ? 2 : 1;
     policy->tables.resize(static_cast<size_t>(udcCount));
-    for (int32_t u = 0; u < udcCount; ++u) policy->tables[static_cast<size_t>(u)] = std::move(stateTableOf(u));
+    for (int32_t u = 0; u < udcCount; ++u) policy->tables[static_cast<size_t>(u)] = takeUdcTable(u);
   }
 }
 
@@ -391,7 +407,7 @@ void sweepUdcs(SolveResult& result, KeptPolicy* policy = nullptr) {
 struct SolveScope {
   ~SolveScope() {
     releaseSweepWork();
-    releaseStateStorage();
+    closeStateStorage();
   }
 };
 

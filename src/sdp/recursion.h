@@ -29,6 +29,9 @@ struct SweepWork {
   bool irq = false;
   std::vector<ResolvedClass> resolved;  // by class of the UDC being evaluated
   std::vector<uint32_t> startFinger;    // by position: where the last start of it was found
+  std::vector<BitWord> members;         // of the UDC being evaluated
+  std::vector<uint32_t> successorIds;      // its successors, once a class has needed them
+  std::vector<int32_t> successorClasses;   // the class that first led to each successor
 };
 
 extern SweepWork sweepWork;

@@ -1,78 +1,58 @@
-// State values of the UDCs during one solve: one table per live UDC, kept in memory or
-// parked in a state file, and the search that finds a state by its key.
+// The state table of one UDC and the search that finds a state in it by its key.
 #pragma once
+#include <cstddef>
 #include <cstdint>
-#include <string>
-#include <vector>
+#include <memory>
 
 #include "udc/state_walk.h"
 
 // Keys of UDCs of up to 20 members fit 32 bits (3^20 < 2^32); wider UDCs keep 64-bit keys.
 constexpr int kNarrowKeyMembers = 20;
 
-// Columns of one UDC's states in enumeration order, so keys strictly descend. The value
-// columns lie one after the other in a single block.
+// One UDC's states in enumeration order, so keys strictly descend: the keys, then the value
+// columns (decision and continuation value, and the secondary objective's two in a
+// two-objective solve), all in one block.
 struct UdcStateTable {
-  std::vector<uint32_t> narrowKey;
-  std::vector<uint64_t> wideKey;
-  std::vector<float> values;  // count entries per column
+  std::unique_ptr<uint8_t[]> block;
   uint32_t count = 0;
   uint32_t storedCount = 0;
   bool wideKeys = false;
+  int32_t objectiveCount = 1;
 
-  const float* decisionValue() const { return values.data(); }
-  const float* continuationValue() const { return values.data() + count; }
-  const float* secondaryDecisionValue() const { return values.data() + 2 * static_cast<size_t>(count); }
-  const float* secondaryContinuationValue() const { return values.data() + 3 * static_cast<size_t>(count); }
-  StateKey keyAt(uint32_t i) const { return wideKeys ? wideKey[i] : narrowKey[i]; }
+  const uint32_t* narrowKeyData() const { return reinterpret_cast<const uint32_t*>(block.get()); }
+  const uint64_t* wideKeyData() const { return reinterpret_cast<const uint64_t*>(block.get()); }
+  float* values() const {
+    return reinterpret_cast<float*>(block.get() + static_cast<size_t>(count) * (wideKeys ? 8 : 4));
+  }
+  const float* decisionValue() const { return values(); }
+  const float* continuationValue() const { return values() + count; }
+  const float* secondaryDecisionValue() const { return values() + 2 * static_cast<size_t>(count); }
+  const float* secondaryContinuationValue() const { return values() + 3 * static_cast<size_t>(count); }
+  StateKey keyAt(uint32_t i) const { return wideKeys ? wideKeyData()[i] : narrowKeyData()[i]; }
+  void setKey(uint32_t i, StateKey key) {
+    if (wideKeys)
+      reinterpret_cast<uint64_t*>(block.get())[i] = key;
+    else
+      reinterpret_cast<uint32_t*>(block.get())[i] = static_cast<uint32_t>(key);
+  }
 };
 
-// The storage of one solve. Tables live in a small pool so that a project with many UDCs
-// pays a few bytes per UDC, not a table header.
-struct StateStorage {
-  int32_t objectiveCount = 0;  // 1 or 2
-  bool onDisk = false;
-  bool keepAll = false;  // every table stays in memory to the end (a policy is kept)
-  std::vector<int32_t> tableSlotOfUdc;  // -1 while the UDC has no table in memory
-  std::vector<UdcStateTable> tablePool;
-  std::vector<int32_t> freeSlots;
-  std::vector<uint32_t> remainingPredecessors;
-  std::vector<uint8_t> stateFileWritten;
-};
+// Bytes a table of this many states takes.
+inline size_t stateTableBytes(uint32_t count, bool wideKeys, int32_t objectiveCount) {
+  return static_cast<size_t>(count) * ((wideKeys ? 8 : 4) + 8 * static_cast<size_t>(objectiveCount));
+}
 
-extern StateStorage stateStorage;
-
-// Sets up the slots for udcNetwork and reads useDiskStorage. In disk mode stops the run
-// first when the configured project file names could collide with state-file names.
-void buildStateStorage(int32_t objectiveCount, bool keepAll = false);
-// Frees every table and removes any state file of this solve still present.
-void releaseStateStorage();
-
-// The four steps of the sweep for UDC u, the same calls in memory and disk mode.
-void shelveFinishedTable(int32_t finishedUdc);  // disk: write the table and free it
-void openUdcStep(int32_t u);                    // table of u; disk: read the successors
-void closeUdcStep(int32_t u);                   // drop successors no predecessor needs
-
-void allocateStateTable(int32_t u);
-void releaseStateTable(int32_t u);
-void writeStateTable(int32_t u);
-void readStateTable(int32_t u);
-void deleteStateFile(int32_t u);
-std::string stateFileName(int32_t u);
-
-// True when PJFileName + number + PJFileExt can be a plain decimal name in the working
-// directory, the form state files take.
-bool projectNamesMayClashWithStateFiles(const std::string& fileName, const std::string& fileExt);
-
-[[noreturn]] void stopMissingTable(int32_t udc);
-
-inline UdcStateTable& stateTableOf(int32_t u) {
-  const int32_t slot = stateStorage.tableSlotOfUdc[static_cast<size_t>(u)];
-  if (slot < 0) stopMissingTable(u);
-  return stateStorage.tablePool[static_cast<size_t>(slot)];
+// Gives the table room for count states, none stored yet; the block is not cleared.
+inline void allocateTable(UdcStateTable& table, uint32_t count, bool wideKeys, int32_t objectiveCount) {
+  table.block.reset(new uint8_t[stateTableBytes(count, wideKeys, objectiveCount)]);
+  table.count = count;
+  table.storedCount = 0;
+  table.wideKeys = wideKeys;
+  table.objectiveCount = objectiveCount;
 }
 
 [[noreturn]] void stopMissingState(StateKey key, int32_t udc);
+[[noreturn]] void stopTableOverflow(int32_t udc);
 
 namespace state_table_detail {
 // Galloping from the finger: consecutive lookups of one kind move through a table in the
@@ -145,11 +125,9 @@ inline uint32_t searchFrom(const Key* keys, uint32_t count, StateKey key, uint32
 // since identification and the solver would then disagree on the states.
 inline uint32_t findState(const UdcStateTable& table, uint32_t count, StateKey key, uint32_t& finger,
                           int32_t udc) {
-  if (table.wideKeys) return state_table_detail::searchFrom(table.wideKey.data(), count, key, finger, udc);
-  return state_table_detail::searchFrom(table.narrowKey.data(), count, key, finger, udc);
+  if (table.wideKeys) return state_table_detail::searchFrom(table.wideKeyData(), count, key, finger, udc);
+  return state_table_detail::searchFrom(table.narrowKeyData(), count, key, finger, udc);
 }
-
-[[noreturn]] void stopTableOverflow(int32_t udc);
 
 // Appends one evaluated state; the secondary values are ignored in a one-objective solve.
 inline void appendState(UdcStateTable& table, int32_t udc, StateKey key, double decision, double continuation,
@@ -157,14 +135,11 @@ inline void appendState(UdcStateTable& table, int32_t udc, StateKey key, double 
   const uint32_t i = table.storedCount;
   if (i >= table.count) stopTableOverflow(udc);
   const size_t count = table.count;
-  if (table.wideKeys)
-    table.wideKey[i] = key;
-  else
-    table.narrowKey[i] = static_cast<uint32_t>(key);
-  float* values = table.values.data() + i;
+  table.setKey(i, key);
+  float* values = table.values() + i;
   values[0] = static_cast<float>(decision);
   values[count] = static_cast<float>(continuation);
-  if (table.values.size() > 2 * count) {
+  if (table.objectiveCount == 2) {
     values[2 * count] = static_cast<float>(secondaryDecision);
     values[3 * count] = static_cast<float>(secondaryContinuation);
   }

@@ -20,6 +20,16 @@ void prepareStateWalk(UdcStateWalk& walk) {
     for (int r = 0; r < net.resourceCount; ++r)
       walk.paddedUse[static_cast<size_t>(e) * slots + static_cast<size_t>(r)] = resourceUseOf(e)[r];
   walk.positionByActivity.assign(static_cast<size_t>(net.nElementary), -1);
+  walk.elements.assign(static_cast<size_t>(net.nElementary), ElementWalkInfo{});
+  for (size_t e = 0; e < walk.elements.size(); ++e) {
+    ElementWalkInfo& info = walk.elements[e];
+    info.rate = net.elemRate[e];
+    info.use = walk.paddedUse.data() + e * slots;
+    info.mayIdle = net.elemAllowedToIdle[e] != 0;
+    info.instantaneous = net.elemDuration[e] <= 0;
+    info.followAll = net.elemSuccTransitionType[e] == kFollowAll && !net.elemSuccessors[e].empty();
+  }
+  walk.memberByPosition.reserve(kMaxUdcMembers);
   walk.memberSet.assign(words, 0);
   walk.ancestorUnion.assign(words, 0);
   walk.remainingResources.assign(slots, 0.0);
@@ -56,12 +66,13 @@ void beginUdc(UdcStateWalk& walk, const BitWord* members) {
   // ancestor of one.
   for (int p = 0; p < count; ++p) {
     const size_t e = static_cast<size_t>(walk.memberByPosition[static_cast<size_t>(p)]);
+    const ElementWalkInfo& info = walk.elements[e];
     walk.needStart[static_cast<size_t>(p)] = static_cast<uint32_t>(walk.needs.size());
-    walk.rate[static_cast<size_t>(p)] = net.elemRate[e];
-    walk.resourceUse[static_cast<size_t>(p)] = walk.paddedUse.data() + e * static_cast<size_t>(walk.resourceSlots);
-    if (net.elemAllowedToIdle[e]) walk.mayIdleMask |= positionBit(p);
-    if (net.elemDuration[e] <= 0) walk.instantaneousMask |= positionBit(p);
-    if (net.elemSuccTransitionType[e] != kFollowAll || net.elemSuccessors[e].empty()) continue;
+    walk.rate[static_cast<size_t>(p)] = info.rate;
+    walk.resourceUse[static_cast<size_t>(p)] = info.use;
+    if (info.mayIdle) walk.mayIdleMask |= positionBit(p);
+    if (info.instantaneous) walk.instantaneousMask |= positionBit(p);
+    if (!info.followAll) continue;
     // A member can be finished in some state of this UDC only when none of its successors
     // becomes eligible through it alone; a larger finished set only makes more successors
     // eligible, so the test with no other member finished decides it once for the UDC.

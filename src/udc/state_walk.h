@@ -34,6 +34,16 @@ struct SuccessorNeed {
   bool reachable = false;
 };
 
+// What the walk needs of one elementary activity, gathered once per project so that taking
+// up a UDC reads one record per member.
+struct ElementWalkInfo {
+  double rate = 0;
+  const double* use = nullptr;  // resourceSlots amounts
+  bool mayIdle = false;
+  bool instantaneous = false;   // duration 0 or a dummy: completes at once
+  bool followAll = false;       // type 0 with successors: may stay finished in a cutset
+};
+
 struct UdcStateWalk {
   // Sized once per project (prepareStateWalk). Resource amounts are kept in groups of four
   // (the unused ones 0), so that the loops over them have a fixed shape.
@@ -43,6 +53,7 @@ struct UdcStateWalk {
   std::vector<int32_t> positionByActivity;  // nElementary entries, -1 for non-members
   std::vector<double> availability;         // resourceSlots entries
   std::vector<double> paddedUse;            // resourceSlots entries per elementary activity
+  std::vector<ElementWalkInfo> elements;    // by elementary activity
 
   // Fixed for the UDC taken up (beginUdc).
   int32_t memberCount = 0;

@@ -78,8 +78,25 @@ int32_t buildSingleSuccessorClass(TransitionPlan& plan, const UdcStateWalk& walk
   for (int w = 0; w < plan.words; ++w)
     plan.target[static_cast<size_t>(w)] = walk.memberSet[static_cast<size_t>(w)] & ~ancestors[w];
   setBit(plan.target.data(), s);
-  const uint64_t removed = memberAncestorsOf(walk, s) | positionBit(p);
+  // A successor with the completing member as its only predecessor has no other member
+  // among its ancestors (the members are an antichain).
+  const uint64_t removed =
+      (net.elemPredecessors[static_cast<size_t>(s)].size() == 1 ? 0 : memberAncestorsOf(walk, s)) | positionBit(p);
   const NewMember entering{s, static_cast<uint8_t>(net.elemSuccTransitionType[a] != kChooseOne ? 1 : 0)};
+  // The common case: only the completing member leaves, and no member lies between it and
+  // its successor, which thus takes its position: the key changes in that digit alone.
+  if (removed == positionBit(p) && (p + 1 == walk.memberCount || walk.activityAt(p + 1) > s)) {
+    TargetClass added;
+    added.fromOwnKey = true;
+    added.membersOffset = static_cast<uint32_t>(plan.targetWords.size());
+    plan.targetWords.insert(plan.targetWords.end(), plan.target.begin(), plan.target.begin() + plan.words);
+    added.memberCount = walk.memberCount;
+    // The completing member is active in every state: its digit 1 becomes the successor's.
+    added.keyConstant = (StateKey{entering.digit} - 1) * kPowersOfThree[static_cast<size_t>(p)];
+    added.carriedBegin = static_cast<uint32_t>(plan.carried.size());
+    plan.classes.push_back(added);
+    return static_cast<int32_t>(plan.classes.size()) - 1;
+  }
   // Only the completing member leaves: its status is active in every state.
   return storeClass(plan, walk, walk.allMask & ~removed, 0, &entering, 1, removed == positionBit(p));
 }
@@ -195,6 +212,23 @@ void prepareTransitionPlan(TransitionPlan& plan, bool withKeys) {
                     &plan.target})
     set->assign(words, 0);
   plan.members.assign(kMaxUdcMembers, MemberOutcomes{});
+  const ElementaryNetwork& net = elementaryNetwork;
+  plan.prototypes.assign(static_cast<size_t>(net.nElementary), MemberOutcomes{});
+  for (size_t a = 0; a < plan.prototypes.size(); ++a) {
+    MemberOutcomes& member = plan.prototypes[a];
+    member.type = net.elemSuccTransitionType[a];
+    member.successorCount = static_cast<int32_t>(net.elemSuccessors[a].size());
+    member.pts = net.elemPts[a];
+    member.pms = net.elemPms[a];
+    member.plainOnly = member.type == kFollowAll && member.pts == 1.0 && member.pms == 0.0;
+    member.stateFree =
+        member.type == kDrawOne || member.type == kChooseOne || (member.type == kJoinModes && member.pms <= 0.0);
+    member.risky = member.pts < 1.0 && (member.type == kFollowAll || member.type == kJoinModes);
+    member.probability = net.elemSuccessorProb[a].data();
+  }
+  plan.classes.reserve(256);
+  plan.carried.reserve(1024);
+  plan.targetWords.reserve(256 * static_cast<size_t>(plan.words));
   plan.lastPlainFinished.assign(kMaxUdcMembers, 0);
   plan.lastPlainClass.assign(kMaxUdcMembers, -1);
   plan.slotStart.assign(kMaxUdcMembers + 1, 0);
@@ -212,18 +246,13 @@ void beginUdcTransitions(TransitionPlan& plan, const UdcStateWalk& walk) {
   const int count = walk.memberCount;
   uint32_t slots = 0;
   plan.stateFreeMask = 0;
+  bool anyRisk = false;
   for (int p = 0; p < count; ++p) {
-    const size_t a = static_cast<size_t>(walk.activityAt(p));
-    plan.slotStart[static_cast<size_t>(p)] = slots;
-    const size_t successors = net.elemSuccessors[a].size();
     MemberOutcomes& member = plan.members[static_cast<size_t>(p)];
-    member.type = net.elemSuccTransitionType[a];
-    member.successorCount = static_cast<int32_t>(successors);
+    member = plan.prototypes[static_cast<size_t>(walk.activityAt(p))];
+    plan.slotStart[static_cast<size_t>(p)] = slots;
     member.firstSlot = slots;
-    member.pts = net.elemPts[a];
-    member.pms = net.elemPms[a];
-    member.plainOnly = member.type == kFollowAll && member.pts == 1.0 && member.pms == 0.0;
-    member.probability = net.elemSuccessorProb[a].data();
+    slots += static_cast<uint32_t>(member.successorCount > 0 ? member.successorCount : 1);
     member.needed = 0;
     if (member.type == kFollowAll) {
       const SuccessorNeed* need = walk.needs.data() + walk.needStart[static_cast<size_t>(p)];
@@ -231,10 +260,9 @@ void beginUdcTransitions(TransitionPlan& plan, const UdcStateWalk& walk) {
       for (; need != end; ++need) member.needed |= need->members;
       member.needed &= ~positionBit(p);
     }
-    slots += static_cast<uint32_t>(successors > 0 ? successors : 1);
     plan.lastPlainClass[static_cast<size_t>(p)] = -1;
-    if (member.type == kDrawOne || member.type == kChooseOne || (member.type == kJoinModes && member.pms <= 0.0))
-      plan.stateFreeMask |= positionBit(p);
+    if (member.stateFree) plan.stateFreeMask |= positionBit(p);
+    anyRisk = anyRisk || member.risky;
   }
   plan.slotStart[static_cast<size_t>(count)] = slots;
   plan.classOfSlot.assign(slots, -1);
@@ -244,11 +272,12 @@ void beginUdcTransitions(TransitionPlan& plan, const UdcStateWalk& walk) {
   // The module-done test of members with a risk of technical failure: the module's members
   // and their ancestors must be done (for a mode exit, with the mode-join dummy and its
   // ancestors counted as done).
+  if (!anyRisk) return;
   BitWord* reach = plan.done.data();
   for (int p = 0; p < count; ++p) {
+    if (!plan.members[static_cast<size_t>(p)].risky) continue;
     const size_t a = static_cast<size_t>(walk.activityAt(p));
     const int32_t type = net.elemSuccTransitionType[a];
-    if (net.elemPts[a] >= 1.0 || (type != kFollowAll && type != kJoinModes)) continue;
     const BitWord* module = moduleMemberBitsOf(net.elemModule[a]);
     const std::vector<int32_t>& successors = net.elemSuccessors[a];
     const size_t tests = type == kFollowAll ? 1 : successors.size();

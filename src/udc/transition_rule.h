@@ -74,6 +74,8 @@ struct MemberOutcomes {
   int32_t successorCount = 0;
   uint32_t firstSlot = 0;
   bool plainOnly = false;      // type 0 without risks: only the plain completion, of weight 1
+  bool stateFree = false;      // its classes do not depend on the state (types -3, -1, -2 without pms)
+  bool risky = false;          // a risk of technical failure: the module-done test is read
   uint64_t needed = 0;         // the other members that some successor needs finished
   double pts = 1.0;
   double pms = 0.0;
@@ -110,6 +112,7 @@ struct TransitionPlan {
   // module success): their classes are known once they have completed in one state.
   uint64_t stateFreeMask = 0;
   std::vector<MemberOutcomes> members;     // by position
+  std::vector<MemberOutcomes> prototypes;  // by elementary activity, the parts fixed for the project
   std::vector<uint64_t> lastPlainFinished;  // by position: needed finished members of the last plain class
   std::vector<int32_t> lastPlainClass;
 };

@@ -25,29 +25,21 @@ namespace {
 
 constexpr uint32_t kNoUdc = UINT32_MAX;
 
-// Everything identification needs while it runs; local to one call, so nothing of it
-// outlives the call on success or failure.
+// What identification needs besides the network it builds; local to one call, so nothing
+// of it outlives the call on success or failure.
 struct IdentificationWork {
   int words = 0;
   int64_t udcLimit = 0;
-  uint32_t udcCount = 0;
-  // Per UDC, in creation order.
-  std::vector<BitWord> memberBits;
-  std::vector<uint32_t> sortKey;  // number of ancestors of the members
-  // Successor lists in one block: a UDC's list is filled only while it is processed, in
-  // creation order, so the lists follow one another.
-  std::vector<uint64_t> successorStart{0};
-  std::vector<uint32_t> successorList;
-  std::vector<uint32_t> stateCount;
-  // Open addressing over member sets.
+  // Open addressing over member sets, by id, with 8 bits of each set's hash beside it so that
+  // most slots are passed over without reading a member record.
   std::vector<uint32_t> slots;
-  std::vector<BitWord> ancestors;  // scratch
+  std::vector<uint8_t> tags;
+  std::vector<uint32_t> sortKey;     // by id: the number of ancestors of the members
+  std::vector<uint32_t> successors;  // of the UDC being walked, ids in the order first met
+  std::vector<BitWord> members;      // scratch
+  std::vector<BitWord> ancestors;    // scratch
   bool udcLimitReached = false;
 };
-
-const BitWord* memberBitsOf(const IdentificationWork& work, uint32_t u) {
-  return work.memberBits.data() + static_cast<size_t>(u) * static_cast<size_t>(work.words);
-}
 
 uint64_t hashMembers(const BitWord* set, int words) {
   uint64_t h = 0x632BE59BD9B4E019ull;
@@ -59,37 +51,48 @@ uint64_t hashMembers(const BitWord* set, int words) {
   return h ^ (h >> 29);
 }
 
+uint8_t tagOf(uint64_t hash) { return static_cast<uint8_t>(hash >> 56); }
+
 // The slot holding the UDC with this member set, or the empty slot where it goes.
-size_t findSlot(const IdentificationWork& work, const BitWord* set) {
+size_t findSlot(const IdentificationWork& work, const BitWord* set, uint64_t hash) {
   const size_t mask = work.slots.size() - 1;
-  size_t i = static_cast<size_t>(hashMembers(set, work.words)) & mask;
+  const uint8_t tag = tagOf(hash);
+  size_t i = static_cast<size_t>(hash) & mask;
   for (;;) {
     const uint32_t id = work.slots[i];
-    if (id == kNoUdc || sameBits(memberBitsOf(work, id), set, work.words)) return i;
+    if (id == kNoUdc) return i;
+    if (work.tags[i] == tag && udcHasMembers(static_cast<int32_t>(id), set, work.words)) return i;
     i = (i + 1) & mask;
   }
 }
 
+// The table is kept at most three quarters full.
 void growSlots(IdentificationWork& work) {
   std::vector<uint32_t> old;
   old.swap(work.slots);
   work.slots.assign(old.empty() ? 64 : old.size() * 2, kNoUdc);
-  for (uint32_t id : old)
-    if (id != kNoUdc) work.slots[findSlot(work, memberBitsOf(work, id))] = id;
+  work.tags.assign(work.slots.size(), 0);
+  const size_t mask = work.slots.size() - 1;
+  for (uint32_t id : old) {
+    if (id == kNoUdc) continue;
+    udcMembersInto(static_cast<int32_t>(id), work.members.data(), work.words);
+    const uint64_t hash = hashMembers(work.members.data(), work.words);
+    size_t i = static_cast<size_t>(hash) & mask;
+    while (work.slots[i] != kNoUdc) i = (i + 1) & mask;
+    work.slots[i] = id;
+    work.tags[i] = tagOf(hash);
+  }
 }
 
 // Creates the UDC in the empty slot found for it; false once the UDC limit is reached.
-bool createUdc(IdentificationWork& work, size_t slot, const BitWord* set) {
-  const uint32_t id = work.udcCount;
-  work.memberBits.insert(work.memberBits.end(), set, set + work.words);
-  clearBits(work.ancestors.data(), work.words);
-  forEachMember(set, work.words, [&](int e) { unionInto(work.ancestors.data(), ancestorBitsOf(e), work.words); });
-  work.sortKey.push_back(static_cast<uint32_t>(countBits(work.ancestors.data(), work.words)));
-  work.stateCount.push_back(0);
+bool createUdc(IdentificationWork& work, size_t slot, uint64_t hash, const BitWord* set, uint32_t ancestorCount) {
+  const uint32_t id = static_cast<uint32_t>(udcNetwork.udcCount);
+  appendUdcMembers(udcNetwork, set, work.words);
+  work.sortKey.push_back(ancestorCount);
   work.slots[slot] = id;
-  ++work.udcCount;
-  if (static_cast<size_t>(work.udcCount) * 2 > work.slots.size()) growSlots(work);
-  return static_cast<int64_t>(work.udcCount) < work.udcLimit;
+  work.tags[slot] = tagOf(hash);
+  if (static_cast<size_t>(udcNetwork.udcCount) * 4 > work.slots.size() * 3) growSlots(work);
+  return static_cast<int64_t>(udcNetwork.udcCount) < work.udcLimit;
 }
 
 // Links the UDC at hand to the target of a new class, creating the target when it is new.
@@ -102,20 +105,23 @@ struct LinkTargets {
     const TargetClass& target = plan.classes[static_cast<size_t>(id)];
     if (target.inPlace || halted) return;
     const BitWord* members = targetMembersOf(plan, target);
-    const size_t slot = findSlot(work, members);
+    const uint64_t hash = hashMembers(members, work.words);
+    const size_t slot = findSlot(work, members, hash);
     uint32_t found = work.slots[slot];
     if (found == kNoUdc) {
-      found = work.udcCount;
-      if (!createUdc(work, slot, members)) {
+      found = static_cast<uint32_t>(udcNetwork.udcCount);
+      // The sort key of the final numbering: the ancestors of the members together.
+      clearBits(work.ancestors.data(), work.words);
+      forEachMember(members, work.words, [&](int e) { unionInto(work.ancestors.data(), ancestorBitsOf(e), work.words); });
+      if (!createUdc(work, slot, hash, members, static_cast<uint32_t>(countBits(work.ancestors.data(), work.words)))) {
         work.udcLimitReached = true;
         halted = true;
       }
     } else {
-      const uint64_t first = work.successorStart.back();
-      for (uint64_t i = first; i < work.successorList.size(); ++i)
-        if (work.successorList[i] == found) return;
+      for (uint32_t listed : work.successors)
+        if (listed == found) return;
     }
-    work.successorList.push_back(found);
+    work.successors.push_back(found);
   }
   void weighted(OutcomeKind, double, int32_t) {}
   void beginDraw() {}
@@ -126,15 +132,15 @@ struct LinkTargets {
   void endChoice() {}
 };
 
-bool failIdentification(const std::string& message, uint32_t udcCount, int32_t maxMembers) {
+bool failIdentification(const std::string& message, int32_t udcCount, int32_t maxMembers) {
   std::cout << '\n' << message << '\n';
   udcNetwork = UdcNetwork{};
-  udcNetwork.udcCount = static_cast<int32_t>(udcCount);
+  udcNetwork.udcCount = udcCount;
   udcNetwork.udcMaxMembers = maxMembers;
   return false;
 }
 
-std::string udcLimitMessage(uint32_t count) {
+std::string udcLimitMessage(int32_t count) {
   std::ostringstream text;
   text << "Number of UDCs (" << count << ") exceeds maximum number of UDCs (" << runConfig.gv_CFG_mxn_UDC
        << "). Please increase gv_CFG_mxn_UDC parameter.";
@@ -163,62 +169,36 @@ bool findOversizedUse(std::string& message) {
   return false;
 }
 
-// Renumbers by sort key (stable), checks that every link goes forward and fills udcNetwork.
-void storeUdcNetwork(IdentificationWork& work, int32_t maxMembers) {
-  const uint32_t count = work.udcCount;
-  const int words = work.words;
-  // A counting sort: the keys are ancestor counts, and equal keys keep creation order.
+// Numbers the UDCs by ascending ancestor count, equal counts in creation order (a counting
+// sort), checks that every link goes forward, and adds the summary counts.
+void numberUdcs(std::vector<uint32_t>& sortKey, int32_t maxMembers) {
+  UdcNetwork& net = udcNetwork;
+  const size_t count = static_cast<size_t>(net.udcCount);
   uint32_t largestKey = 0;
-  for (uint32_t key : work.sortKey) largestKey = std::max(largestKey, key);
+  for (uint32_t key : sortKey) largestKey = std::max(largestKey, key);
   std::vector<uint32_t> firstOfKey(static_cast<size_t>(largestKey) + 2, 0);
-  for (uint32_t key : work.sortKey) ++firstOfKey[static_cast<size_t>(key) + 1];
+  for (uint32_t key : sortKey) ++firstOfKey[static_cast<size_t>(key) + 1];
   for (size_t k = 1; k < firstOfKey.size(); ++k) firstOfKey[k] += firstOfKey[k - 1];
-  std::vector<uint32_t> finalNumber(count);
-  for (uint32_t u = 0; u < count; ++u) finalNumber[u] = firstOfKey[work.sortKey[u]]++;
-  std::vector<uint32_t> order(count);
-  for (uint32_t u = 0; u < count; ++u) order[finalNumber[u]] = u;
-
-  // The solvers sweep from the last UDC down and need every successor already done.
-  for (uint32_t u = 0; u < count; ++u) {
-    for (uint64_t i = work.successorStart[u]; i < work.successorStart[u + 1]; ++i) {
-      const uint32_t s = work.successorList[i];
-      if (finalNumber[s] > finalNumber[u]) continue;
+  // The numbers first, kept in sortKey's place while the links are checked.
+  for (size_t u = 0; u < count; ++u) sortKey[u] = firstOfKey[sortKey[u]]++;
+  std::vector<uint32_t>& number = sortKey;
+  forEachUdcLinks([&](int32_t u, uint32_t states, const UdcSuccessors& successors) {
+    net.udcMaxStates = std::max(net.udcMaxStates, states);
+    net.udcTotalStates += states;
+    for (uint32_t s : successors) {
+      if (number[s] > number[static_cast<size_t>(u)]) continue;
       std::ostringstream text;
-      text << "Internal error in UDC identification: UDC " << finalNumber[u] << " links to UDC "
-           << finalNumber[s] << ", which does not come after it.";
+      text << "Internal error in UDC identification: UDC " << number[static_cast<size_t>(u)] << " links to UDC "
+           << number[s] << ", which does not come after it.";
+      udcNetwork = UdcNetwork{};
       stopFatal(text.str());
     }
-  }
-
-  UdcNetwork& out = udcNetwork;
-  out = UdcNetwork{};
-  out.udcCount = static_cast<int32_t>(count);
-  out.udcMaxMembers = maxMembers;
-  out.udcMembers.resize(static_cast<size_t>(count) * static_cast<size_t>(words));
-  out.udcStateCount.resize(count);
-  std::vector<uint64_t> successorStart;
-  std::vector<uint32_t> successorList;
-  successorStart.reserve(static_cast<size_t>(count) + 1);
-  successorList.reserve(work.successorList.size());
-  successorStart.push_back(0);
-  for (uint32_t i = 0; i < count; ++i) {
-    const uint32_t u = order[i];
-    copyBits(out.udcMembers.data() + static_cast<size_t>(i) * static_cast<size_t>(words), memberBitsOf(work, u),
-             words);
-    out.udcStateCount[i] = work.stateCount[u];
-    for (uint64_t k = work.successorStart[u]; k < work.successorStart[u + 1]; ++k)
-      successorList.push_back(finalNumber[work.successorList[k]]);
-    successorStart.push_back(successorList.size());
-  }
-  // The work records go before the predecessor lists are derived: on large projects the
-  // links take most of the memory.
-  work = IdentificationWork{};
-  storeUdcLinks(std::move(successorStart), std::move(successorList));
-  for (uint32_t i = 0; i < count; ++i) {
-    out.udcMaxStates = std::max(out.udcMaxStates, out.udcStateCount[i]);
-    out.udcTotalStates += out.udcStateCount[i];
-  }
-  out.udcPeakStates = sweepPeakStates();
+  });
+  net.idOfNumber.assign(count, 0);
+  for (size_t u = 0; u < count; ++u) net.idOfNumber[number[u]] = static_cast<uint32_t>(u);
+  std::vector<uint32_t>().swap(sortKey);
+  net.udcMaxMembers = maxMembers;
+  net.udcPeakStates = sweepPeakStates();
 }
 
 }  // namespace
@@ -237,6 +217,7 @@ bool identifyUdcs() {
   const int words = net.nBitWords;
   work.words = words;
   work.udcLimit = runConfig.gv_CFG_mxn_UDC;
+  work.members.assign(static_cast<size_t>(words), 0);
   work.ancestors.assign(static_cast<size_t>(words), 0);
   const int memberLimit = udcMemberLimit();
   int32_t maxMembers = 0;
@@ -245,8 +226,9 @@ bool identifyUdcs() {
   {
     std::vector<BitWord> start(static_cast<size_t>(words), 0);
     if (net.nElementary > 0) setBit(start.data(), 0);
-    if (!createUdc(work, findSlot(work, start.data()), start.data()))
-      return failIdentification(udcLimitMessage(work.udcCount), work.udcCount, maxMembers);
+    const uint64_t hash = hashMembers(start.data(), words);
+    if (!createUdc(work, findSlot(work, start.data(), hash), hash, start.data(), 0))
+      return failIdentification(udcLimitMessage(udcNetwork.udcCount), udcNetwork.udcCount, maxMembers);
   }
 
   UdcStateWalk walk;
@@ -274,10 +256,10 @@ bool identifyUdcs() {
     forEachPositionDown(state.activeMask, [&](int p) { follow(state, p); });
   };
 
-  for (uint32_t u = 0; u < work.udcCount; ++u) {
+  for (int32_t u = 0; u < udcNetwork.udcCount; ++u) {
     checkInterrupt();
-    const BitWord* members = memberBitsOf(work, u);
-    const int count = countBits(members, words);
+    udcMembersInto(u, work.members.data(), words);
+    const int count = countBits(work.members.data(), words);
     maxMembers = std::max(maxMembers, count);
     if (count > memberLimit) {
       std::ostringstream text;
@@ -286,32 +268,34 @@ bool identifyUdcs() {
         text << " Please increase gv_bits parameter.";
       else
         text << " A state key holds at most " << kMaxUdcMembers << " members.";
-      return failIdentification(text.str(), work.udcCount, maxMembers);
+      return failIdentification(text.str(), udcNetwork.udcCount, maxMembers);
     }
     statesOfUdc = 0;
     followed = 0;
-    beginUdc(walk, members);
+    work.successors.clear();
+    beginUdc(walk, work.members.data());
     beginUdcTransitions(plan, walk);
     const bool resourcesSuffice = walkUdcStates(walk, true, visit);
-    if (work.udcLimitReached) return failIdentification(udcLimitMessage(work.udcCount), work.udcCount, maxMembers);
+    if (work.udcLimitReached)
+      return failIdentification(udcLimitMessage(udcNetwork.udcCount), udcNetwork.udcCount, maxMembers);
     if (!resourcesSuffice)
       return failIdentification(
           "UDC-identifiaction phase has failed. Insufficient resources to start all member activities of the "
           "current UDC.",
-          work.udcCount, maxMembers);
+          udcNetwork.udcCount, maxMembers);
     if (statesOfUdc > UINT32_MAX) {
       std::ostringstream text;
       text << "UDC identification has failed. UDC " << u << " has " << statesOfUdc
            << " states, more than a state table can number (" << UINT32_MAX << ").";
-      return failIdentification(text.str(), work.udcCount, maxMembers);
+      return failIdentification(text.str(), udcNetwork.udcCount, maxMembers);
     }
-    work.successorStart.push_back(work.successorList.size());
-    work.stateCount[u] = static_cast<uint32_t>(statesOfUdc);
-    if (runConfig.gv_CFG_write < 0) std::cout << '-' << work.udcCount;
+    appendUdcLinks(udcNetwork, static_cast<uint32_t>(statesOfUdc), work.successors);
+    if (runConfig.gv_CFG_write < 0) std::cout << '-' << udcNetwork.udcCount;
   }
 
-  work.slots = {};  // the lookup is done; its memory goes before the network is stored
-  storeUdcNetwork(work, maxMembers);
+  std::vector<uint32_t> sortKey = std::move(work.sortKey);
+  work = IdentificationWork{};  // the lookup's memory goes before the network is numbered
+  numberUdcs(sortKey, maxMembers);
   if (runConfig.gv_CFG_write > 3) writeUdcNetworkFile();
   return true;
 }

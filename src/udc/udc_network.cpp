@@ -1,56 +1,154 @@
-// The program-wide UDC network, its release and the peak-state sweep that the memory
-// estimate and the solvers' table lifetimes rely on.
-#include <cstddef>
-#include <utility>
-
-#include "duration/elementary_network.h"
+// The program-wide UDC network: its byte records, their reading and writing, its release
+// and the peak-state sweep that the memory estimate and the solvers' table lifetimes rely on.
 #include "udc/udc_network.h"
+
+#include <algorithm>
+#include <utility>
 
 UdcNetwork udcNetwork;
 
-const BitWord* udcMembersOf(int u) {
-  return udcNetwork.udcMembers.data() + static_cast<size_t>(u) * elementaryNetwork.nBitWords;
+namespace {
+
+using udc_record_detail::readVarint;
+using udc_record_detail::recordAt;
+
+void putVarint(std::vector<uint8_t>& out, uint64_t value) {
+  while (value >= 128) {
+    out.push_back(static_cast<uint8_t>(value | 128u));
+    value >>= 7;
+  }
+  out.push_back(static_cast<uint8_t>(value));
+}
+
+// Appends one record (its length, then the payload) and indexes every 8th.
+void appendRecord(std::vector<uint8_t>& records, std::vector<uint64_t>& index, int32_t id,
+                  const std::vector<uint8_t>& payload) {
+  if ((id & 7) == 0) index.push_back(records.size());
+  putVarint(records, payload.size());
+  records.insert(records.end(), payload.begin(), payload.end());
+}
+
+std::vector<uint8_t>& scratchPayload() {
+  static std::vector<uint8_t> payload;
+  payload.clear();
+  return payload;
+}
+
+}  // namespace
+
+int32_t udcMemberCount(int32_t u) {
+  const uint8_t* end = nullptr;
+  const uint8_t* p = recordAt(udcNetwork.memberRecords, udcNetwork.memberIndex, u, end);
+  return static_cast<int32_t>(readVarint(p));
+}
+
+void udcMembersInto(int32_t u, BitWord* set, int words) {
+  clearBits(set, words);
+  forEachUdcMember(u, [&](int32_t e) { setBit(set, e); });
+}
+
+bool udcHasMembers(int32_t u, const BitWord* set, int words) {
+  const uint8_t* end = nullptr;
+  const uint8_t* p = recordAt(udcNetwork.memberRecords, udcNetwork.memberIndex, u, end);
+  const uint64_t count = readVarint(p);
+  if (count != static_cast<uint64_t>(countBits(set, words))) return false;
+  int64_t e = 0;
+  for (uint64_t k = 0; k < count; ++k) {
+    e += static_cast<int64_t>(readVarint(p));
+    if (!hasBit(set, static_cast<int>(e))) return false;
+  }
+  return true;
+}
+
+uint32_t udcStateCount(int32_t u) {
+  const uint8_t* end = nullptr;
+  const uint8_t* p = recordAt(udcNetwork.linkRecords, udcNetwork.linkIndex, u, end);
+  return static_cast<uint32_t>(readVarint(p));
+}
+
+UdcSuccessors udcSuccessorsOf(int32_t u) {
+  const uint8_t* end = nullptr;
+  const uint8_t* p = recordAt(udcNetwork.linkRecords, udcNetwork.linkIndex, u, end);
+  readVarint(p);  // the state count
+  const uint64_t count = readVarint(p);
+  return UdcSuccessors(p, count, u);
+}
+
+int32_t udcNumberOf(int32_t u) {
+  const std::vector<uint32_t>& ids = udcNetwork.idOfNumber;
+  for (size_t n = 0; n < ids.size(); ++n)
+    if (ids[n] == static_cast<uint32_t>(u)) return static_cast<int32_t>(n);
+  return u;
+}
+
+void appendUdcMembers(UdcNetwork& net, const BitWord* set, int words) {
+  std::vector<uint8_t>& payload = scratchPayload();
+  putVarint(payload, static_cast<uint64_t>(countBits(set, words)));
+  int previous = 0;
+  forEachMember(set, words, [&](int e) {
+    putVarint(payload, static_cast<uint64_t>(e - previous));
+    previous = e;
+  });
+  appendRecord(net.memberRecords, net.memberIndex, net.udcCount, payload);
+  ++net.udcCount;
+}
+
+void appendUdcLinks(UdcNetwork& net, uint32_t stateCount, const std::vector<uint32_t>& successors) {
+  std::vector<uint8_t>& payload = scratchPayload();
+  putVarint(payload, stateCount);
+  putVarint(payload, successors.size());
+  int64_t previous = net.linkCount;
+  for (uint32_t s : successors) {
+    const int64_t gap = static_cast<int64_t>(s) - previous;
+    putVarint(payload, (static_cast<uint64_t>(gap) << 1) ^ static_cast<uint64_t>(gap >> 63));
+    previous = s;
+  }
+  appendRecord(net.linkRecords, net.linkIndex, net.linkCount, payload);
+  ++net.linkCount;
+}
+
+void storeUdcNetwork(const std::vector<std::vector<int32_t>>& members, const std::vector<uint32_t>& stateCounts,
+                     const std::vector<std::vector<uint32_t>>& successors) {
+  udcNetwork = UdcNetwork{};
+  int largest = 0;
+  for (const std::vector<int32_t>& own : members)
+    for (int32_t e : own) largest = std::max(largest, static_cast<int>(e));
+  const int words = largest / kBitWordBits + 1;
+  std::vector<BitWord> set(static_cast<size_t>(words));
+  for (size_t u = 0; u < stateCounts.size(); ++u) {
+    clearBits(set.data(), words);
+    if (u < members.size())
+      for (int32_t e : members[u]) setBit(set.data(), e);
+    appendUdcMembers(udcNetwork, set.data(), words);
+    appendUdcLinks(udcNetwork, stateCounts[u], u < successors.size() ? successors[u] : std::vector<uint32_t>{});
+  }
+  for (uint32_t u = 0; u < stateCounts.size(); ++u) {
+    udcNetwork.udcMaxStates = std::max(udcNetwork.udcMaxStates, stateCounts[u]);
+    udcNetwork.udcTotalStates += stateCounts[u];
+  }
+  udcNetwork.udcPeakStates = sweepPeakStates();
 }
 
 void releaseUdcNetwork() { udcNetwork = UdcNetwork{}; }
 
-void storeUdcLinks(std::vector<uint64_t> successorStart, std::vector<uint32_t> successorList) {
-  UdcNetwork& net = udcNetwork;
-  const size_t count = static_cast<size_t>(net.udcCount);
-  net.udcSuccessorStart = std::move(successorStart);
-  net.udcSuccessorList = std::move(successorList);
-  net.udcPredecessorCount.assign(count, 0);
-  for (uint32_t s : net.udcSuccessorList) ++net.udcPredecessorCount[s];
-  net.udcPredecessorStart.assign(count + 1, 0);
-  for (size_t u = 0; u < count; ++u) net.udcPredecessorStart[u + 1] = net.udcPredecessorStart[u] + net.udcPredecessorCount[u];
-  net.udcPredecessorList.assign(net.udcSuccessorList.size(), 0);
-  std::vector<uint64_t> next(net.udcPredecessorStart.begin(), net.udcPredecessorStart.end() - 1);
-  for (size_t u = 0; u < count; ++u)
-    for (uint32_t s : udcSuccessorsOf(static_cast<int>(u))) net.udcPredecessorList[next[s]++] = static_cast<uint32_t>(u);
-}
-
-void storeUdcLinks(const std::vector<std::vector<uint32_t>>& successors) {
-  std::vector<uint64_t> start(1, 0);
-  std::vector<uint32_t> list;
-  for (const std::vector<uint32_t>& own : successors) {
-    list.insert(list.end(), own.begin(), own.end());
-    start.push_back(list.size());
-  }
-  storeUdcLinks(std::move(start), std::move(list));
-}
-
 uint64_t sweepPeakStates() {
   const UdcNetwork& net = udcNetwork;
-  std::vector<uint32_t> remainingPredecessors(net.udcPredecessorCount);
+  std::vector<uint32_t> remainingPredecessors(static_cast<size_t>(net.udcCount), 0);
+  std::vector<uint32_t> states(static_cast<size_t>(net.udcCount), 0);
+  forEachUdcLinks([&](int32_t u, uint32_t stateCount, const UdcSuccessors& successors) {
+    states[static_cast<size_t>(u)] = stateCount;
+    for (uint32_t s : successors) ++remainingPredecessors[s];
+  });
   uint64_t held = 0;
   uint64_t peak = 0;
-  for (int u = net.udcCount - 1; u >= 0; --u) {
-    held += net.udcStateCount[static_cast<size_t>(u)];
+  for (int32_t n = net.udcCount - 1; n >= 0; --n) {
+    const int32_t u = udcAtNumber(n);
+    held += states[static_cast<size_t>(u)];
     if (held > peak) peak = held;
     for (uint32_t s : udcSuccessorsOf(u)) {
       uint32_t& remaining = remainingPredecessors[s];
       // A successor whose predecessors are all swept is no longer needed.
-      if (remaining > 0 && --remaining == 0) held -= net.udcStateCount[s];
+      if (remaining > 0 && --remaining == 0) held -= states[s];
     }
   }
   return peak;

@@ -1,52 +1,156 @@
 // The UDC network: the uniformly directed cutsets of the elementary network with their
-// member sets, state counts and links, numbered so that every link goes forward.
+// members, state counts and links. Projects have millions of UDCs of a handful of members
+// and links each, so a UDC is two short byte records rather than arrays of its own: the
+// memory of the network is a few tens of bytes per UDC.
+//
+// A UDC is known by its id, the order in which identification created it; id 0 is the
+// start. Its number is its place in the final numbering (ascending ancestor count), the
+// order in which the solvers sweep it backwards and the .UDC file lists it.
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <span>
 #include <vector>
 
 #include "duration/bit_set.h"
 
 struct UdcNetwork {
   int32_t udcCount = 0;
-  std::vector<BitWord> udcMembers;                   // udcCount * nBitWords
-  std::vector<uint32_t> udcStateCount;
-  // The links in one block each (millions of UDCs hold a handful of links apiece): the
-  // successors of u are udcSuccessorList[udcSuccessorStart[u] .. udcSuccessorStart[u + 1]),
-  // in the order in which they were first found; its predecessors likewise, ascending.
-  std::vector<uint64_t> udcSuccessorStart;  // udcCount + 1
-  std::vector<uint32_t> udcSuccessorList;
-  std::vector<uint32_t> udcPredecessorCount;
-  std::vector<uint64_t> udcPredecessorStart;  // udcCount + 1
-  std::vector<uint32_t> udcPredecessorList;
   uint32_t udcMaxStates = 0;
   uint64_t udcTotalStates = 0;
   uint64_t udcPeakStates = 0;
   int32_t udcMaxMembers = 0;
+  // Records by id, each its byte length followed by its numbers as base-128 varints:
+  // members: count, the first member, then the gaps between consecutive members;
+  // links: state count, successor count, then each successor's id as a signed gap from the
+  // one before (from the UDC's own id for the first). Every 8th record's offset is indexed.
+  std::vector<uint8_t> memberRecords;
+  std::vector<uint64_t> memberIndex;
+  std::vector<uint8_t> linkRecords;
+  std::vector<uint64_t> linkIndex;
+  int32_t linkCount = 0;           // UDCs whose links are stored
+  std::vector<uint32_t> idOfNumber;  // the UDC numbered n is idOfNumber[n]
 };
 
 extern UdcNetwork udcNetwork;
 
-const BitWord* udcMembersOf(int u);
+namespace udc_record_detail {
+inline uint64_t readVarint(const uint8_t*& p) {
+  if (*p < 128) return *p++;  // most numbers of a record take one byte
+  uint64_t value = 0;
+  for (int shift = 0;; shift += 7) {
+    const uint8_t byte = *p++;
+    value |= static_cast<uint64_t>(byte & 127u) << shift;
+    if (byte < 128) return value;
+  }
+}
+// The payload of record id, and its end.
+inline const uint8_t* recordAt(const std::vector<uint8_t>& records, const std::vector<uint64_t>& index, int32_t id,
+                               const uint8_t*& end) {
+  const uint8_t* p = records.data() + index[static_cast<size_t>(id) >> 3];
+  for (int32_t k = id & ~7; k < id; ++k) {
+    const uint64_t length = readVarint(p);
+    p += length;
+  }
+  const uint64_t length = readVarint(p);
+  end = p + length;
+  return p;
+}
+}  // namespace udc_record_detail
 
-inline std::span<const uint32_t> udcSuccessorsOf(int u) {
-  const size_t i = static_cast<size_t>(u);
-  return {udcNetwork.udcSuccessorList.data() + udcNetwork.udcSuccessorStart[i],
-          static_cast<size_t>(udcNetwork.udcSuccessorStart[i + 1] - udcNetwork.udcSuccessorStart[i])};
+// Calls visit(e) for every member of UDC u, in ascending elementary index.
+template <class Visit>
+void forEachUdcMember(int32_t u, Visit&& visit) {
+  using namespace udc_record_detail;
+  const uint8_t* end = nullptr;
+  const uint8_t* p = recordAt(udcNetwork.memberRecords, udcNetwork.memberIndex, u, end);
+  const uint64_t count = readVarint(p);
+  int64_t e = 0;
+  for (uint64_t k = 0; k < count; ++k) {
+    e += static_cast<int64_t>(readVarint(p));
+    visit(static_cast<int32_t>(e));
+  }
 }
 
-inline std::span<const uint32_t> udcPredecessorsOf(int u) {
-  const size_t i = static_cast<size_t>(u);
-  return {udcNetwork.udcPredecessorList.data() + udcNetwork.udcPredecessorStart[i],
-          static_cast<size_t>(udcNetwork.udcPredecessorStart[i + 1] - udcNetwork.udcPredecessorStart[i])};
+int32_t udcMemberCount(int32_t u);
+// The members of u as a set of `words` words.
+void udcMembersInto(int32_t u, BitWord* set, int words);
+// True when the members of u are exactly the set.
+bool udcHasMembers(int32_t u, const BitWord* set, int words);
+uint32_t udcStateCount(int32_t u);
+
+// The successors of a UDC, as ids, in the order in which identification first met them.
+class UdcSuccessors {
+ public:
+  class Iterator {
+   public:
+    Iterator(const uint8_t* p, uint64_t left, int64_t id) : p_(p), left_(left), id_(id) { step(); }
+    uint32_t operator*() const { return static_cast<uint32_t>(id_); }
+    Iterator& operator++() {
+      step();
+      return *this;
+    }
+    bool operator!=(const Iterator& other) const { return done_ != other.done_; }
+    bool operator==(const Iterator& other) const { return done_ == other.done_; }
+
+   private:
+    void step() {
+      if (left_ == 0) {
+        done_ = true;
+        return;
+      }
+      const uint64_t zigzag = udc_record_detail::readVarint(p_);
+      id_ += static_cast<int64_t>(zigzag >> 1) ^ -static_cast<int64_t>(zigzag & 1);
+      --left_;
+    }
+    const uint8_t* p_;
+    uint64_t left_;
+    int64_t id_;
+    bool done_ = false;
+  };
+  UdcSuccessors(const uint8_t* p, uint64_t count, int32_t u) : p_(p), count_(count), u_(u) {}
+  Iterator begin() const { return Iterator(p_, count_, u_); }
+  Iterator end() const { return Iterator(nullptr, 0, 0); }
+  size_t size() const { return static_cast<size_t>(count_); }
+
+ private:
+  const uint8_t* p_;
+  uint64_t count_;
+  int32_t u_;
+};
+
+UdcSuccessors udcSuccessorsOf(int32_t u);
+
+// Calls visit(u, stateCount, successors) for every UDC in id order, reading the records one
+// after the other (cheaper than one lookup per UDC).
+template <class Visit>
+void forEachUdcLinks(Visit&& visit) {
+  using udc_record_detail::readVarint;
+  const uint8_t* p = udcNetwork.linkRecords.data();
+  for (int32_t u = 0; u < udcNetwork.linkCount; ++u) {
+    const uint64_t length = readVarint(p);
+    const uint8_t* next = p + length;
+    const uint32_t states = static_cast<uint32_t>(readVarint(p));
+    const uint64_t count = readVarint(p);
+    visit(u, states, UdcSuccessors(p, count, u));
+    p = next;
+  }
 }
 
-// Stores the successor lists of the udcCount UDCs (start offsets and one block of final
-// numbers) and derives the predecessor counts and lists.
-void storeUdcLinks(std::vector<uint64_t> successorStart, std::vector<uint32_t> successorList);
-// The same from one list per UDC.
-void storeUdcLinks(const std::vector<std::vector<uint32_t>>& successors);
+// The id of the UDC numbered n in the final numbering.
+inline int32_t udcAtNumber(int32_t n) {
+  return udcNetwork.idOfNumber.empty() ? n : static_cast<int32_t>(udcNetwork.idOfNumber[static_cast<size_t>(n)]);
+}
+// The number of UDC u (a search; for messages and files).
+int32_t udcNumberOf(int32_t u);
+
+// Building: the records are appended in id order, members when a UDC is created, links
+// when it has been walked.
+void appendUdcMembers(UdcNetwork& net, const BitWord* set, int words);
+void appendUdcLinks(UdcNetwork& net, uint32_t stateCount, const std::vector<uint32_t>& successors);
+
+// A whole network in one call, UDC n having id and number n (for hand-built networks).
+void storeUdcNetwork(const std::vector<std::vector<int32_t>>& members, const std::vector<uint32_t>& stateCounts,
+                     const std::vector<std::vector<uint32_t>>& successors);
 
 // Identifies the UDCs of elementaryNetwork; false (with its reason on the console) after
 // a failure. Writes the .UDC file at write level 4.
@@ -57,5 +161,5 @@ void releaseUdcNetwork();
 // The most members a UDC may have: gv_bits, at most what a state key encodes.
 int32_t udcMemberLimit();
 
-// Peak number of states held at once in a last-to-first sweep.
+// Peak number of states held at once in a last-to-first sweep of the final numbering.
 uint64_t sweepPeakStates();

@@ -2,6 +2,7 @@
 // successors, then the legend box shared by all network files.
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "duration/elementary_network.h"
 #include "run/config.h"
@@ -35,16 +36,21 @@ void writeUdcNetworkFile() {
   // A file that cannot be written is skipped without a message.
   std::ofstream out(name, std::ios::out | std::ios::trunc);
   if (!out) return;
-  const UdcNetwork& net = udcNetwork;
-  const int words = elementaryNetwork.nBitWords;
-  out << net.udcCount << '\n';
-  for (int u = 0; u < net.udcCount; ++u) {
-    const size_t i = static_cast<size_t>(u);
-    const BitWord* members = udcMembersOf(u);
-    out << net.udcStateCount[i] << ' ' << net.udcPredecessorCount[i] << ' ' << countBits(members, words);
-    forEachMember(members, words, [&](int e) { out << ' ' << e; });
-    out << ' ' << udcSuccessorsOf(u).size();
-    for (uint32_t s : udcSuccessorsOf(u)) out << ' ' << s;
+  const int32_t count = udcNetwork.udcCount;
+  // Numbers and predecessor counts by id, for this file only.
+  std::vector<uint32_t> number(static_cast<size_t>(count));
+  std::vector<uint32_t> predecessors(static_cast<size_t>(count), 0);
+  for (int32_t n = 0; n < count; ++n) number[static_cast<size_t>(udcAtNumber(n))] = static_cast<uint32_t>(n);
+  for (int32_t u = 0; u < count; ++u)
+    for (uint32_t s : udcSuccessorsOf(u)) ++predecessors[s];
+  out << count << '\n';
+  for (int32_t n = 0; n < count; ++n) {
+    const int32_t u = udcAtNumber(n);
+    out << udcStateCount(u) << ' ' << predecessors[static_cast<size_t>(u)] << ' ' << udcMemberCount(u);
+    forEachUdcMember(u, [&](int32_t e) { out << ' ' << e; });
+    const UdcSuccessors successors = udcSuccessorsOf(u);
+    out << ' ' << successors.size();
+    for (uint32_t s : successors) out << ' ' << number[s];
     out << '\n';
   }
   out << '\n' << kUdcLegend;

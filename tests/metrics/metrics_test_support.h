@@ -79,12 +79,8 @@ inline void installMirrorElementary() {
 }
 
 inline void installUdcs(const std::vector<std::vector<int>>& members) {
-  const int words = elementaryNetwork.nBitWords;
-  udcNetwork = UdcNetwork{};
-  udcNetwork.udcCount = static_cast<int32_t>(members.size());
-  udcNetwork.udcMembers.assign(members.size() * words, 0);
-  for (size_t u = 0; u < members.size(); ++u)
-    for (int e : members[u]) setBit(udcNetwork.udcMembers.data() + u * words, e);
+  std::vector<std::vector<int32_t>> lists(members.begin(), members.end());
+  storeUdcNetwork(lists, std::vector<uint32_t>(members.size(), 1), {});
 }
 
 inline std::vector<std::string> splitFields(const std::string& line, char separator = ';') {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 
@@ -74,9 +75,10 @@ struct ScratchDirectory {
     std::filesystem::current_path(previous);
     std::filesystem::remove_all(path);
   }
+  // Every entry, directories included.
   size_t fileCount() const {
     size_t n = 0;
-    for (auto& entry : std::filesystem::directory_iterator(path)) n += entry.is_regular_file() ? 1 : 0;
+    for ([[maybe_unused]] auto& entry : std::filesystem::directory_iterator(path)) ++n;
     return n;
   }
 };
@@ -157,23 +159,25 @@ TEST(SolverAgreement, DiskModeEqualsMemoryModeAndLeavesNoFile) {
   }
 }
 
-TEST(SolverAgreement, DiskModeRefusesProjectNamesThatLookLikeStateFiles) {
-  ScratchDirectory directory("clash");
-  ProjectSpec p = parallelPair(30.0);
-  ASSERT_TRUE(buildProject(p));
-  runConfig.PJFileName = "";
-  runConfig.PJFileExt = "";
-  useDiskStorage = true;
-  std::istringstream answer("0\n");
-  std::ostringstream console;
-  std::streambuf* in = std::cin.rdbuf(answer.rdbuf());
-  std::streambuf* out = std::cout.rdbuf(console.rdbuf());
-  SolveResult result;
-  EXPECT_THROW(solveNpv(result), FatalStop);
-  std::cin.rdbuf(in);
-  std::cout.rdbuf(out);
-  useDiskStorage = false;
-  releaseProject();
-  EXPECT_NE(console.str().find("Press any key to quit..."), std::string::npos);
-  EXPECT_EQ(directory.fileCount(), 0u);
+TEST(SolverAgreement, DiskModeLeavesFilesNamedLikeStateFilesAlone) {
+  // State files live in a directory of the solve's own: files and a link named like UDC
+  // numbers in the working directory are neither written nor removed.
+  ScratchDirectory directory("alone");
+  for (const char* name : {"1", "2", "5"}) std::ofstream(name) << "keep " << name << '\n';
+  std::ofstream("project.txt") << "project\n";
+  std::filesystem::create_symlink("project.txt", "3");
+  const std::vector<SolveResult> disk = solveWith(richProject(false, false), {solveNpvWithMakespan}, true);
+  ASSERT_EQ(disk.size(), 1u);
+  for (const char* name : {"1", "2", "5"}) {
+    std::ifstream in(name);
+    std::string text;
+    std::getline(in, text);
+    EXPECT_EQ(text, std::string("keep ") + name);
+  }
+  std::ifstream in("project.txt");
+  std::string text;
+  std::getline(in, text);
+  EXPECT_EQ(text, "project");
+  EXPECT_TRUE(std::filesystem::is_symlink("3"));
+  EXPECT_EQ(directory.fileCount(), 5u);
 }

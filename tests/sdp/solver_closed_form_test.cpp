@@ -2,6 +2,9 @@
 // Erlang phases, modes, technical success, abandonment and decisions at phase changes.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 #include "sdp/solvers.h"
 #include "sdp/solver_fixture.h"
 
@@ -128,4 +131,27 @@ TEST(SolverClosedForm, DecisionsAtPhaseChangesOnlyWithIrq) {
   const float chainOff = solveOne(chain, solveNpv);
   chain.irq = true;
   EXPECT_EQ(solveOne(chain, solveNpv), chainOff);
+}
+
+TEST(SolverClosedForm, ParallelExponentialsOnOneResource) {
+  // n exponential tasks of mean 1 on a resource of capacity c, one unit each: keeping c busy
+  // is optimal, so the makespan is (n - c) / c until c remain, then the expected maximum of
+  // c of them, H(c). One cutset holds all n tasks: the walk, the finger search and the
+  // finished members across a wide UDC.
+  for (auto [n, c] : {std::pair{10, 2}, std::pair{10, 3}, std::pair{12, 1}}) {
+    ProjectSpec p;
+    p.activities.push_back(dummy({}));
+    for (int a = 1; a <= n; ++a) {
+      p.activities[0].successors.push_back(a);
+      ActivitySpec t = task(1.0, {n + 1});
+      t.modes[0].use = {1.0};
+      p.activities.push_back(t);
+    }
+    p.activities.push_back(dummy({}, 0.0));
+    p.availability = {static_cast<double>(c)};
+    double harmonic = 0;
+    for (int k = 1; k <= c; ++k) harmonic += 1.0 / k;
+    SCOPED_TRACE(std::to_string(n) + " on " + std::to_string(c));
+    expectClose(solveOne(p, solveMakespan), -(static_cast<double>(n - c) / c + harmonic));
+  }
 }

@@ -1,19 +1,24 @@
-// State tables and state files: bisection, appends, the life cycle of the files over a
-// chain of UDCs, the exact round trip of floats, and the stops on broken files.
+// State tables and their storage: the search from a finger, appends, the life cycle of the
+// state files over chains of UDCs in a directory of the solve's own, the exact round trip of
+// floats, and the stops on broken or vanished files.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "run/config.h"
 #include "run/fatal.h"
-#include "run/run_state.h"
-#include "sdp/state_table.h"
+#include "sdp/state_storage.h"
 #include "udc/udc_network.h"
+#include "udc/udc_test_network.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 // Answers the stop's prompt and keeps its text.
 struct CapturedStop {
@@ -28,37 +33,45 @@ struct CapturedStop {
 };
 
 struct ScratchDirectory {
-  std::filesystem::path previous = std::filesystem::current_path();
-  std::filesystem::path path;
+  fs::path previous = fs::current_path();
+  fs::path path;
   ScratchDirectory() {
-    path = std::filesystem::temp_directory_path() / ("tervano_storage_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(path);
-    std::filesystem::current_path(path);
+    path = fs::temp_directory_path() / ("tervano_storage_" + std::to_string(::getpid()));
+    fs::create_directories(path);
+    fs::current_path(path);
   }
   ~ScratchDirectory() {
-    std::filesystem::current_path(previous);
-    std::filesystem::remove_all(path);
+    fs::current_path(previous);
+    fs::remove_all(path);
   }
-  static bool has(const std::string& name) { return std::filesystem::exists(name); }
+  // The state directory the storage made, or empty.
+  static fs::path stateDirectory() {
+    for (const auto& entry : fs::directory_iterator("."))
+      if (entry.path().filename().string().rfind("tervano-states-", 0) == 0) return entry.path().filename();
+    return {};
+  }
+  static bool hasStateFile(int u) {
+    const fs::path directory = stateDirectory();
+    return !directory.empty() && fs::exists(directory / std::to_string(u));
+  }
+  static size_t entries() { return static_cast<size_t>(std::distance(fs::directory_iterator("."), {})); }
 };
 
-// UDCs 0 -> 1 -> 2 -> 3 with the given state counts (0 and 1 also lead to 3 when joined).
-void installChain(std::vector<uint32_t> counts, bool joinToLast = false) {
-  udcNetwork = UdcNetwork{};
-  udcNetwork.udcCount = static_cast<int32_t>(counts.size());
-  udcNetwork.udcStateCount = counts;
+// UDCs of one member each with the given state counts, 0 -> 1 -> ... -> last, and more links.
+void installChain(std::vector<uint32_t> counts, std::vector<std::pair<uint32_t, uint32_t>> extra = {}) {
+  std::vector<HandActivity> acts(counts.size());
+  installHandNetwork(acts);
+  std::vector<std::vector<int32_t>> members(counts.size());
   std::vector<std::vector<uint32_t>> successors(counts.size());
-  for (size_t u = 0; u + 1 < counts.size(); ++u) successors[u].push_back(static_cast<uint32_t>(u + 1));
-  if (joinToLast) successors[0].push_back(static_cast<uint32_t>(counts.size() - 1));
-  storeUdcLinks(successors);
-  runConfig = RunConfig{};
-  runConfig.PJFileName = "proj";
-  runConfig.PJFileExt = ".rcp";
+  for (size_t u = 0; u < counts.size(); ++u) {
+    members[u] = {static_cast<int32_t>(u)};
+    if (u + 1 < counts.size()) successors[u].push_back(static_cast<uint32_t>(u + 1));
+  }
+  for (auto [from, to] : extra) successors[from].push_back(to);
+  storeUdcNetwork(members, counts, successors);
 }
 
-void fillTable(int32_t u, float base) {
-  allocateStateTable(u);
-  UdcStateTable& table = stateTableOf(u);
+void fillTable(UdcStateTable& table, int32_t u, float base) {
   const uint32_t count = table.count;
   for (uint32_t i = 0; i < count; ++i)
     appendState(table, u, 3 * (count - i), base + static_cast<float>(i), base - static_cast<float>(i), base * 2,
@@ -72,12 +85,9 @@ TEST(StateStorage, SearchFromAnyFingerFindsEveryKeyAndStopsOnAMissingOne) {
   const std::vector<uint64_t> keys{80, 53, 26, 25, 9, 4, 0};
   for (bool wide : {false, true}) {
     UdcStateTable table;
-    table.wideKeys = wide;
-    for (uint64_t key : keys) {
-      table.wideKey.push_back(key + (wide ? (uint64_t{1} << 40) : 0));
-      table.narrowKey.push_back(static_cast<uint32_t>(key));
-    }
+    allocateTable(table, static_cast<uint32_t>(keys.size()), wide, 1);
     const uint64_t offset = wide ? (uint64_t{1} << 40) : 0;
+    for (uint32_t i = 0; i < keys.size(); ++i) table.setKey(i, keys[i] + offset);
     for (uint32_t count = 1; count <= keys.size(); ++count)
       for (uint32_t start = 0; start <= count; ++start)
         for (uint32_t i = 0; i < count; ++i) {
@@ -100,10 +110,8 @@ TEST(StateStorage, SearchFromAnyFingerFindsEveryKeyAndStopsOnAMissingOne) {
 
 TEST(StateStorage, AppendBeyondTheStateCountOrReadingAMissingTableStops) {
   installChain({2, 1});
-  useDiskStorage = false;
-  buildStateStorage(1);
-  allocateStateTable(1);
-  UdcStateTable& table = stateTableOf(1);
+  openStateStorage(1, false, false);
+  UdcStateTable& table = beginUdcTable(1);
   appendState(table, 1, 1, 1.0, 1.0, 0.0, 0.0);
   {
     CapturedStop stop;
@@ -112,130 +120,100 @@ TEST(StateStorage, AppendBeyondTheStateCountOrReadingAMissingTableStops) {
   EXPECT_EQ(table.storedCount, 1u);
   {
     CapturedStop stop;  // UDC 0 has no table
-    EXPECT_THROW(stateTableOf(0), FatalStop);
+    EXPECT_THROW(udcTable(0), FatalStop);
   }
-  releaseStateStorage();
+  closeStateStorage();
 }
 
-TEST(StateStorage, DiskChainWritesReadsAndDeletesInOrder) {
+TEST(StateStorage, DiskChainWritesReadsAndDeletesInOrderInItsOwnDirectory) {
   ScratchDirectory directory;
   installChain({3, 2, 4, 2});
-  useDiskStorage = true;
-  buildStateStorage(2);
-  fillTable(3, 1234567.0f);
-  std::vector<std::vector<std::string>> present;
+  openStateStorage(2, true, false);
+  ASSERT_FALSE(ScratchDirectory::stateDirectory().empty());
+  fillTable(beginUdcTable(3), 3, 1234567.0f);
+  endUdcTable(3);
   for (int32_t u = 2; u >= 0; --u) {
-    shelveFinishedTable(u + 1);
-    EXPECT_TRUE(ScratchDirectory::has(std::to_string(u + 1)));
-    openUdcStep(u);
-    const UdcStateTable& successor = stateTableOf(u + 1);
-    EXPECT_EQ(successor.storedCount, udcNetwork.udcStateCount[static_cast<size_t>(u + 1)]);
+    UdcStateTable& table = beginUdcTable(u);
+    EXPECT_TRUE(ScratchDirectory::hasStateFile(u + 1));
+    const UdcStateTable& successor = udcTable(u + 1);
+    EXPECT_EQ(successor.storedCount, udcStateCount(u + 1));
     // Nine digits bring every float back exactly.
     EXPECT_EQ(successor.decisionValue()[0], u == 2 ? 1234567.0f : 0.1f + 0.0f);
-    UdcStateTable& table = stateTableOf(u);
+    EXPECT_EQ(successor.keyAt(0), u == 2 ? 6u : successor.count - 1);
     const uint32_t count = table.count;
     for (uint32_t i = 0; i < count; ++i) appendState(table, u, count - 1 - i, 0.1f, 1.0f / 3.0f, -2.5e-7f, 3.4e38f);
-    closeUdcStep(u);
-    EXPECT_FALSE(ScratchDirectory::has(std::to_string(u + 1)));
+    endUdcTable(u);
+    EXPECT_FALSE(ScratchDirectory::hasStateFile(u + 1));
   }
-  const UdcStateTable& first = stateTableOf(0);
-  EXPECT_EQ(first.continuationValue()[0], 1.0f / 3.0f);
-  releaseStateStorage();
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory.path), {}), 0);
-  useDiskStorage = false;
+  EXPECT_EQ(udcTable(0).continuationValue()[0], 1.0f / 3.0f);
+  EXPECT_EQ(udcTable(0).secondaryContinuationValue()[0], 3.4e38f);
+  closeStateStorage();
+  EXPECT_EQ(ScratchDirectory::entries(), 0u);
 }
 
 TEST(StateStorage, DiskFileOfTwoPredecessorsStaysUntilTheSecondIsDone) {
   ScratchDirectory directory;
-  installChain({1, 1, 1}, true);  // 0 -> 1 -> 2 and 0 -> 2
-  useDiskStorage = true;
-  buildStateStorage(1);
-  fillTable(2, 5.0f);
-  shelveFinishedTable(2);
-  openUdcStep(1);
-  appendState(stateTableOf(1), 1, 0, 1.0, 1.0, 0.0, 0.0);
-  closeUdcStep(1);
-  EXPECT_TRUE(ScratchDirectory::has("2"));
-  shelveFinishedTable(1);
-  openUdcStep(0);
-  closeUdcStep(0);
-  EXPECT_FALSE(ScratchDirectory::has("1"));
-  EXPECT_FALSE(ScratchDirectory::has("2"));
-  releaseStateStorage();
-  useDiskStorage = false;
+  installChain({1, 1, 1}, {{0, 2}});  // 0 -> 1 -> 2 and 0 -> 2
+  openStateStorage(1, true, false);
+  fillTable(beginUdcTable(2), 2, 5.0f);
+  endUdcTable(2);
+  appendState(beginUdcTable(1), 1, 0, 1.0, 1.0, 0.0, 0.0);
+  endUdcTable(1);
+  EXPECT_TRUE(ScratchDirectory::hasStateFile(2));
+  beginUdcTable(0);
+  EXPECT_EQ(udcTable(2).decisionValue()[0], 5.0f);
+  endUdcTable(0);
+  EXPECT_FALSE(ScratchDirectory::hasStateFile(1));
+  EXPECT_FALSE(ScratchDirectory::hasStateFile(2));
+  closeStateStorage();
+  EXPECT_EQ(ScratchDirectory::entries(), 0u);
 }
 
-TEST(StateStorage, BrokenStateFilesStopTheRun) {
-  ScratchDirectory directory;
-  installChain({3, 3});
-  useDiskStorage = true;
+TEST(StateStorage, BrokenOrVanishedStateFilesStopTheRun) {
   const std::vector<std::string> broken{
-      "",                                     // missing
-      "1 1 9\n2 2 6\n",                       // short
-      "1 1 9\n2 2 9\n3 3 0\n",                // keys not descending
-      "1 1 9\n2 x 6\n3 3 0\n",                // not a number
-      "1 1 9\n2 2 6\n3 3 0\n4 4 0\n",         // too long
+      "1 1 9\n2 2 6\n",               // short
+      "1 1 9\n2 2 9\n3 3 0\n",        // keys not descending
+      "1 1 9\n2 x 6\n3 3 0\n",        // not a number
+      "1 1 9\n2 2 6\n3 3 0\n4 4 0\n", // too long
+      "",                             // empty
   };
-  for (size_t i = 0; i < broken.size(); ++i) {
-    buildStateStorage(1);
-    if (i > 0) {
-      std::ofstream("1") << broken[i];
-      stateStorage.stateFileWritten[1] = 1;
-    }
+  for (size_t i = 0; i <= broken.size(); ++i) {
+    ScratchDirectory directory;
+    // 1 -> 2 and 0 -> 2: the file of 2 is changed between its two readings.
+    installChain({1, 1, 3}, {{0, 2}});
+    openStateStorage(1, true, false);
+    fillTable(beginUdcTable(2), 2, 1.0f);
+    appendState(beginUdcTable(1), 1, 0, 1.0, 1.0, 0.0, 0.0);
+    endUdcTable(1);
+    const fs::path file = ScratchDirectory::stateDirectory() / "2";
+    if (i < broken.size())
+      std::ofstream(file, std::ios::trunc) << broken[i];
+    else
+      fs::remove(file);
     {
       CapturedStop stop;
-      EXPECT_THROW(readStateTable(1), FatalStop) << i;
-      EXPECT_NE(stop.console.str().find("State file 1"), std::string::npos);
-      EXPECT_EQ(stop.console.str().find("Press any key"), std::string::npos);
+      EXPECT_THROW(beginUdcTable(0), FatalStop) << i;
+      const std::string text = stop.console.str();
+      EXPECT_NE(text.find("State file " + file.string()), std::string::npos) << text;
+      EXPECT_TRUE(text.ends_with("...\n")) << text;
+      EXPECT_EQ(text.find("Press any key"), std::string::npos);
     }
-    releaseStateStorage();
-    EXPECT_FALSE(ScratchDirectory::has("1"));
+    closeStateStorage();
+    EXPECT_EQ(ScratchDirectory::entries(), 0u);
   }
-  // A sound file reads back.
-  buildStateStorage(1);
-  std::ofstream("1") << "1 1.5 8\n2 2.5 4\n3 3.5 0\n";
-  stateStorage.stateFileWritten[1] = 1;
-  readStateTable(1);
-  EXPECT_EQ(stateTableOf(1).keyAt(1), 4u);
-  EXPECT_EQ(stateTableOf(1).continuationValue()[2], 3.5f);
-  releaseStateStorage();
-  useDiskStorage = false;
 }
 
-TEST(StateStorage, FileThatCannotBeDeletedStops) {
+TEST(StateStorage, FileThatCannotBeDeletedStopsWithItsReason) {
   ScratchDirectory directory;
-  installChain({1, 1});
-  useDiskStorage = true;
-  buildStateStorage(1);
-  stateStorage.stateFileWritten[1] = 1;  // claimed but never written
+  installChain({1, 1, 1});
+  openStateStorage(1, true, false);
+  fillTable(beginUdcTable(2), 2, 1.0f);
+  beginUdcTable(1);
+  fs::remove(ScratchDirectory::stateDirectory() / "2");
   CapturedStop stop;
-  EXPECT_THROW(deleteStateFile(1), FatalStop);
-  EXPECT_EQ(stop.console.str(), "\nFile cannot be deleted...");
-  releaseStateStorage();
-  useDiskStorage = false;
-}
-
-TEST(StateStorage, ProjectNamesThatCanBeStateFileNames) {
-  EXPECT_TRUE(projectNamesMayClashWithStateFiles("", ""));
-  EXPECT_TRUE(projectNamesMayClashWithStateFiles("./", ""));
-  EXPECT_TRUE(projectNamesMayClashWithStateFiles("1", "0"));
-  EXPECT_FALSE(projectNamesMayClashWithStateFiles("", ".rcp"));
-  EXPECT_FALSE(projectNamesMayClashWithStateFiles("j30", ""));
-  EXPECT_FALSE(projectNamesMayClashWithStateFiles("data/", ""));
-  EXPECT_FALSE(projectNamesMayClashWithStateFiles("", "x"));
-}
-
-TEST(StateStorage, WorkingDirectoryWrittenAnyWayIsAClash) {
-  ScratchDirectory scratch;
-  std::filesystem::create_directory("data");
-  const std::string here = std::filesystem::current_path().string();
-  const std::string leaf = std::filesystem::current_path().filename().string();
-  EXPECT_TRUE(projectNamesMayClashWithStateFiles(here + "/", ""));
-  EXPECT_TRUE(projectNamesMayClashWithStateFiles(here + "/7", "1"));
-  EXPECT_TRUE(projectNamesMayClashWithStateFiles("../" + leaf + "/", ""));
-  EXPECT_TRUE(projectNamesMayClashWithStateFiles("data/../", ""));
-  EXPECT_FALSE(projectNamesMayClashWithStateFiles("data/", ""));
-  EXPECT_FALSE(projectNamesMayClashWithStateFiles(here + "/data/", ""));
-  EXPECT_FALSE(projectNamesMayClashWithStateFiles("missing/", ""));
-  EXPECT_FALSE(projectNamesMayClashWithStateFiles(here + "/P", ""));
+  EXPECT_THROW(endUdcTable(1), FatalStop);
+  EXPECT_EQ(stop.console.str(), "\nFile cannot be deleted... " + (ScratchDirectory::stateDirectory() / "2").string() +
+                                    ": No such file or directory\n");
+  closeStateStorage();
+  EXPECT_EQ(ScratchDirectory::entries(), 0u);
 }

@@ -28,13 +28,9 @@ void expectNetwork(const UdcExpectation& want) {
   for (int u = 0; u < net.udcCount; ++u) {
     SCOPED_TRACE("UDC " + std::to_string(u));
     EXPECT_EQ(membersOfUdc(u), want.members[static_cast<size_t>(u)]);
-    EXPECT_EQ(net.udcStateCount[static_cast<size_t>(u)], want.states[static_cast<size_t>(u)]);
-    const std::span<const uint32_t> successors = udcSuccessorsOf(u);
-    const std::span<const uint32_t> predecessors = udcPredecessorsOf(u);
-    EXPECT_EQ(std::vector<uint32_t>(successors.begin(), successors.end()), want.successors[static_cast<size_t>(u)]);
-    EXPECT_EQ(std::vector<uint32_t>(predecessors.begin(), predecessors.end()),
-              want.predecessors[static_cast<size_t>(u)]);
-    EXPECT_EQ(net.udcPredecessorCount[static_cast<size_t>(u)], want.predecessors[static_cast<size_t>(u)].size());
+    EXPECT_EQ(udcStateCount(udcAtNumber(u)), want.states[static_cast<size_t>(u)]);
+    EXPECT_EQ(successorNumbersOf(u), want.successors[static_cast<size_t>(u)]);
+    EXPECT_EQ(predecessorNumbersOf(u), want.predecessors[static_cast<size_t>(u)]);
   }
 }
 
@@ -170,9 +166,9 @@ TEST_F(UdcIdentification, MemberLimitFailsWithItsMessage) {
             "parameter.\n");
   EXPECT_EQ(udcNetwork.udcCount, 2);
   EXPECT_EQ(udcNetwork.udcMaxMembers, 2);
-  EXPECT_TRUE(udcNetwork.udcMembers.empty());
-  EXPECT_TRUE(udcNetwork.udcSuccessorList.empty());
-  EXPECT_TRUE(udcNetwork.udcStateCount.empty());
+  EXPECT_TRUE(udcNetwork.memberRecords.empty());
+  EXPECT_TRUE(udcNetwork.linkRecords.empty());
+  EXPECT_TRUE(udcNetwork.idOfNumber.empty());
 }
 
 TEST_F(UdcIdentification, MemberLimitAcceptsExactlyGvBits) {
@@ -218,7 +214,7 @@ TEST_F(UdcIdentification, UdcLimitFailsRightAfterTheCreationThatReachesIt) {
               "\nNumber of UDCs (2) exceeds maximum number of UDCs (2). Please increase gv_CFG_mxn_UDC "
               "parameter.\n");
     EXPECT_EQ(udcNetwork.udcCount, 2);
-    EXPECT_TRUE(udcNetwork.udcMembers.empty());
+    EXPECT_TRUE(udcNetwork.memberRecords.empty());
   }
   runConfig.gv_CFG_mxn_UDC = 3;
   {
@@ -256,7 +252,7 @@ TEST_F(UdcIdentification, MembersThatMustRunTogetherWithoutResourcesFail) {
   EXPECT_FALSE(identifyUdcs());
   EXPECT_EQ(console.text(), kResourceMessage);
   EXPECT_EQ(udcNetwork.udcCount, 2);
-  EXPECT_TRUE(udcNetwork.udcMembers.empty());
+  EXPECT_TRUE(udcNetwork.memberRecords.empty());
 }
 
 TEST_F(UdcIdentification, StateVisitedBeforeTheFailingCheckCountsItsTargets) {
@@ -310,7 +306,7 @@ TEST_F(UdcIdentification, BackwardLinkIsAnInternalError) {
   EXPECT_THROW(identifyUdcs(), FatalStop);
   EXPECT_NE(console.text().find("Internal error in UDC identification: UDC 2 links to UDC 1"), std::string::npos);
   EXPECT_EQ(udcNetwork.udcCount, 0);
-  EXPECT_TRUE(udcNetwork.udcMembers.empty());
+  EXPECT_TRUE(udcNetwork.memberRecords.empty());
 }
 
 TEST_F(UdcIdentification, ModuleSuccessWithAFollowerUnderWayStaysInTheCutset) {
@@ -337,8 +333,8 @@ TEST_F(UdcIdentification, EachCallStartsFromEmptyRecords) {
   EXPECT_EQ(udcNetwork.udcMaxMembers, 1);
   releaseUdcNetwork();
   EXPECT_EQ(udcNetwork.udcCount, 0);
-  EXPECT_TRUE(udcNetwork.udcMembers.empty());
-  EXPECT_TRUE(udcNetwork.udcPredecessorList.empty());
+  EXPECT_TRUE(udcNetwork.memberRecords.empty());
+  EXPECT_TRUE(udcNetwork.idOfNumber.empty());
   EXPECT_EQ(udcNetwork.udcTotalStates, 0u);
 }
 

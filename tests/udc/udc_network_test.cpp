@@ -13,11 +13,7 @@
 namespace {
 
 void setNetwork(const std::vector<uint32_t>& states, const std::vector<std::vector<uint32_t>>& successors) {
-  UdcNetwork& net = udcNetwork;
-  net = UdcNetwork{};
-  net.udcCount = static_cast<int32_t>(states.size());
-  net.udcStateCount = states;
-  storeUdcLinks(successors);
+  storeUdcNetwork({}, states, successors);
 }
 
 TEST(UdcPeakStates, ThreeUdcChainHoldsTwoNeighboursAtOnce) {

@@ -154,10 +154,23 @@ inline std::vector<HandActivity> moduleNetwork(double pmsOfA) {
   return acts;
 }
 
-inline std::vector<int> membersOfUdc(int u) {
+// The members, successors and predecessors of the UDC numbered n, by number.
+inline std::vector<int> membersOfUdc(int n) {
   std::vector<int> members;
-  const BitWord* set = udcMembersOf(u);
-  for (int e = 0; e < elementaryNetwork.nElementary; ++e)
-    if (hasBit(set, e)) members.push_back(e);
+  forEachUdcMember(udcAtNumber(n), [&](int32_t e) { members.push_back(e); });
   return members;
+}
+
+inline std::vector<uint32_t> successorNumbersOf(int n) {
+  std::vector<uint32_t> numbers;
+  for (uint32_t s : udcSuccessorsOf(udcAtNumber(n))) numbers.push_back(static_cast<uint32_t>(udcNumberOf(static_cast<int32_t>(s))));
+  return numbers;
+}
+
+inline std::vector<uint32_t> predecessorNumbersOf(int n) {
+  std::vector<uint32_t> numbers;
+  for (int m = 0; m < udcNetwork.udcCount; ++m)
+    for (uint32_t s : successorNumbersOf(m))
+      if (s == static_cast<uint32_t>(n)) numbers.push_back(static_cast<uint32_t>(m));
+  return numbers;
 }

@@ -1,0 +1,179 @@
+"""tervano-batch on GNU parallel and on a Slurm cluster against one sequential run of the same series,
+resume, the time and memory limits, and the series it refuses. The engine suites skip where the
+engine is absent (no `parallel` on PATH; no Slurm cluster answering `sinfo`)."""
+
+import csv
+import os
+import shutil
+import subprocess
+import unittest
+
+import support
+
+# J30 projects with every outcome of the program under gv_bits 10 and gv_CFG_max_mem 3, and a last
+# project that stops the run (a sequential run stops there too, so both have the same rows).
+SERIES = [("J30_1", "solved"), ("J30_2", "identification failed"), ("J30_3", "solved"), ("J30_6", "solved"),
+          ("J30_7", "identification failed"), ("J30_8", "insufficient memory"), (None, "error")]
+
+
+def make_series(test, projects, config_values):
+    workdir = os.path.join(support.scratch_directory(test), "series")
+    os.makedirs(workdir)
+    for number, name in enumerate(projects, start=1):
+        target = os.path.join(workdir, f"P{number}.RCP")
+        if name is None:
+            with open(target, "w") as handle:
+                handle.write("32\nx\n")
+        else:
+            shutil.copy(support.data_path("j30-rcp", f"{name}.RCP"), target)
+    values = {11: "P", 17: len(projects)}
+    values.update(config_values)
+    with open(os.path.join(workdir, "CONFIG.DAT"), "wb") as handle:
+        handle.write(support.config_with(values))
+    return workdir
+
+
+def read_table(workdir):
+    with open(os.path.join(workdir, "results.csv"), encoding="utf-8", newline="") as handle:
+        return list(csv.DictReader(handle))
+
+
+def record_times(workdir, numbers):
+    return {n: os.stat(os.path.join(workdir, "batch", str(n), "record.json")).st_mtime_ns for n in numbers}
+
+
+class EngineCases:
+    """The cases every engine must pass; engine_args name the engine."""
+
+    engine_args = ()
+
+    def batch(self, *args):
+        return support.run_tool("tervano-batch", *args, "--tervano", support.TERVANO, *self.engine_args)
+
+    def test_series_as_one_sequential_run_then_resume(self):
+        workdir = make_series(self, [name for name, _ in SERIES], {19: 10, 29: 3})
+        sequential = os.path.join(os.path.dirname(workdir), "sequential")
+        shutil.copytree(workdir, sequential)
+        support.run_tervano(sequential)
+        expected = support.read_bytes(os.path.join(sequential, "RESULTS.CSV"))
+
+        done = self.batch("run", workdir)
+        self.assertEqual(done.returncode, 1, done.stdout + done.stderr)  # project 7 stops with an error
+        self.assertIn("[7/7]", done.stdout)
+        results = support.read_bytes(os.path.join(workdir, "RESULTS.CSV"))
+        self.assertEqual(support.masked_results(results), support.masked_results(expected))
+
+        table = read_table(workdir)
+        self.assertEqual([row["status"] for row in table], [status for _, status in SERIES])
+        self.assertEqual([row["project_file"] for row in table], [f"P{n}.RCP" for n in range(1, 8)])
+        lines = results.decode("latin-1").split("\n")
+        header = lines[lines.index("") + 3].split(";")
+        self.assertEqual(list(table[0].keys()), ["number", "project_file", "status"] + header
+                         + ["wall_seconds", "peak_mib", "exit_status"])
+        rows = [line.split(";") for line in lines[lines.index("") + 4:] if line]
+        for row, fields in zip(table, rows):
+            self.assertEqual([row[column] for column in header], fields + [""] * (len(header) - len(fields)))
+            self.assertGreater(float(row["wall_seconds"]), 0)
+            self.assertGreater(float(row["peak_mib"]), 0)
+        self.assertEqual([row["exit_status"] for row in table], ["0"] * 6 + ["1"])
+        self.assertEqual(table[6]["PROJECT"], "")
+
+        # Resume: the complete projects are not run again (the failed one is) and the files come out the same.
+        table_before = support.read_bytes(os.path.join(workdir, "results.csv")).split(b"\n")
+        times = record_times(workdir, range(1, 7))
+        again = self.batch("run", workdir)
+        self.assertIn("1 to run, 6 done before", again.stdout)
+        self.assertEqual(record_times(workdir, range(1, 7)), times)
+        self.assertEqual(support.read_bytes(os.path.join(workdir, "RESULTS.CSV")), results)
+        self.assertEqual(support.read_bytes(os.path.join(workdir, "results.csv")).split(b"\n")[:7], table_before[:7])
+
+        # A project whose record is gone runs again, alone of the complete ones.
+        os.remove(os.path.join(workdir, "batch", "3", "record.json"))
+        times = record_times(workdir, [1, 2, 4, 5, 6])
+        again = self.batch("run", workdir)
+        self.assertIn("2 to run, 5 done before", again.stdout)
+        self.assertEqual(record_times(workdir, [1, 2, 4, 5, 6]), times)
+        results = support.read_bytes(os.path.join(workdir, "RESULTS.CSV"))
+        self.assertEqual(support.masked_results(results), support.masked_results(expected))
+
+        # Merge alone writes the same files again.
+        table = support.read_bytes(os.path.join(workdir, "results.csv"))
+        for name in ("RESULTS.CSV", "results.csv"):
+            os.remove(os.path.join(workdir, name))
+        merged = support.run_tool("tervano-batch", "merge", workdir, "--tervano", support.TERVANO)
+        self.assertEqual(merged.returncode, 1, merged.stderr)
+        self.assertEqual(support.read_bytes(os.path.join(workdir, "RESULTS.CSV")), results)
+        self.assertEqual(support.read_bytes(os.path.join(workdir, "results.csv")), table)
+
+    def test_time_and_memory_limits(self):
+        # J30_34 with hyper-exponential durations: seconds of work and hundreds of MiB.
+        workdir = make_series(self, ["J30_34"], {21: 100000000, 61: 2})
+        done = self.batch("run", workdir, "--time-limit", 1)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        self.assertEqual(read_table(workdir)[0]["status"], "timeout")
+        if support.SANITIZED:
+            return
+        # No time limit now: the timed-out project runs again, and meets the memory limit.
+        done = self.batch("run", workdir, "--memory-mb", 40)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        row = read_table(workdir)[0]
+        self.assertEqual(row["status"], "out of memory")
+        self.assertLess(float(row["peak_mib"]), 40)
+
+
+class ParallelEngine(EngineCases, unittest.TestCase):
+    engine_args = ("--engine", "parallel", "--jobs", 2)
+
+    @classmethod
+    def setUpClass(cls):
+        if shutil.which("parallel") is None:
+            raise unittest.SkipTest("GNU parallel is not installed")
+
+
+class SlurmEngine(EngineCases, unittest.TestCase):
+    engine_args = ("--engine", "slurm", "--jobs", 2)
+
+    @classmethod
+    def setUpClass(cls):
+        if shutil.which("sinfo") is None or shutil.which("sbatch") is None:
+            raise unittest.SkipTest("Slurm is not installed")
+        try:
+            states = subprocess.run(["sinfo", "-h", "-o", "%t"], capture_output=True, text=True, timeout=30)
+        except subprocess.TimeoutExpired:
+            raise unittest.SkipTest("no Slurm cluster answers sinfo") from None
+        if states.returncode != 0 or not {"idle", "mix", "alloc"} & set(states.stdout.split()):
+            raise unittest.SkipTest("no Slurm cluster with a node up answers sinfo")
+
+
+class BatchRefusals(unittest.TestCase):
+    """Series the tool refuses before it runs anything, whatever the engine."""
+
+    def test_refused_series(self):
+        cases = [
+            ("drawn SCVs", {59: 0, 61: -1}, [], "the series draws its SCVs (gv_CFG_SCV -1)"),
+            ("a missing project file", {17: 3}, [], "project files missing: P2.RCP, P3.RCP"),
+            ("no engine", {}, ["--engine", "parallel"], "GNU parallel is not installed"),
+        ]
+        for name, config_values, args, message in cases:
+            with self.subTest(name):
+                workdir = make_series(self, ["J30_1"], config_values)
+                # Only python3 on PATH: no engine, no tervano but the one given.
+                bare = support.scratch_directory(self)
+                os.symlink(shutil.which("python3"), os.path.join(bare, "python3"))
+                done = subprocess.run([os.path.join(support.TOOLS_DIR, "tervano-batch"), "run", workdir,
+                                       "--tervano", support.TERVANO, *args], capture_output=True, text=True,
+                                      env=dict(os.environ, PATH=bare), timeout=300)
+                self.assertEqual(done.returncode, 2, done.stdout + done.stderr)
+                self.assertIn(message, done.stderr)
+                self.assertNotIn("Traceback", done.stderr)
+                self.assertFalse(os.path.exists(os.path.join(workdir, "batch", "1")))
+
+    def test_both_tools_answer_help(self):
+        for tool in ("tervano-psplib", "tervano-batch"):
+            done = support.run_tool(tool, "--help")
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertIn(f"usage: {tool}", done.stdout)
+
+
+if __name__ == "__main__":
+    unittest.main()
