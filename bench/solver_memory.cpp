@@ -12,10 +12,8 @@
 #include <iostream>
 #include <string>
 
-#include "duration/elementary_network.h"
-#include "duration/markov_network.h"
-#include "network/base_network.h"
 #include "run/config.h"
+#include "run/pipeline.h"
 #include "run/run_state.h"
 #include "sdp/solvers.h"
 #include "udc/udc_network.h"
@@ -35,12 +33,8 @@ double statusKiB(const std::string& field) {
 int main() {
   readConfiguration();
   projectNumber = runConfig.gv_CFG_fnr;
-  readProjectFile();
-  buildMarkovNetwork();
-  buildElementaryNetwork();
-  releaseMarkovNetwork();
-  releaseBaseNetwork();
-  if (!identifyUdcs()) return 1;
+  double udcSeconds = 0;
+  if (!buildProjectNetworks(ProjectPipeline{}, udcSeconds)) return 1;
 
   bool (*solver)(SolveResult&) = solveMakespan;
   int bytes = 8;
@@ -64,7 +58,6 @@ int main() {
             << static_cast<double>(udcNetwork.udcTotalStates) / seconds / 1e6 << " rssBeforeMiB " << before / 1024 << " peakAfterResetMiB " << resetPeak / 1024
             << " solverPeakMiB " << (peak - before) / 1024 << " estimateMiB " << estimate << " value "
             << result.slot[0] << '\n';
-  releaseUdcNetwork();
-  releaseElementaryNetwork();
+  releaseProjectNetworks();
   return 0;
 }

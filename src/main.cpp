@@ -27,7 +27,7 @@ const char* const kHelpText =
     "Run tervano inside a working directory that holds CONFIG.DAT (71 lines: the project file\n"
     "names, the objectives, the data the files carry) and the project files PJFileName + n +\n"
     "PJFileExt that it names. The program asks for a mode on standard input:\n"
-    "  0 the normal run, 1 the beta distribution test (TEST_TOP.DAT), 2 the project variance\n"
+    "  0 the normal run, 1 the topology test (TEST_TOP.DAT), 2 the project variance\n"
     "  test (TEST2.DAT), 3 the metrics test (TEST3.DAT); any other answer runs nothing.\n"
     "It reports one console line per project and writes RESULTS.CSV (and the other outputs of\n"
     "the mode) in the working directory, then waits for a key. Exit status: 0 after the end\n"

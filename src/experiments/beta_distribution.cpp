@@ -11,6 +11,8 @@
 #include "run/interrupt.h"
 #include "run/random15.h"
 
+BetaSamples betaSamples;
+
 namespace {
 
 // Every rejection loop ends: both algorithms accept most trials for the shapes the fit
@@ -117,10 +119,12 @@ ScaledBeta fitScaledBeta(double mean, double scv) {
 }
 
 void runBetaAccuracyTest(const BetaTestInput& input) {
+  releaseBetaSamples();
   const int32_t n = input.sampleCount;
   if (n < 1) return;
   std::cout << "BETA DISTRIBUTION ACCURACY TEST" << '\n';
   for (double c : input.scvLevels) {
+    std::vector<std::vector<double>>& level = betaSamples.byLevel.emplace_back();
     for (size_t i = 0; i < input.meanDurations.size(); ++i) {
       checkInterrupt();
       const double d = input.meanDurations[i];
@@ -133,8 +137,11 @@ void runBetaAccuracyTest(const BetaTestInput& input) {
         stopFatalWithoutPrompt("Beta-distribution SCV fail...");
       double sum = 0;
       double squares = 0;
+      std::vector<double>& samples = level.emplace_back();
+      samples.reserve(static_cast<size_t>(n));
       for (int32_t k = 0; k < n; ++k) {
         const double x = fit.scale * betaVariate(fit.alpha, fit.beta);
+        samples.push_back(x);
         sum += x;
         squares += (d - x) * (d - x);
       }
@@ -146,3 +153,5 @@ void runBetaAccuracyTest(const BetaTestInput& input) {
     }
   }
 }
+
+void releaseBetaSamples() { betaSamples = BetaSamples{}; }

@@ -28,6 +28,15 @@ struct BetaTestInput {
   std::vector<double> scvLevels;      // c[0 .. K-1]
 };
 
-// Fits, checks and samples every duration at every SCV level and reports the sample mean
-// and SCV; nothing when sampleCount < 1. Only the sums are kept, not the samples.
+// The samples of the accuracy test, kept for the topology test: byLevel[s][i] holds the N
+// samples of inner position i at SCV level s, in the order drawn; empty when N < 1.
+struct BetaSamples {
+  std::vector<std::vector<std::vector<double>>> byLevel;
+};
+
+extern BetaSamples betaSamples;
+
+// Fits, checks and samples every duration at every SCV level, reports the sample mean and
+// SCV and keeps the samples in betaSamples; nothing when sampleCount < 1.
 void runBetaAccuracyTest(const BetaTestInput& input);
+void releaseBetaSamples();

@@ -1,8 +1,8 @@
 // The three experiment modes of the mode prompt.
 #pragma once
 
-// Mode 1: reads TEST_TOP.DAT, seeds the generator, runs the beta accuracy test, reads the
-// configuration. The topology test itself is not part of this program.
+// Mode 1: TEST_TOP.DAT, the beta accuracy test, the configuration, then the topology test:
+// NETWORKS/NET<n>.dat, TOPTEST_NPV.CSV and TOPTEST_MKSPN.CSV.
 void runTopologyTest();
 // Mode 2: TEST2.DAT -> RES_T2.CSV.
 void runVarianceTest();

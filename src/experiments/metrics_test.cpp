@@ -14,6 +14,7 @@
 #include "duration/phase_type.h"
 #include "experiments/experiment_input.h"
 #include "experiments/experiments.h"
+#include "experiments/project_layout.h"
 #include "metrics/network_metrics.h"
 #include "network/base_network.h"
 #include "run/config.h"
@@ -29,40 +30,6 @@ MetricsTestInput metricsTestInput;
 namespace {
 
 const char* const kInstanceExtension = ".T3B";
-
-std::string modeLineLegend(const std::string& act, const std::string& mode) {
-  const std::string p = "[ACT " + act + " MODE " + mode + ": ";
-  return p + "DURATION] " + p + "DURATION SCV] " + p + "DURATION SKEWNESS] " + p + "COST] " + p +
-         "PROBABILITY OF TECHNICAL SUCCESS] " + p + "PROBABILITY OF MODULE SUCCESS] " + p + "USE OF RESOURCE 1] " +
-         p + "USE OF RESOURCE 2] ... " + p + "USE OF RESOURCE r]";
-}
-
-std::string successorLineLegend(const std::string& act) {
-  return "[NUMBER OF SUCCESSORS FOR ACTIVITY " + act + "] [ACT " + act + ": SUCCESSOR 1] [ACT " + act +
-         ": SUCCESSOR 2] ... [ACT " + act + ": SUCCESSOR s] [ACTIVITY " + act + " PARENT MODULE]";
-}
-
-void writeActivityLegend(std::ostream& out, const std::string& act) {
-  out << modeLineLegend(act, "1") << '\n' << modeLineLegend(act, "2") << '\n' << "..." << '\n'
-      << modeLineLegend(act, "m") << '\n';
-}
-
-void writeInstanceTrailer(std::ostream& out) {
-  const std::string bars(43, '|');
-  out << bars << '\n' << "|||FILE STRUCTURE (BASE MODULAR NETWORK)|||" << '\n' << bars << '\n' << '\n';
-  out << "[NUMBER OF ACTIVITIES (INCLUDING DUMMY-ACTIVITIES)]" << '\n'
-      << "[DISCOUNT RATE (CONTINUOUS-TIME DISCOUNTING)]" << '\n'
-      << "[NUMBER OF RENEWABLE RESOURCES]" << '\n'
-      << "[AVAILABILITY RESOURCE 1] [AVAILABILITY RESOURCE 2] ... [AVAILABILITY RESOURCE r]" << '\n'
-      << "[NUMBER OF EXECUTION MODES FOR ACTIVITY 1]" << '\n';
-  writeActivityLegend(out, "1");
-  out << successorLineLegend("1") << '\n';
-  writeActivityLegend(out, "2");
-  out << successorLineLegend("2") << '\n';
-  out << "..." << '\n' << '\n';
-  writeActivityLegend(out, "n");
-  out << successorLineLegend("n");
-}
 
 // Reads a base project only to copy it into instances, then lets it go with its resources.
 void writeInstancesOfProject(int64_t& instanceNumber) {
@@ -132,60 +99,41 @@ void releaseMetricsTestInput() { metricsTestInput = MetricsTestInput{}; }
 
 void writeInstance(std::ostream& out) {
   const MetricsTestInput& t = metricsTestInput;
-  const int n = baseNetwork.activityCount;
-  const int resources = baseNetwork.resourceCount;
-  out << n << '\n';
-  const double rate = t.rateOn > 0 ? drawBetween(t.rateLow, t.rateHigh) : baseNetwork.discountRate;
-  out << rate << '\n';
-  out << resources << '\n';
-  if (resources > 0) {
-    for (int r = 0; r < resources; ++r) out << baseNetwork.resourceAvailability[r] << ' ';
-    out << '\n';
-  }
+  BaseNetwork instance = baseNetwork;
+  const int n = instance.activityCount;
+  if (t.rateOn > 0) instance.discountRate = drawBetween(t.rateLow, t.rateHigh);
   double costSum = 0;
   double ptsProduct = 1.0;
   for (int a = 0; a < n; ++a) {
-    const Activity& activity = baseNetwork.activities[a];
     const bool inner = a != 0 && a != n - 1;
-    out << activity.modes.size() << '\n';
-    for (size_t m = 0; m < activity.modes.size(); ++m) {
-      const ExecutionMode& mode = activity.modes[m];
-      double duration = mode.duration;
-      if (inner && t.durationOn > 0) duration = drawBetween(t.durationLow, t.durationHigh);
-      double scv = mode.scv;
+    std::vector<ExecutionMode>& modes = instance.activities[static_cast<size_t>(a)].modes;
+    for (size_t m = 0; m < modes.size(); ++m) {
+      ExecutionMode& mode = modes[m];
+      if (inner && t.durationOn > 0) mode.duration = drawBetween(t.durationLow, t.durationHigh);
       if (inner && t.scvOn > 0) {
         const double selector = drawUnit();
-        scv = selector < 0.5 ? drawBetween(t.scvLow, 1.0) : drawBetween(1.0, t.scvHigh);
+        mode.scv = selector < 0.5 ? drawBetween(t.scvLow, 1.0) : drawBetween(1.0, t.scvHigh);
       }
-      double cost = mode.cost;
       if (inner && t.costOn > 0) {
-        cost = drawBetween(t.costLow, t.costHigh);
-        costSum += cost;
+        mode.cost = drawBetween(t.costLow, t.costHigh);
+        costSum += mode.cost;
       } else if (a == n - 1 && t.payoffOn > 0) {
         const double factor = drawBetween(t.payoffLow, t.payoffHigh);
         // A project that cannot succeed (P = 0) gets no pay-off rather than an infinite one.
-        cost = ptsProduct != 0.0 ? factor * (-costSum) / ptsProduct : 0.0;
-        if (cost == 0.0) cost = 0.0;  // no "-0" in the file when the inner costs sum to 0
+        mode.cost = ptsProduct != 0.0 ? factor * (-costSum) / ptsProduct : 0.0;
+        if (mode.cost == 0.0) mode.cost = 0.0;  // no "-0" in the file when the inner costs sum to 0
       } else if (inner && m == 0) {
-        costSum += cost;
+        costSum += mode.cost;
       }
-      double pts = mode.pts;
       if (inner && t.ptsOn > 0) {
-        pts = drawBetween(t.ptsLow, t.ptsHigh);
-        ptsProduct *= pts;
+        mode.pts = drawBetween(t.ptsLow, t.ptsHigh);
+        ptsProduct *= mode.pts;
       } else if (inner && m == 0) {
-        ptsProduct *= pts;
+        ptsProduct *= mode.pts;
       }
-      out << duration << ' ' << scv << ' ' << mode.skewness << ' ' << cost << ' ' << pts << ' ' << mode.pms;
-      for (int r = 0; r < resources && r < static_cast<int>(mode.resourceUse.size()); ++r)
-        out << ' ' << mode.resourceUse[r];
-      out << '\n';
     }
-    out << activity.successors.size();
-    for (int32_t s : activity.successors) out << ' ' << s;
-    out << ' ' << activity.parentModule << '\n';
   }
-  writeInstanceTrailer(out);
+  writeProjectLayout(out, instance);
 }
 
 void forceInstanceDataFlags() {

@@ -19,6 +19,7 @@
 #include "run/driver.h"
 #include "run/interrupt.h"
 #include "run/output_names.h"
+#include "run/pipeline.h"
 #include "run/results_file.h"
 #include "run/run_state.h"
 #include "udc/udc_network.h"
@@ -60,11 +61,6 @@ void runVarianceRun(int64_t number, int64_t variant, double rate, double scv, co
                     int64_t payoffIndex) {
   projectNumber = static_cast<int32_t>(number);
   std::cout << "PROJECT [" << projectNumber << "]";
-  readProjectFile();
-  adjustProjectForRun(rate, scv, drawn, static_cast<int>(payoffIndex));
-  applyStructuralVariant(variant);
-  // The drawn pay-off, and variant 4's cube of it, can leave the range the solver handles.
-  checkProjectValues(" After the changes of TEST2.DAT (variant " + std::to_string(variant) + "),");
   // Variants 2 and 5 solve makespan first, then NPV, for this run only.
   const bool switchObjectives = variant == 2 || variant == 5;
   const int32_t savedObjective = runConfig.gv_CFG_OBJ;
@@ -73,9 +69,17 @@ void runVarianceRun(int64_t number, int64_t variant, double rate, double scv, co
     runConfig.gv_CFG_OBJ = 1;
     runConfig.gv_CFG_OBJ2 = 0;
   }
-  buildProjectNetworks();
+  ProjectPipeline steps;
+  steps.showMarkers = true;
+  steps.solveFollows = configuredPairIsSolved();
+  steps.adjustBaseNetwork = [&] {
+    adjustProjectForRun(rate, scv, drawn, static_cast<int>(payoffIndex));
+    applyStructuralVariant(variant);
+    // The drawn pay-off, and variant 4's cube of it, can leave the range the solver handles.
+    checkProjectValues(" After the changes of TEST2.DAT (variant " + std::to_string(variant) + "),");
+  };
   double udcSeconds = 0;
-  const bool identified = identifyProjectUdcs(udcSeconds);
+  const bool identified = buildProjectNetworks(steps, udcSeconds);
   std::ostringstream out;
   std::cout << " SCV: " << scv << " RATE: " << rate << " NR_UDC: " << udcNetwork.udcCount << " CPU[" << udcSeconds
             << "]";
@@ -85,7 +89,6 @@ void runVarianceRun(int64_t number, int64_t variant, double rate, double scv, co
     solveProject(out);
   else
     std::cout << " UDC IDENTIFICATION FAIL";
-  releaseUdcNetwork();
   std::cout << '\n';
   std::cout.flush();
   appendResultsRow(kVarianceResultsFile, out.str());
@@ -93,7 +96,7 @@ void runVarianceRun(int64_t number, int64_t variant, double rate, double scv, co
     runConfig.gv_CFG_OBJ = savedObjective;
     runConfig.gv_CFG_OBJ2 = savedSecondObjective;
   }
-  releaseElementaryNetwork();
+  releaseProjectNetworks();
 }
 
 }  // namespace

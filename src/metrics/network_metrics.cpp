@@ -11,11 +11,11 @@
 #include <utility>
 
 #include "duration/elementary_network.h"
-#include "duration/markov_network.h"
 #include "network/base_network.h"
 #include "run/config.h"
 #include "run/fatal.h"
 #include "run/interrupt.h"
+#include "run/pipeline.h"
 #include "run/run_state.h"
 #include "udc/udc_network.h"
 
@@ -397,18 +397,15 @@ void computeNetworkMetrics() {
     checkInterrupt();
     projectNumber = static_cast<int32_t>(number);
     std::cout << '[' << projectNumber << ']';
-    readProjectFile();
-    buildMarkovNetwork();
-    buildElementaryNetwork();
-    const bool identified = identifyUdcs();
+    ProjectPipeline steps;
+    steps.keepBaseNetwork = true;
+    double udcSeconds = 0;
+    const bool identified = buildProjectNetworks(steps, udcSeconds);
     buildNetworkMetrics(identified);
     // A failed identification may leave partial UDC data behind; none of it is kept.
-    releaseUdcNetwork();
+    releaseProjectNetworks();
     appendMetricsRow();
     releaseNetworkMetrics();
-    releaseMarkovNetwork();
-    releaseBaseNetwork();
-    releaseElementaryNetwork();
   }
   const int64_t after = std::max<int64_t>(runConfig.gv_CFG_fnr, int64_t{runConfig.gv_CFG_lnr} + 1);
   projectNumber = static_cast<int32_t>(std::min<int64_t>(after, INT32_MAX));

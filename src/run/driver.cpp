@@ -11,14 +11,16 @@
 #include <sstream>
 
 #include "duration/elementary_network.h"
-#include "duration/markov_network.h"
 #include "experiments/experiments.h"
 #include "network/base_network.h"
 #include "run/config.h"
 #include "run/fatal.h"
 #include "run/interrupt.h"
 #include "run/output_names.h"
+#include "run/pipeline.h"
 #include "run/results_file.h"
+#include "sdp/policy.h"
+#include "sdp/policy_file.h"
 #include "sdp/solvers.h"
 #include "udc/udc_network.h"
 
@@ -27,6 +29,9 @@ SolveResult solveResult;
 namespace {
 
 const char* const kResultsFileName = "RESULTS.CSV";
+
+// A kept policy holds, per state, four values and the key (20 bytes) and the decision (16).
+constexpr int kKeptPolicyBytesPerState = 36;
 
 // The default formatting shows a negated zero as "-0".
 float withoutNegativeZero(float value) { return value == 0.0f ? 0.0f : value; }
@@ -39,6 +44,8 @@ double secondsBetween(std::clock_t start, std::clock_t end) {
 // slots are shown.
 struct ObjectiveCase {
   bool (*solver)(SolveResult&) = nullptr;
+  // The same solve keeping the policy (the other objective rides along when none is asked).
+  bool (*keepingSolver)(SolveResult&, KeptPolicy&) = nullptr;
   int bytesPerState = 0;
   const char* primaryLabel = "";
   bool primaryIsMakespan = false;
@@ -50,13 +57,13 @@ ObjectiveCase chooseObjectiveCase() {
   const RunConfig& config = runConfig;
   ObjectiveCase chosen;
   if (config.gv_CFG_OBJ == 0 && config.gv_CFG_OBJ2 == -1) {
-    chosen = {solveNpv, 8, " OPT NPV: ", false, nullptr, false};
+    chosen = {solveNpv, solveNpvWithMakespanKeepingPolicy, 8, " OPT NPV: ", false, nullptr, false};
   } else if (config.gv_CFG_OBJ == 0 && config.gv_CFG_OBJ2 == 1) {
-    chosen = {solveNpvWithMakespan, 12, " OPT NPV: ", false, " MAKESPAN: ", true};
+    chosen = {solveNpvWithMakespan, solveNpvWithMakespanKeepingPolicy, 12, " OPT NPV: ", false, " MAKESPAN: ", true};
   } else if (config.gv_CFG_OBJ == 1 && config.gv_CFG_OBJ2 == -1) {
-    chosen = {solveMakespan, 8, " OPT MAKESPAN: ", true, nullptr, false};
+    chosen = {solveMakespan, solveMakespanWithNpvKeepingPolicy, 8, " OPT MAKESPAN: ", true, nullptr, false};
   } else if (config.gv_CFG_OBJ == 1 && config.gv_CFG_OBJ2 == 0) {
-    chosen = {solveMakespanWithNpv, 12, " OPT MAKESPAN: ", true, " NPV: ", false};
+    chosen = {solveMakespanWithNpv, solveMakespanWithNpvKeepingPolicy, 12, " OPT MAKESPAN: ", true, " NPV: ", false};
   }
   return chosen;
 }
@@ -139,67 +146,52 @@ void runNormal() {
 
 void runProject() {
   std::cout << "PROJECT [" << projectNumber << "]";
-  readProjectFile();
-  buildProjectNetworks();
+  ProjectPipeline steps;
+  steps.showMarkers = true;
+  steps.solveFollows = configuredPairIsSolved();
   double udcSeconds = 0;
-  const bool identified = identifyProjectUdcs(udcSeconds);
+  const bool identified = buildProjectNetworks(steps, udcSeconds);
   std::ostringstream results;
   std::cout << " NR_UDC: " << udcNetwork.udcCount << " CPU[" << udcSeconds << "]";
   results << projectNumber;
   writeUdcFields(results, udcSeconds);
-  if (identified) {
+  if (identified)
     solveProject(results);
-    releaseUdcNetwork();
-  } else {
+  else
     std::cout << " UDC IDENTIFICATION FAIL";
-  }
   std::cout << '\n';
   std::cout.flush();
   appendResultsRow(kResultsFileName, results.str());
-  releaseElementaryNetwork();
+  releaseProjectNetworks();
 }
 
-void buildProjectNetworks() {
-  std::cout << "[R]";
-  buildMarkovNetwork();
-  std::cout << "[M]";
-  buildElementaryNetwork();
-  std::cout << "[E]";
-  if (chooseObjectiveCase().solver != nullptr) checkRateSpread();
-  releaseMarkovNetwork();
-  releaseBaseNetwork();
-}
-
-bool identifyProjectUdcs(double& udcSeconds) {
-  const std::clock_t start = std::clock();
-  const bool identified = identifyUdcs();
-  const std::clock_t end = std::clock();
-  udcSeconds = secondsBetween(start, end);
-  if (!identified) {
-    udcNetwork.udcTotalStates = 0;
-    udcNetwork.udcPeakStates = 0;
-  }
-  return identified;
-}
+bool configuredPairIsSolved() { return chooseObjectiveCase().solver != nullptr; }
 
 void solveProject(std::ostream& results) {
   const ObjectiveCase objective = chooseObjectiveCase();
   if (objective.solver == nullptr) return;
   const RunConfig& config = runConfig;
+  // Write level 5 keeps the policy: every state's values and decision stay in memory.
+  const bool keepPolicy = config.gv_CFG_write >= kPolicyWriteLevel;
   const double estimateStateMemory =
-      static_cast<double>(udcNetwork.udcPeakStates) * objective.bytesPerState * 9.5367431640625e-7;
+      keepPolicy ? static_cast<double>(udcNetwork.udcTotalStates) * kKeptPolicyBytesPerState * 9.5367431640625e-7
+                 : static_cast<double>(udcNetwork.udcPeakStates) * objective.bytesPerState * 9.5367431640625e-7;
   // The label of gv_CFG_max_mem: 0 no limit, -1 disk storage for every project.
   const bool noLimit = config.gv_CFG_max_mem == 0 || config.gv_CFG_max_mem == -1;
-  useDiskStorage = config.gv_CFG_IO == 1 || config.gv_CFG_max_mem == -1;
+  useDiskStorage = !keepPolicy && (config.gv_CFG_IO == 1 || config.gv_CFG_max_mem == -1);
   if (!noLimit && estimateStateMemory > config.gv_CFG_max_mem) {
-    if (config.gv_CFG_IO != -1) {
+    if (config.gv_CFG_IO != -1 || keepPolicy) {
       std::cout << "INSUFFICIENT MEMORY: " << estimateStateMemory << " MB REQUIRED...";
       return;
     }
     useDiskStorage = true;
   }
+  KeptPolicy policy;
   const std::clock_t start = std::clock();
-  objective.solver(solveResult);
+  if (keepPolicy)
+    objective.keepingSolver(solveResult, policy);
+  else
+    objective.solver(solveResult);
   const std::clock_t end = std::clock();
   const double solveSeconds = secondsBetween(start, end);
   const float primary = shownValue(solveResult.slot[0], objective.primaryIsMakespan);
@@ -208,6 +200,10 @@ void solveProject(std::ostream& results) {
   if (objective.secondaryLabel != nullptr) {
     secondary = shownValue(solveResult.slot[1], objective.secondaryIsMakespan);
     checkSolvedValue(secondary, objective.secondaryIsMakespan);
+  }
+  if (keepPolicy) {
+    writePolicyFile(policy, objective.primaryIsMakespan);
+    releaseKeptPolicy(policy);
   }
   std::cout << objective.primaryLabel << primary << " CPU[" << solveSeconds << "]";
   results << ';' << primary << ';' << solveSeconds;

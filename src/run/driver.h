@@ -13,12 +13,8 @@ int runProgram();
 // Mode 0.
 void runNormal();
 
-// After readProjectFile: "[R]", Markovian network "[M]", elementary network "[E]", then the
-// Markovian and base networks are released.
-void buildProjectNetworks();
-
-// identifyUdcs between two processor-clock readings; on failure the state totals are zeroed.
-bool identifyProjectUdcs(double& udcSeconds);
+// True when the configured objective pair is one that solveProject solves.
+bool configuredPairIsSolved();
 
 // The last guard before a solved value (a makespan already positive) is shown or written:
 // one that is not finite, or outside what the project in hand can produce (an NPV between

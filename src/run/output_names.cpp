@@ -118,6 +118,7 @@ std::vector<std::string> networkFileExtensions() {
   if (level >= 2) extensions.push_back(".MPN");
   if (level >= 3) extensions.push_back(".BPN");
   if (level >= 4) extensions.push_back(".UDC");
+  if (level >= kPolicyWriteLevel) extensions.push_back(".POL");
   return extensions;
 }
 

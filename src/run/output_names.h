@@ -12,7 +12,10 @@ struct NumberedOutputs {
   std::vector<std::string> extensions;
 };
 
-// The network files that gv_CFG_write asks for: .EPN, .MPN, .BPN, .UDC by level.
+// The write level from which a solve also writes the optimal policy (.POL).
+constexpr int32_t kPolicyWriteLevel = 5;
+
+// The network files that gv_CFG_write asks for: .EPN, .MPN, .BPN, .UDC, .POL by level.
 std::vector<std::string> networkFileExtensions();
 
 // Stops the run (nothing written yet) when one of the outputs, numbered or named in the

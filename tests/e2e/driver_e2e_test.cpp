@@ -314,9 +314,48 @@ TEST(PrecisionBoundE2e, RateSpreadOnBothSidesOfTheBound) {
   }
 }
 
+// The README's worked example at write level 5: the policy file, read back by hand. In UDC 2
+// (activities 2, 3, 4; 4 units of the resource, activities 2 and 4 needing 3 each) with 2 and
+// 3 done, starting 4 earns -5 + 200 / 1.01 = 193.02 and ends after 1; with only 3 done,
+// 4 then 2 earns -5 + (-15 + 200 x 0.5 / 0.51) / 1.01 = 174.286 (2 first: 174.235), ending
+// after 3. The first decision, in UDC 1, is the project's optimum. Results stay those of
+// level 0.
+TEST(NormalRunE2e, PolicyFileOfTheWorkedExample) {
+  const e2e::fs::path example = e2e::fs::path(TERVANO_SOURCE_DIR) / "examples/basic";
+  std::vector<std::string> config;
+  std::istringstream lines(e2e::readWholeFile(example / "CONFIG.DAT"));
+  for (std::string line; std::getline(lines, line);) config.push_back(line);
+  config[16] = "1";  // gv_CFG_lnr
+  config[32] = "1";  // gv_CFG_OBJ2: the makespan too
+  std::string rows[2];
+  for (int run = 0; run < 2; ++run) {
+    config[38] = run == 0 ? "5" : "0";  // gv_CFG_write
+    e2e::WorkDirectory dir;
+    std::string text;
+    for (const std::string& line : config) text += line + "\n";
+    dir.write("CONFIG.DAT", text);
+    dir.write("PROJECT_1.RCP", e2e::readWholeFile(example / "PROJECT_1.RCP"));
+    const e2e::RunOutput output = dir.run("0\n0\n");
+    EXPECT_NE(e2e::maskCpuTimes(output.console).find("OPT NPV: 136.953 CPU[*] MAKESPAN: 7.21905\n"), std::string::npos);
+    rows[run] = maskedRows(dir.read("RESULTS.CSV"));
+    if (run == 1) {
+      EXPECT_FALSE(dir.exists("PROJECT_1.POL"));
+      continue;
+    }
+    const std::string policy = dir.read("PROJECT_1.POL");
+    EXPECT_EQ(policy.rfind("0 24\n0 0 1 0 0 0 0 START 1 0 136.953 7.21905\n", 0), 0u) << policy;
+    EXPECT_NE(policy.find("\n1 0 3 1 0 0 0 2 0 0 0 3 0 0 0 START 2 3 1 136.953 7.21905\n"), std::string::npos);
+    EXPECT_NE(policy.find("\n2 8 3 2 0 0 2 3 0 0 2 4 0 0 0 START 1 4 193.02 1\n"), std::string::npos);
+    EXPECT_NE(policy.find("\n2 6 3 2 0 0 0 3 0 0 2 4 0 0 0 START 1 4 174.286 3\n"), std::string::npos);
+    EXPECT_NE(policy.find("\n\n|||||||||||||||||||||||||||||||||||||\n|||FILE STRUCTURE (OPTIMAL POLICY)|||\n"),
+              std::string::npos);
+  }
+  EXPECT_EQ(rows[0], rows[1]);
+}
+
 // An output that would replace a project file stops the run before anything is written.
 TEST(FatalStopE2e, OutputNamedLikeAProjectFileStopsBeforeWriting) {
-  for (const auto& [ext, level] : {std::pair{".UDC", "4"}, std::pair{".EPN", "1"}}) {
+  for (const auto& [ext, level] : {std::pair{".UDC", "4"}, std::pair{".EPN", "1"}, std::pair{".POL", "5"}}) {
     e2e::WorkDirectory dir;
     dir.write("CONFIG.DAT", e2e::configText(costConfig({{"PJFileExt", ext}, {"gv_CFG_write", level}})));
     dir.write(std::string("P1") + ext, kOneActivityProject);

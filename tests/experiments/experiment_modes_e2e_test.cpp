@@ -2,6 +2,8 @@
 // working directories: console, RES_T2.CSV, .T3B instances, METRICS.CSV and RESULTS.CSV.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -49,26 +51,141 @@ std::string masked(const std::vector<std::string>& rows, std::vector<int> column
 
 std::string configLine(const std::string& text, int lineNumber) { return splitLines(text)[lineNumber - 1]; }
 
-TEST(TopologyModeE2e, BetaAccuracyTestOfTheExample) {
+const std::string kBetaTestOfTheExample =
+    "BETA DISTRIBUTION ACCURACY TEST\n"
+    "ACT: 1 DUR: 10 BETA: 9.92335 SCV: 0.25 BETA: 0.251561 ITERATIONS: 1000\n"
+    "ACT: 2 DUR: 4 BETA: 4.00781 SCV: 0.25 BETA: 0.254863 ITERATIONS: 1000\n"
+    "ACT: 3 DUR: 7 BETA: 7.06966 SCV: 0.25 BETA: 0.243123 ITERATIONS: 1000\n"
+    "ACT: 1 DUR: 10 BETA: 9.53865 SCV: 1 BETA: 0.973005 ITERATIONS: 1000\n"
+    "ACT: 2 DUR: 4 BETA: 3.94875 SCV: 1 BETA: 1.04502 ITERATIONS: 1000\n"
+    "ACT: 3 DUR: 7 BETA: 6.73328 SCV: 1 BETA: 0.966965 ITERATIONS: 1000\n"
+    "ACT: 1 DUR: 10 BETA: 10.1974 SCV: 2 BETA: 2.0322 ITERATIONS: 1000\n"
+    "ACT: 2 DUR: 4 BETA: 4.09965 SCV: 2 BETA: 2.1576 ITERATIONS: 1000\n"
+    "ACT: 3 DUR: 7 BETA: 7.09484 SCV: 2 BETA: 2.25726 ITERATIONS: 1000\n";
+
+const std::string kTopologyColumns = "SIZE;TOPOLOGY;IRQ;MODULES;ABANDON;PAYOFF FACTOR;RATE;PTS;SCV;OPT;";
+
+// The rows of a topology results file by their nine leading fields.
+std::map<std::string, std::vector<std::string>> topologyRows(const std::string& text) {
+  std::map<std::string, std::vector<std::string>> rows;
+  const std::vector<std::string> lines = tableLines(text);
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const std::vector<std::string> fields = splitFields(lines[i]);
+    std::string lead;
+    for (size_t f = 0; f < 9 && f < fields.size(); ++f) lead += fields[f] + ";";
+    rows[lead] = fields;
+  }
+  return rows;
+}
+
+// The example: the beta test as before, then seven networks under 48 combinations each.
+// Both files hold a row per network and combination; SIM PH meets OPT within its interval
+// in about 95 % of the rows; a second run reads the network files back and repeats every
+// row; a network the user put in place is read and never replaced.
+TEST(TopologyModeE2e, ExampleRunsTheBetaTestThenTheTopologyTest) {
   e2e::WorkDirectory dir;
   copyExample(dir, "mode1");
-  const e2e::RunOutput out = dir.run("1\n0\n");
+  const e2e::RunOutput out = dir.run("1\n0\n0\n");
   EXPECT_EQ(out.exitCode, 0);
-  EXPECT_EQ(out.console, kModePrompt +
-                             "BETA DISTRIBUTION ACCURACY TEST\n"
-                             "ACT: 1 DUR: 10 BETA: 9.92335 SCV: 0.25 BETA: 0.251561 ITERATIONS: 1000\n"
-                             "ACT: 2 DUR: 4 BETA: 4.00781 SCV: 0.25 BETA: 0.254863 ITERATIONS: 1000\n"
-                             "ACT: 3 DUR: 7 BETA: 7.06966 SCV: 0.25 BETA: 0.243123 ITERATIONS: 1000\n"
-                             "ACT: 1 DUR: 10 BETA: 9.53865 SCV: 1 BETA: 0.973005 ITERATIONS: 1000\n"
-                             "ACT: 2 DUR: 4 BETA: 3.94875 SCV: 1 BETA: 1.04502 ITERATIONS: 1000\n"
-                             "ACT: 3 DUR: 7 BETA: 6.73328 SCV: 1 BETA: 0.966965 ITERATIONS: 1000\n"
-                             "ACT: 1 DUR: 10 BETA: 10.1974 SCV: 2 BETA: 2.0322 ITERATIONS: 1000\n"
-                             "ACT: 2 DUR: 4 BETA: 4.09965 SCV: 2 BETA: 2.1576 ITERATIONS: 1000\n"
-                             "ACT: 3 DUR: 7 BETA: 7.09484 SCV: 2 BETA: 2.25726 ITERATIONS: 1000\n" +
-                             kEndPrompt);
-  // The topology test itself is not run: no result files.
-  EXPECT_FALSE(dir.exists("TOPTEST_NPV.CSV"));
-  EXPECT_FALSE(dir.exists("RESULTS.CSV"));
+  const std::string console = e2e::maskCpuTimes(out.console);
+  EXPECT_EQ(console.rfind(kModePrompt + kBetaTestOfTheExample + "TOPOLOGY TEST\n", 0), 0u) << console;
+  const char* const networks[] = {"[1] SIZE: 1 TOPOLOGY: 1", "[2] SIZE: 2 TOPOLOGY: 1", "[3] SIZE: 2 TOPOLOGY: 2",
+                                  "[4] SIZE: 3 TOPOLOGY: 1", "[5] SIZE: 3 TOPOLOGY: 2", "[6] SIZE: 3 TOPOLOGY: 3",
+                                  "[7] SIZE: 3 TOPOLOGY: 4"};
+  for (const char* network : networks)
+    EXPECT_NE(console.find(std::string("NETWORK ") + network + "[W] COMBINATIONS: 48 SIM PH IN INTERVAL: "),
+              std::string::npos)
+        << network;
+  EXPECT_NE(console.find("TOPOLOGY TEST DONE: 7 NETWORKS, 336 ROWS IN EACH FILE\nSIM PH WITHIN ITS 95% INTERVAL OF "
+                         "OPT: "),
+            std::string::npos);
+  EXPECT_NE(console.find("SCV       NPV ROWS   NPV GAP       NPV GAP %   MKSPN ROWS  MKSPN GAP     MKSPN GAP %\n0.25 "),
+            std::string::npos);
+  EXPECT_TRUE(console.size() > kEndPrompt.size() &&
+              console.compare(console.size() - kEndPrompt.size(), kEndPrompt.size(), kEndPrompt) == 0);
+
+  const std::string npvText = dir.read("TOPTEST_NPV.CSV");
+  const std::string makespanText = dir.read("TOPTEST_MKSPN.CSV");
+  EXPECT_EQ(configLine(npvText, 11), "NETWORKS/NET");
+  EXPECT_EQ(tableLines(npvText)[0], kTopologyColumns +
+                                        "MAKESPAN;SIM PH;HW PH;SIM BETA;HW BETA;SIM PH MAKESPAN;SIM BETA MAKESPAN");
+  EXPECT_EQ(tableLines(makespanText)[0], kTopologyColumns + "NPV;SIM PH;HW PH;SIM BETA;HW BETA;SIM PH NPV;SIM BETA NPV");
+  const auto npvRows = topologyRows(npvText);
+  const auto makespanRows = topologyRows(makespanText);
+  ASSERT_EQ(npvRows.size(), 336u);
+  ASSERT_EQ(makespanRows.size(), 336u);
+  int within = 0;
+  for (const auto* rows : {&npvRows, &makespanRows})
+    for (const auto& [lead, fields] : *rows) {
+      ASSERT_EQ(fields.size(), 17u) << lead;
+      within += std::fabs(std::stod(fields[11]) - std::stod(fields[9])) <= std::stod(fields[12]) ? 1 : 0;
+    }
+  EXPECT_GE(within, 620);
+  // One activity of mean 10, exponential: -5 + 0.9 x pay-off x 0.1 / (0.01 + 0.1), the pay-off
+  // being 1.5 x 5 / 0.9; it always ends after its duration, 10 on average.
+  EXPECT_EQ(npvRows.at("1;1;0;0;0;1.5;0.01;0.9;1;")[9], "1.81818");
+  EXPECT_EQ(npvRows.at("1;1;0;0;0;1.5;0.01;0.9;1;")[10], "10");
+  EXPECT_EQ(makespanRows.at("1;1;0;0;0;1.5;0.01;0.9;1;")[9], "10");
+  // Two activities in parallel form a module of alternatives; two in series do not.
+  EXPECT_NE(npvRows.at("2;1;0;0;0;1.5;0.01;0.9;1;")[9], npvRows.at("2;1;0;1;0;1.5;0.01;0.9;1;")[9]);
+  EXPECT_EQ(npvRows.at("2;2;0;0;0;1.5;0.01;0.9;1;")[9], npvRows.at("2;2;0;1;0;1.5;0.01;0.9;1;")[9]);
+  const std::string chainOfTwo =
+      "4\n0\n0\n1\n0 1 0 0 1 0\n1 1 0\n1\n10 1 0 -5 1 0\n1 2 1\n1\n4 1 0 -10 1 0\n1 3 2\n1\n0 1 0 0 1 0\n0 3\n";
+  EXPECT_EQ(dir.read("NETWORKS/NET3.dat").substr(0, chainOfTwo.size()), chainOfTwo);
+
+  // Again with fewer combinations: the network files are read back and give the same exact
+  // values (the simulated ones follow another stream of draws).
+  dir.write("TEST_TOP.DAT", "3\n1 1\n10\n4711\n2 3 4\n10 4 7\n-5 -10 -3\n100\n0 1 0\n1 1.5\n1 0.02\n1 0.9\n3 0.25 1 2\n");
+  const e2e::RunOutput again = dir.run("1\n0\n0\n");
+  EXPECT_NE(again.console.find("NETWORK [7] SIZE: 3 TOPOLOGY: 4[R]"), std::string::npos);
+  for (const auto& [file, first] : {std::pair{"TOPTEST_NPV.CSV", &npvRows}, std::pair{"TOPTEST_MKSPN.CSV", &makespanRows}}) {
+    const auto rows = topologyRows(dir.read(file));
+    EXPECT_EQ(rows.size(), 21u);
+    for (const auto& [lead, fields] : rows) {
+      ASSERT_EQ(first->count(lead), 1u) << lead;
+      EXPECT_EQ(fields[9], first->at(lead)[9]) << lead;
+      EXPECT_EQ(fields[10], first->at(lead)[10]) << lead;
+    }
+  }
+
+  // A network of the user's own in place of NET2: its two activities share one resource.
+  const std::string own = "4\n0\n1\n1\n1\n0 1 0 0 1 0 0\n2 1 2 0\n1\n1 1 0 0 1 0 1\n1 3 1\n1\n1 1 0 0 1 0 1\n1 3 2\n"
+                          "1\n0 1 0 0 1 0 0\n0 3\n";
+  dir.write("NETWORKS/NET2.dat", own);
+  dir.write("TEST_TOP.DAT", "3\n2 1\n1000\n4711\n2 1 0\n10 4 7\n-5 -10 -3\n100\n0 0 0\n1 1.5\n1 0.01\n1 1\n1 1\n");
+  const e2e::RunOutput user = dir.run("1\n0\n0\n");
+  EXPECT_NE(user.console.find("NETWORK [2] SIZE: 2 TOPOLOGY: 1[R]"), std::string::npos);
+  EXPECT_EQ(dir.read("NETWORKS/NET2.dat"), own);
+  // One after the other: the makespan is the sum of the means.
+  EXPECT_EQ(topologyRows(dir.read("TOPTEST_MKSPN.CSV")).at("2;1;0;0;0;1.5;0.01;1;1;")[9], "14");
+}
+
+// From the second topology of size 2 on, without samples: no simulation, empty columns.
+TEST(TopologyModeE2e, FirstSizeAndTopologyWithoutSamples) {
+  e2e::WorkDirectory dir;
+  copyExample(dir, "mode1");
+  dir.write("TEST_TOP.DAT", "3\n2 2\n0\n4711\n2 3 4\n10 4 7\n-5 -10 -3\n0\n0 0 1\n1 1.5\n1 0.01\n1 0.9\n1 1\n");
+  const e2e::RunOutput out = dir.run("1\n0\n0\n");
+  EXPECT_EQ(out.exitCode, 0);
+  const std::string console = e2e::maskCpuTimes(out.console);
+  EXPECT_EQ(console, kModePrompt +
+                         "TOPOLOGY TEST\n"
+                         "NETWORK [3] SIZE: 2 TOPOLOGY: 2[W] COMBINATIONS: 1 CPU[*]\n"
+                         "NETWORK [4] SIZE: 3 TOPOLOGY: 1[W] COMBINATIONS: 1 CPU[*]\n"
+                         "NETWORK [5] SIZE: 3 TOPOLOGY: 2[W] COMBINATIONS: 1 CPU[*]\n"
+                         "NETWORK [6] SIZE: 3 TOPOLOGY: 3[W] COMBINATIONS: 1 CPU[*]\n"
+                         "NETWORK [7] SIZE: 3 TOPOLOGY: 4[W] COMBINATIONS: 1 CPU[*]\n"
+                         "TOPOLOGY TEST DONE: 5 NETWORKS, 5 ROWS IN EACH FILE\n"
+                         "NO SIMULATION (N < 1 OR NO ROW)\n" +
+                         kEndPrompt);
+  const auto rows = topologyRows(dir.read("TOPTEST_NPV.CSV"));
+  ASSERT_EQ(rows.size(), 5u);
+  for (const auto& [lead, fields] : rows) {
+    EXPECT_EQ(fields.size(), 17u);
+    for (size_t f = 11; f < fields.size(); ++f) EXPECT_EQ(fields[f], "") << lead;
+  }
+  EXPECT_FALSE(dir.exists("NETWORKS/NET1.dat"));
+  EXPECT_TRUE(dir.exists("NETWORKS/NET7.dat"));
 }
 
 TEST(TopologyModeE2e, NoSamplesNoTestButTheConfigurationIsStillRead) {
@@ -100,6 +217,22 @@ TEST(TopologyModeE2e, ShortOrMissingInputStops) {
        "TEST_TOP.DAT: SCV level 1 is 1e+20; the beta test takes SCV levels within 0.001 and 1000."},
       {"3\n1 1\n1000\n4711\n2 3 4\n10 4 7\n-5 -10 -3\n100\n0 1 2\n1 1.5\n2 0.01 0.02\n1 0.9\n1 1e-300\n",
        "TEST_TOP.DAT: SCV level 1 is 1e-300; the beta test takes SCV levels within 0.001 and 1000."},
+      // The topology test's values, and the samples it would keep.
+      {"3\n1 1\n1000\n4711\n2 3 4\n10 4 7\n-5 -10 -3\n100\n0 1 2\n1 1.5\n2 0.01 0.02\n1 1.5\n1 1\n",
+       "TEST_TOP.DAT: the PTS value is 1.5; it must lie within 0 and 1."},
+      {"3\n1 1\n1000\n4711\n2 3 4\n10 4 7\n-5 -10 -3\n100\n0 1 2\n1 1.5\n2 0.01 -0.02\n1 0.9\n1 1\n",
+       "TEST_TOP.DAT: the discount rate is -0.02; it must be finite and at least 0."},
+      {"3\n1 1\n1000\n4711\n2 3 4\n10 4 7\n-5 -10 -3\n0\n0 1 2\n1 1.5\n2 0.01 0.02\n1 0.9\n1 1\n",
+       "TEST_TOP.DAT: the queue capacity is 0; it must be finite and at least 1."},
+      {"3\n1 1\n1000\n4711\n2 3 -4\n10 4 7\n-5 -10 -3\n100\n0 1 2\n1 1.5\n2 0.01 0.02\n1 0.9\n1 1\n",
+       "TEST_TOP.DAT: the number of topologies of a size is -4; it must be finite and at least 0."},
+      {"10\n1 1\n10\n4711\n0 0 0 0 0 0 0 0 0 1\n1 1 1 1 1 1 1 1 1 1\n0 0 0 0 0 0 0 0 0 0\n100\n0 0 0\n1 1\n1 0\n1 1\n"
+       "1 1\n",
+       "TEST_TOP.DAT: size 10 asks for networks of 10 inner activities; the topology test enumerates them up to 9 (set "
+       "its number of topologies to 0)."},
+      {"3\n1 1\n20000000\n4711\n2 3 4\n10 4 7\n-5 -10 -3\n100\n0 1 2\n1 1.5\n2 0.01 0.02\n1 0.9\n2 1 2\n",
+       "TEST_TOP.DAT: 20000000 samples of 3 durations at 2 SCV levels are 1.2e+08 samples; the topology test keeps them "
+       "all and takes at most 1e+08."},
   };
   e2e::RunOutput out;
   for (const auto& [input, message] : cases) {
@@ -108,6 +241,24 @@ TEST(TopologyModeE2e, ShortOrMissingInputStops) {
     EXPECT_FALSE(out.timedOut);
     EXPECT_EQ(out.exitCode, 1);
     EXPECT_EQ(out.console, kModePrompt + "\n" + message + "\nPress any key to quit...");
+  }
+  // A network file that is not of its size, and a queue too short for two activities at once.
+  const std::pair<std::string, std::string> midRun[] = {
+      {"3\n2 1\n0\n4711\n2 3 4\n10 4 7\n-5 -10 -3\n100\n0 0 0\n1 1.5\n1 0.01\n1 0.9\n1 1\n",
+       "\nThe network file NETWORKS/NET2.dat holds 3 activities; a network of size 2 has 4: the dummy start first, "
+       "its 2 inner activities, the dummy end last.\nPress any key to quit..."},
+      {"3\n2 1\n10\n4711\n1 1 0\n10 4 7\n-5 -10 -3\n1\n0 0 0\n1 1.5\n1 0.01\n1 0.9\n1 1\n",
+       "\nThe simulation of the policy needs more than 1 completions pending at once, the queue capacity of "
+       "TEST_TOP.DAT; raise it there.\nPress any key to quit..."},
+  };
+  e2e::fs::create_directory(dir.work / "NETWORKS");
+  dir.write("NETWORKS/NET2.dat", "3\n0\n0\n1\n0 1 0 0 1 0\n1 1 0\n1\n1 1 0 0 1 0\n1 2 1\n1\n0 1 0 0 1 0\n0 2\n");
+  for (const auto& [input, message] : midRun) {
+    dir.write("TEST_TOP.DAT", input);
+    out = dir.run("1\n0\n", 20);
+    EXPECT_EQ(out.exitCode, 1);
+    EXPECT_NE(out.console.find(message), std::string::npos) << out.console;
+    e2e::fs::remove(dir.work / "NETWORKS/NET2.dat");
   }
   e2e::fs::remove(dir.work / "TEST_TOP.DAT");
   out = dir.run("1\n0\n");

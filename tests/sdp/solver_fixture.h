@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "duration/elementary_network.h"
-#include "duration/markov_network.h"
 #include "network/base_network.h"
 #include "run/config.h"
+#include "run/pipeline.h"
 #include "run/run_state.h"
 #include "sdp/solvers.h"
 #include "udc/udc_network.h"
@@ -104,17 +104,13 @@ inline bool buildProject(const ProjectSpec& plan) {
     for (int s : plan.activities[a].successors)
       baseNetwork.activities[static_cast<size_t>(s)].predecessors.push_back(static_cast<int32_t>(a));
 
-  buildMarkovNetwork();
-  buildElementaryNetwork();
-  releaseMarkovNetwork();
-  releaseBaseNetwork();
-  return identifyUdcs();
+  ProjectPipeline steps;
+  steps.readFile = false;
+  double udcSeconds = 0;
+  return buildProjectNetworks(steps, udcSeconds);
 }
 
-inline void releaseProject() {
-  releaseUdcNetwork();
-  releaseElementaryNetwork();
-}
+inline void releaseProject() { releaseProjectNetworks(); }
 
 using Solver = bool (*)(SolveResult&);
 

@@ -1,0 +1,10 @@
+// The project file layout with every field of every mode (what the data flags that
+// forceInstanceDataFlags sets read back): mode 3 writes its instances in it, mode 1 its
+// networks.
+#pragma once
+#include <ostream>
+
+#include "network/base_network.h"
+
+// The data block, then the legend of the layout.
+void writeProjectLayout(std::ostream& out, const BaseNetwork& project);
