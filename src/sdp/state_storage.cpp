@@ -30,7 +30,7 @@ struct StateStorage {
   std::vector<int32_t> tableSlotOfUdc;  // -1 while the UDC has no table in memory
   std::deque<UdcStateTable> tablePool;  // stable addresses: tables are referred to while others come
   std::vector<int32_t> freeSlots;
-  std::vector<uint32_t> remainingPredecessors;
+  PendingPredecessors pending;
   int32_t filling = -1;  // the UDC whose table was begun last
   // Disk: the directory of this solve, and which UDCs have a file in it.
   std::string directory;
@@ -156,10 +156,7 @@ void openStateStorage(int32_t objectiveCount, bool onDisk, bool keepAll) {
   storage.keepAll = keepAll;
   storage.onDisk = onDisk && !keepAll;
   storage.tableSlotOfUdc.assign(udcCount, -1);
-  storage.remainingPredecessors.assign(udcCount, 0);
-  forEachUdcLinks([](int32_t, uint32_t, const UdcSuccessors& successors) {
-    for (uint32_t s : successors) ++storage.remainingPredecessors[s];
-  });
+  countPendingPredecessors(storage.pending);
   if (storage.onDisk) {
     storage.fileWritten.assign(udcCount, 0);
     createDirectory();
@@ -186,8 +183,7 @@ UdcStateTable& udcTable(int32_t u) {
 void endUdcTable(int32_t u) {
   if (storage.keepAll) return;
   for (uint32_t s : udcSuccessorsOf(u)) {
-    uint32_t& remaining = storage.remainingPredecessors[s];
-    if (remaining == 0 || --remaining != 0) continue;
+    if (!takePendingPredecessor(storage.pending, s)) continue;
     if (storage.onDisk)
       deleteFile(static_cast<int32_t>(s));
     else

@@ -133,23 +133,47 @@ void releaseUdcNetwork() { udcNetwork = UdcNetwork{}; }
 
 uint64_t sweepPeakStates() {
   const UdcNetwork& net = udcNetwork;
-  std::vector<uint32_t> remainingPredecessors(static_cast<size_t>(net.udcCount), 0);
+  PendingPredecessors pending;
+  countPendingPredecessors(pending);
   std::vector<uint32_t> states(static_cast<size_t>(net.udcCount), 0);
-  forEachUdcLinks([&](int32_t u, uint32_t stateCount, const UdcSuccessors& successors) {
-    states[static_cast<size_t>(u)] = stateCount;
-    for (uint32_t s : successors) ++remainingPredecessors[s];
-  });
+  forEachUdcLinks([&](int32_t u, uint32_t stateCount, const UdcSuccessors&) { states[static_cast<size_t>(u)] = stateCount; });
   uint64_t held = 0;
   uint64_t peak = 0;
   for (int32_t n = net.udcCount - 1; n >= 0; --n) {
     const int32_t u = udcAtNumber(n);
     held += states[static_cast<size_t>(u)];
     if (held > peak) peak = held;
-    for (uint32_t s : udcSuccessorsOf(u)) {
-      uint32_t& remaining = remainingPredecessors[s];
-      // A successor whose predecessors are all swept is no longer needed.
-      if (remaining > 0 && --remaining == 0) held -= states[s];
-    }
+    for (uint32_t s : udcSuccessorsOf(u))
+      if (takePendingPredecessor(pending, s)) held -= states[s];
   }
   return peak;
+}
+
+void countPendingPredecessors(PendingPredecessors& pending) {
+  pending.count.assign(static_cast<size_t>(udcNetwork.udcCount), 0);
+  pending.many.clear();
+  forEachUdcLinks([&](int32_t, uint32_t, const UdcSuccessors& successors) {
+    for (uint32_t s : successors) {
+      uint8_t& count = pending.count[s];
+      if (count < 254)
+        ++count;
+      else if (count == 254) {
+        count = 255;
+        pending.many[s] = 255;
+      } else
+        ++pending.many[s];
+    }
+  });
+}
+
+bool takePendingPredecessor(PendingPredecessors& pending, uint32_t s) {
+  uint8_t& count = pending.count[s];
+  if (count == 255) {
+    uint32_t& many = pending.many[s];
+    if (many == 0) return false;
+    return --many == 0;
+  }
+  // Zero means already taken up in full (or never a successor): nothing is released twice.
+  if (count == 0) return false;
+  return --count == 0;
 }

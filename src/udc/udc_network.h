@@ -9,6 +9,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 #include "duration/bit_set.h"
@@ -163,3 +164,14 @@ int32_t udcMemberLimit();
 
 // Peak number of states held at once in a last-to-first sweep of the final numbering.
 uint64_t sweepPeakStates();
+
+// How many predecessors of each UDC a last-to-first sweep has still to take up: once none is
+// left, the UDC's states are no longer needed. One byte per UDC, because a sweep of millions
+// of UDCs holds this beside its tables; the few counts from 255 up are kept aside.
+struct PendingPredecessors {
+  std::vector<uint8_t> count;
+  std::unordered_map<uint32_t, uint32_t> many;
+};
+void countPendingPredecessors(PendingPredecessors& pending);
+// Takes up one predecessor of s; true when it was the last.
+bool takePendingPredecessor(PendingPredecessors& pending, uint32_t s);

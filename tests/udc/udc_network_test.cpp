@@ -38,6 +38,31 @@ TEST(UdcPeakStates, CountsBeyondThirtyTwoBitsDoNotWrap) {
   releaseUdcNetwork();
 }
 
+// A UDC is released after exactly as many take-ups as it has predecessors, also past the
+// one-byte counts (254 to 256 predecessors, and 600).
+TEST(UdcPendingPredecessors, LastPredecessorIsReportedOnceForEveryCount) {
+  for (uint32_t fanIn : {1u, 254u, 255u, 256u, 600u}) {
+    // UDC 0 leads to the fan-in UDCs 1..fanIn, each of which leads to the end.
+    const uint32_t end = fanIn + 1;
+    std::vector<uint32_t> states(end + 1, 1);
+    std::vector<std::vector<uint32_t>> successors(end + 1);
+    for (uint32_t u = 1; u <= fanIn; ++u) {
+      successors[0].push_back(u);
+      successors[u] = {end};
+    }
+    setNetwork(states, successors);
+    PendingPredecessors pending;
+    countPendingPredecessors(pending);
+    for (uint32_t taken = 1; taken < fanIn; ++taken) ASSERT_FALSE(takePendingPredecessor(pending, end)) << fanIn;
+    EXPECT_TRUE(takePendingPredecessor(pending, end)) << fanIn;
+    EXPECT_FALSE(takePendingPredecessor(pending, end)) << fanIn;  // never twice
+    EXPECT_FALSE(takePendingPredecessor(pending, 0)) << fanIn;    // the start has none
+    // All fan-in UDCs are held with the end when UDC 1 is swept, and with the start after.
+    EXPECT_EQ(sweepPeakStates(), uint64_t{fanIn} + 1) << fanIn;
+  }
+  releaseUdcNetwork();
+}
+
 const char* const kLegend =
     "||||||||||||||||||||||||||||||||||\n"
     "|||FILE STRUCTURE (UDC NETWORK)|||\n"
