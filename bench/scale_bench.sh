@@ -9,6 +9,7 @@
 # The instances are the PSPLIB J30 and RanGen RG30 files beside the checkout (../shared/data).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/bench_config.sh"
 new=$1
 old=${2-}
 shift $(( $# >= 2 ? 2 : 1 ))
@@ -48,46 +49,14 @@ mkdir -p "$work/data/parallel"
 
 # config <stem> <ext> <number> <SCV> <gv_bits>
 config() {
-  for line in 1 2 3 4 5 6 7 8 9; do echo "|||| scale bench ||||"; done
-  while read -r key value; do printf '[%s]\n%s\n' "$key" "$value"; done <<EOF
-PJFileName $1
-PJFileExt $2
-gv_CFG_fnr $3
-gv_CFG_lnr $3
-gv_bits $5
-gv_CFG_mxn_UDC 100000000
-gv_CFG_mxn_UDC_links 10
-gv_CFG_mxn_UDC_prr -1
-gv_CFG_mxn_ranks 3
-gv_CFG_max_mem 100000
-gv_CFG_OBJ 1
-gv_CFG_OBJ2 -1
-gv_CFG_OBJ3 -1
-gv_CFG_OBJ4 -1
-gv_CFG_write 0
-gv_CFG_IO 0
-gv_CFG_abandon 0
-gv_CFG_irq 0
-gv_CFG_cost_data 0
-gv_CFG_mod_data 0
-gv_CFG_mode_data 0
-gv_CFG_pts_data 0
-gv_CFG_pms_data 0
-gv_CFG_rx_data 1
-gv_CFG_SCV_data 0
-gv_CFG_SCV $4
-gv_CFG_hyper 0
-gv_CFG_skew_data 0
-gv_CFG_skew 0
-gv_CFG_rate_data 0
-gv_rate 0.01
-EOF
+  bench_config "scale bench" PJFileName="$1" PJFileExt="$2" gv_CFG_fnr="$3" gv_CFG_lnr="$3" \
+    gv_CFG_SCV="$4" gv_bits="$5"
 }
 
 # The process's resident memory with no project (the configuration and its tables).
 baseline() {
   mkdir -p "$work/empty"
-  config none .x 1 1 16 | sed '17s/.*/0/' > "$work/empty/CONFIG.DAT"
+  bench_config "scale bench" gv_CFG_lnr=0 > "$work/empty/CONFIG.DAT"
   (cd "$work/empty" && printf '0\n0\n' | /usr/bin/time -f '%M' -o rss.txt "$1" > /dev/null)
   cat "$work/empty/rss.txt"
 }

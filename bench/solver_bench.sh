@@ -11,6 +11,7 @@
 #   e.g. bench/solver_bench.sh build "101 34" "1 0.5"
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/bench_config.sh"
 build=${1:-$here/../build}
 instances=${2-"101 34 31 85 93"}
 scvs=${3-"1 0.5 2"}
@@ -22,40 +23,10 @@ trap 'rm -rf "$work"' EXIT
 
 # config <file stem> <ext> <number> <OBJ> <OBJ2> <SCV_data> <SCV> <cost> <mode/mod/pts/pms> <rate_data> <IO>
 config() {
-  for line in 1 2 3 4 5 6 7 8 9; do echo "|||| solver bench ||||"; done
-  while read -r key value; do printf '[%s]\n%s\n' "$key" "$value"; done <<EOF
-PJFileName $1
-PJFileExt $2
-gv_CFG_fnr $3
-gv_CFG_lnr $3
-gv_bits 16
-gv_CFG_mxn_UDC 20000000
-gv_CFG_mxn_UDC_links 10
-gv_CFG_mxn_UDC_prr -1
-gv_CFG_mxn_ranks 3
-gv_CFG_max_mem 4000
-gv_CFG_OBJ $4
-gv_CFG_OBJ2 $5
-gv_CFG_OBJ3 -1
-gv_CFG_OBJ4 -1
-gv_CFG_write 0
-gv_CFG_IO ${11}
-gv_CFG_abandon 0
-gv_CFG_irq 0
-gv_CFG_cost_data $8
-gv_CFG_mod_data $9
-gv_CFG_mode_data $9
-gv_CFG_pts_data $9
-gv_CFG_pms_data $9
-gv_CFG_rx_data 1
-gv_CFG_SCV_data $6
-gv_CFG_SCV $7
-gv_CFG_hyper 0
-gv_CFG_skew_data 0
-gv_CFG_skew 0
-gv_CFG_rate_data ${10}
-gv_rate 0.01
-EOF
+  bench_config "solver bench" PJFileName="$1" PJFileExt="$2" gv_CFG_fnr="$3" gv_CFG_lnr="$3" \
+    gv_CFG_mxn_UDC=20000000 gv_CFG_max_mem=4000 gv_CFG_OBJ="$4" gv_CFG_OBJ2="$5" gv_CFG_IO="${11}" \
+    gv_CFG_cost_data="$8" gv_CFG_mod_data="$9" gv_CFG_mode_data="$9" gv_CFG_pts_data="$9" \
+    gv_CFG_pms_data="$9" gv_CFG_SCV_data="$6" gv_CFG_SCV="$7" gv_CFG_rate_data="${10}"
 }
 
 # run <label> <bytes per state> <config args...>

@@ -6,6 +6,7 @@
 # Usage: bench/udc_identification.sh [build dir] [first] [last]
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/bench_config.sh"
 build=$(cd "${1:-$here/../build}" && pwd)
 first=${2:-1}
 last=${3:-10}
@@ -20,42 +21,9 @@ while [ "$i" -le "$last" ]; do
   i=$((i + 1))
 done
 
-{
-  for line in 1 2 3 4 5 6 7 8 9; do echo "|||| udc identification bench ||||"; done
-  while read -r key value; do printf '[%s]\n%s\n' "$key" "$value"; done <<EOF
-PJFileName J30_
-PJFileExt .RCP
-gv_CFG_fnr $first
-gv_CFG_lnr $last
-gv_bits 16
-gv_CFG_mxn_UDC 10000000
-gv_CFG_mxn_UDC_links 10
-gv_CFG_mxn_UDC_prr -1
-gv_CFG_mxn_ranks 3
-gv_CFG_max_mem 1000
-gv_CFG_OBJ 0
-gv_CFG_OBJ2 0
-gv_CFG_OBJ3 -1
-gv_CFG_OBJ4 -1
-gv_CFG_write 0
-gv_CFG_IO 0
-gv_CFG_abandon 0
-gv_CFG_irq 0
-gv_CFG_cost_data 0
-gv_CFG_mod_data 0
-gv_CFG_mode_data 0
-gv_CFG_pts_data 0
-gv_CFG_pms_data 0
-gv_CFG_rx_data 1
-gv_CFG_SCV_data 0
-gv_CFG_SCV 1
-gv_CFG_hyper 0
-gv_CFG_skew_data 0
-gv_CFG_skew 0
-gv_CFG_rate_data 0
-gv_rate 0.01
-EOF
-} > "$work/CONFIG.DAT"
+bench_config "udc identification bench" PJFileName=J30_ PJFileExt=.RCP gv_CFG_fnr="$first" \
+  gv_CFG_lnr="$last" gv_CFG_mxn_UDC=10000000 gv_CFG_max_mem=1000 gv_CFG_OBJ=0 gv_CFG_OBJ2=0 \
+  > "$work/CONFIG.DAT"
 
 (cd "$work" && printf '0\n0\n' | "$build/tervano" > console.txt)
 
