@@ -289,10 +289,8 @@ void computeBitSets() {
     net.elemWordIndex[e] = wordOf(e);
     net.elemBitMask[e] = bitOf(e);
   }
-  net.elemPredecessorBits.assign(n * words, 0);
   net.elemAncestorBits.assign(n * words, 0);
   for (int e = 0; e < n; ++e) {
-    for (int p : net.elemPredecessors[e]) addToSet(net.elemPredecessorBits.data() + e * words, p);
     for (int p : net.elemAncestors[e]) addToSet(net.elemAncestorBits.data() + e * words, p);
   }
 }
@@ -312,25 +310,14 @@ void computeModuleSets() {
   const size_t modules = static_cast<size_t>(net.nModules);
   net.moduleFollowers.assign(modules, {});
   net.moduleMemberBits.assign(modules * words, 0);
-  net.moduleLastBits.assign(modules * words, 0);
-  net.moduleLastAncestorBits.assign(modules * words, 0);
   for (int e = 0; e < net.nElementary; ++e) {
     const int m = net.elemModule[e];
-    bool hasSuccessorInModule = false;
-    for (int s : net.elemSuccessors[e]) {
-      if (net.elemModule[s] == m)
-        hasSuccessorInModule = true;
-      else
-        net.moduleFollowers[m].push_back(s);
-    }
+    for (int s : net.elemSuccessors[e])
+      if (net.elemModule[s] != m) net.moduleFollowers[m].push_back(s);
     const BitWord* ancestorBits = net.elemAncestorBits.data() + e * words;
     BitWord* memberBits = net.moduleMemberBits.data() + m * words;
     unionInto(memberBits, ancestorBits, net.nBitWords);
     addToSet(memberBits, e);
-    if (!hasSuccessorInModule) {
-      addToSet(net.moduleLastBits.data() + m * words, e);
-      unionInto(net.moduleLastAncestorBits.data() + m * words, ancestorBits, net.nBitWords);
-    }
   }
   for (std::vector<int32_t>& followers : net.moduleFollowers) {
     std::sort(followers.begin(), followers.end());

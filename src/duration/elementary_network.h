@@ -46,13 +46,10 @@ struct ElementaryNetwork {
   std::vector<std::vector<int32_t>> elemAncestors;
   std::vector<int32_t> elemWordIndex;
   std::vector<BitWord> elemBitMask;
-  std::vector<BitWord> elemPredecessorBits;  // nElementary * nBitWords
-  std::vector<BitWord> elemAncestorBits;     // nElementary * nBitWords
+  std::vector<BitWord> elemAncestorBits;  // nElementary * nBitWords
 
   std::vector<std::vector<int32_t>> moduleFollowers;
-  std::vector<BitWord> moduleMemberBits;        // nModules * nBitWords
-  std::vector<BitWord> moduleLastBits;          // nModules * nBitWords
-  std::vector<BitWord> moduleLastAncestorBits;  // nModules * nBitWords
+  std::vector<BitWord> moduleMemberBits;  // nModules * nBitWords
 };
 
 extern ElementaryNetwork elementaryNetwork;
@@ -61,23 +58,12 @@ inline const BitWord* ancestorBitsOf(int e) {
   return elementaryNetwork.elemAncestorBits.data() +
          static_cast<size_t>(e) * elementaryNetwork.nBitWords;
 }
-inline const BitWord* predecessorBitsOf(int e) {
-  return elementaryNetwork.elemPredecessorBits.data() +
-         static_cast<size_t>(e) * elementaryNetwork.nBitWords;
-}
 inline const double* resourceUseOf(int e) {
   return elementaryNetwork.elemResourceUse.data() +
          static_cast<size_t>(e) * elementaryNetwork.resourceCount;
 }
 inline const BitWord* moduleMemberBitsOf(int m) {
   return elementaryNetwork.moduleMemberBits.data() + static_cast<size_t>(m) * elementaryNetwork.nBitWords;
-}
-inline const BitWord* moduleLastBitsOf(int m) {
-  return elementaryNetwork.moduleLastBits.data() + static_cast<size_t>(m) * elementaryNetwork.nBitWords;
-}
-inline const BitWord* moduleLastAncestorBitsOf(int m) {
-  return elementaryNetwork.moduleLastAncestorBits.data() +
-         static_cast<size_t>(m) * elementaryNetwork.nBitWords;
 }
 
 // Builds from baseNetwork and markovNetwork; .EPN at write level >= 1. Stops the run on a

@@ -231,10 +231,6 @@ TEST_F(ElementaryNetworkTest, ModuleSetsOfTheMixedProject) {
   EXPECT_EQ(moduleMemberBitsOf(0)[0], 0x001);
   EXPECT_EQ(moduleMemberBitsOf(1)[0], 0x7ff);
   EXPECT_EQ(moduleMemberBitsOf(2)[0], 0xfff);
-  EXPECT_EQ(moduleLastBitsOf(1)[0], (1 << 3) | (1 << 10));
-  EXPECT_EQ(moduleLastAncestorBitsOf(1)[0], 0x3f7);  // {0, 1, 2} and {0, 4, ..., 9}
-  EXPECT_EQ(moduleLastBitsOf(2)[0], 1 << 11);
-  EXPECT_EQ(moduleLastAncestorBitsOf(2)[0], 0x7ff);
 }
 
 // A random project with every kind of mode, checked against a closure computed here.
@@ -282,11 +278,7 @@ TEST_F(ElementaryNetworkTest, AncestorsAndBitSetsMatchTheClosure) {
     EXPECT_EQ(net.elemAncestors[e], std::vector<int32_t>(closure[e].begin(), closure[e].end()));
     EXPECT_EQ(net.elemWordIndex[e], e / 64);
     EXPECT_EQ(net.elemBitMask[e], uint64_t{1} << (e % 64));
-    for (int f = 0; f < n; ++f) {
-      EXPECT_EQ(hasBit(ancestorBitsOf(e), f), closure[e].count(f) == 1);
-      const bool direct = std::count(net.elemPredecessors[e].begin(), net.elemPredecessors[e].end(), f) > 0;
-      EXPECT_EQ(hasBit(predecessorBitsOf(e), f), direct);
-    }
+    for (int f = 0; f < n; ++f) EXPECT_EQ(hasBit(ancestorBitsOf(e), f), closure[e].count(f) == 1);
   }
   EXPECT_EQ(net.nModules, static_cast<int>(std::set<int32_t>(net.elemModule.begin(), net.elemModule.end()).size()));
 }

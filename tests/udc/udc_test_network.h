@@ -37,7 +37,6 @@ inline void installHandNetwork(const std::vector<HandActivity>& acts, const std:
   net.elemSuccessorProb.resize(static_cast<size_t>(n));
   net.elemPredecessors.resize(static_cast<size_t>(n));
   net.elemAncestors.resize(static_cast<size_t>(n));
-  net.elemPredecessorBits.assign(static_cast<size_t>(n * words), 0);
   net.elemAncestorBits.assign(static_cast<size_t>(n * words), 0);
   for (int e = 0; e < n; ++e) {
     const HandActivity& a = acts[static_cast<size_t>(e)];
@@ -62,11 +61,9 @@ inline void installHandNetwork(const std::vector<HandActivity>& acts, const std:
   // Predecessors always have lower indices here, so one pass in index order suffices.
   for (int e = 0; e < n; ++e) {
     BitWord* anc = net.elemAncestorBits.data() + static_cast<size_t>(e * words);
-    BitWord* pred = net.elemPredecessorBits.data() + static_cast<size_t>(e * words);
     for (int p : net.elemPredecessors[static_cast<size_t>(e)]) {
       unionInto(anc, net.elemAncestorBits.data() + static_cast<size_t>(p * words), words);
       setBit(anc, p);
-      setBit(pred, p);
     }
     for (int a = 0; a < n; ++a)
       if (hasBit(anc, a)) net.elemAncestors[static_cast<size_t>(e)].push_back(a);
@@ -76,27 +73,16 @@ inline void installHandNetwork(const std::vector<HandActivity>& acts, const std:
   net.nModules = modules;
   net.moduleFollowers.resize(static_cast<size_t>(modules));
   net.moduleMemberBits.assign(static_cast<size_t>(modules * words), 0);
-  net.moduleLastBits.assign(static_cast<size_t>(modules * words), 0);
-  net.moduleLastAncestorBits.assign(static_cast<size_t>(modules * words), 0);
   for (int m = 0; m < modules; ++m) {
     BitWord* memberBits = net.moduleMemberBits.data() + static_cast<size_t>(m * words);
-    BitWord* lastBits = net.moduleLastBits.data() + static_cast<size_t>(m * words);
-    BitWord* lastAncestors = net.moduleLastAncestorBits.data() + static_cast<size_t>(m * words);
     std::vector<int> followers;
     for (int e = 0; e < n; ++e) {
       if (net.elemModule[static_cast<size_t>(e)] != m) continue;
       const BitWord* anc = net.elemAncestorBits.data() + static_cast<size_t>(e * words);
       unionInto(memberBits, anc, words);
       setBit(memberBits, e);
-      bool last = true;
-      for (int s : net.elemSuccessors[static_cast<size_t>(e)]) {
-        if (net.elemModule[static_cast<size_t>(s)] == m) last = false;
-        else followers.push_back(s);
-      }
-      if (last) {
-        setBit(lastBits, e);
-        unionInto(lastAncestors, anc, words);
-      }
+      for (int s : net.elemSuccessors[static_cast<size_t>(e)])
+        if (net.elemModule[static_cast<size_t>(s)] != m) followers.push_back(s);
     }
     std::sort(followers.begin(), followers.end());
     followers.erase(std::unique(followers.begin(), followers.end()), followers.end());
