@@ -101,7 +101,7 @@ struct SimulationWork {
 // ---- Everything the simulation asks of the UDC network and of the walk ----
 
 // The UDC that holds the project's end alone: the last in the final numbering.
-int32_t lastUdc() { return udcAtNumber(udcNetwork.udcCount - 1); }
+int32_t lastUdc() { return udcNetwork.udcCount - 1; }
 
 // Stands the walk on the state of UDC u with this key (taking the UDC up when it changes).
 void standOnState(SimulationWork& work, int32_t u, StateKey key) {
@@ -138,7 +138,7 @@ int32_t resolveTargetUdc(const SimulationWork& work, int32_t classId) {
   const BitWord* members = targetMembersOf(work.plan, target);
   for (uint32_t t : udcSuccessorsOf(work.walkUdc))
     if (udcHasMembers(static_cast<int32_t>(t), members, elementaryNetwork.nBitWords)) return static_cast<int32_t>(t);
-  stopFatal("Internal error: a transition out of UDC " + std::to_string(udcNumberOf(work.walkUdc)) +
+  stopFatal("Internal error: a transition out of UDC " + std::to_string(work.walkUdc) +
             " leads to no successor UDC; the policy simulation and identification disagree on the network.");
 }
 
@@ -323,7 +323,7 @@ struct RunPosition {
 // Decision side unless the continuation value is strictly greater: the solver's best(c', v').
 bool takenAtDecision(const SimulationWork& work, int32_t u, uint32_t index) {
   const UdcStateTable& table = work.policy->tables[static_cast<size_t>(u)];
-  return !(table.continuationValue()[index] > table.decisionValue()[index]);
+  return !(table.continuationAt(index) > table.decisionAt(index));
 }
 
 // The completion of the member at position p of the state at hand: the outcome taken and

@@ -53,11 +53,9 @@ std::vector<int32_t> phaseLabels() {
   return labels;
 }
 
-// A state by its UDC (the id its tables are kept under, and the number the files show) and
-// its place in the UDC's table.
+// A state by its UDC and its place in the UDC's table.
 struct StateAt {
   int32_t udc = 0;
-  int32_t number = 0;
   uint32_t index = 0;
 };
 
@@ -78,7 +76,7 @@ const StateDecision& decisionOf(const KeptPolicy& policy, StateAt s) {
 // The decision side unless waiting is worth strictly more, as the solver compares them.
 bool takenAtDecision(const KeptPolicy& policy, StateAt s) {
   const UdcStateTable& table = policy.tables[static_cast<size_t>(s.udc)];
-  return !(table.continuationValue()[s.index] > table.decisionValue()[s.index]);
+  return !(table.continuationAt(s.index) > table.decisionAt(s.index));
 }
 
 bool isListed(const KeptPolicy& policy, StateAt s) {
@@ -137,7 +135,7 @@ void writeState(std::ostream& out, const KeptPolicy& policy, StateAt s, const st
   const UdcStateTable& table = policy.tables[static_cast<size_t>(s.udc)];
   const std::vector<int32_t> members = membersOf(s.udc);
   const std::vector<uint8_t> statuses = statusesOf(table.keyAt(s.index), members.size());
-  out << s.number << ' ' << table.keyAt(s.index) << ' ' << members.size();
+  out << s.udc << ' ' << table.keyAt(s.index) << ' ' << members.size();
   for (size_t p = 0; p < members.size(); ++p) {
     const size_t e = static_cast<size_t>(members[p]);
     out << ' ' << net.elemBaseActivity[e] << ' ' << net.elemBaseMode[e] << ' ' << labels[e] << ' '
@@ -145,9 +143,9 @@ void writeState(std::ostream& out, const KeptPolicy& policy, StateAt s, const st
   }
   const bool atDecision = takenAtDecision(policy, s);
   writeDecision(out, policy, s, members, statuses, atDecision);
-  const float primary = atDecision ? table.decisionValue()[s.index] : table.continuationValue()[s.index];
+  const float primary = atDecision ? table.decisionAt(s.index) : table.continuationAt(s.index);
   const float secondary =
-      atDecision ? table.secondaryDecisionValue()[s.index] : table.secondaryContinuationValue()[s.index];
+      atDecision ? table.secondaryDecisionAt(s.index) : table.secondaryContinuationAt(s.index);
   const float npv = makespanFirst ? secondary : primary;
   const float makespan = -(makespanFirst ? primary : secondary);
   out << ' ' << (makespanFirst ? makespan : npv) << ' ' << (makespanFirst ? npv : makespan) << '\n';
@@ -160,11 +158,9 @@ void writePolicyFile(const KeptPolicy& policy, bool makespanFirst) {
   std::ofstream out(name, std::ios::out | std::ios::trunc);
   if (!out) return;
   std::vector<StateAt> listed;
-  for (int32_t number = 0; number < udcNetwork.udcCount; ++number) {
-    const int32_t u = udcAtNumber(number);
+  for (int32_t u = 0; u < udcNetwork.udcCount; ++u)
     for (uint32_t i = 0; i < static_cast<uint32_t>(policy.decisions[static_cast<size_t>(u)].size()); ++i)
-      if (isListed(policy, {u, number, i})) listed.push_back({u, number, i});
-  }
+      if (isListed(policy, {u, i})) listed.push_back({u, i});
   const std::vector<int32_t> labels = phaseLabels();
   out << (makespanFirst ? 1 : 0) << ' ' << listed.size() << '\n';
   for (StateAt s : listed) writeState(out, policy, s, labels, makespanFirst);

@@ -111,10 +111,10 @@ struct StateEvaluator {
 
   // best(c', v'): the continuation side only when strictly greater; the secondary follows.
   static ValuePair best(const UdcStateTable& table, uint32_t i) {
-    const double c = table.continuationValue()[i];
-    const double v = table.decisionValue()[i];
-    if (c > v) return {c, kTwo ? static_cast<double>(table.secondaryContinuationValue()[i]) : 0.0};
-    return {v, kTwo ? static_cast<double>(table.secondaryDecisionValue()[i]) : 0.0};
+    const double c = table.continuationAt(i);
+    const double v = table.decisionAt(i);
+    if (c > v) return {c, kTwo ? static_cast<double>(table.secondaryContinuationAt(i)) : 0.0};
+    return {v, kTwo ? static_cast<double>(table.secondaryDecisionAt(i)) : 0.0};
   }
 
   void add(double primaryWeight, double secondaryWeight, ValuePair value) {
@@ -158,14 +158,13 @@ struct StateEvaluator {
       if (work.successorIds.empty())
         for (uint32_t t : udcSuccessorsOf(work.udc)) work.successorIds.push_back(t);
       // A guard against a fault of the program: the successor must be a cutset of that size.
-      if (j >= work.successorIds.size() ||
-          udcMemberCount(static_cast<int32_t>(work.successorIds[j])) != target.memberCount)
-        stopMissingTarget(work.udc);
+      if (j >= work.successorIds.size()) stopMissingTarget(work.udc);
       work.successorClasses.push_back(id);
     }
     const int32_t t = static_cast<int32_t>(work.successorIds[j]);
     where.table = &udcTable(t);
     where.udc = t;
+    if (where.table->memberCount != target.memberCount) stopMissingTarget(work.udc);
   }
 
   void weighted(OutcomeKind, double factor, int32_t classId) {
@@ -178,11 +177,11 @@ struct StateEvaluator {
   void drawn(double q, int32_t classId) {
     const UdcStateTable* table = nullptr;
     const uint32_t index = lookUp(classId, table);
-    sumC += q * w1 * static_cast<double>(table->continuationValue()[index]);
-    sumV += q * w1 * static_cast<double>(table->decisionValue()[index]);
+    sumC += q * w1 * static_cast<double>(table->continuationAt(index));
+    sumV += q * w1 * static_cast<double>(table->decisionAt(index));
     if constexpr (kTwo) {
-      sumC2 += q * w2 * static_cast<double>(table->secondaryContinuationValue()[index]);
-      sumV2 += q * w2 * static_cast<double>(table->secondaryDecisionValue()[index]);
+      sumC2 += q * w2 * static_cast<double>(table->secondaryContinuationAt(index));
+      sumV2 += q * w2 * static_cast<double>(table->secondaryDecisionAt(index));
     }
   }
   // With decisions at phase changes (irq) the better side of the next phase may be taken.
@@ -208,17 +207,17 @@ struct StateEvaluator {
   void chosen(int32_t classId) {
     const UdcStateTable* table = nullptr;
     const uint32_t index = lookUp(classId, table);
-    const double c = table->continuationValue()[index];
-    const double v = table->decisionValue()[index];
+    const double c = table->continuationAt(index);
+    const double v = table->decisionAt(index);
     // The primary maxima only ever rise.
     if (firstChoice || c > maxC) {
       maxC = std::max(maxC, c);
-      if constexpr (kTwo) maxC2 = table->secondaryContinuationValue()[index];
+      if constexpr (kTwo) maxC2 = table->secondaryContinuationAt(index);
       choiceOfC = choiceIndex;
     }
     if (firstChoice || v > maxV) {
       maxV = std::max(maxV, v);
-      if constexpr (kTwo) maxV2 = table->secondaryDecisionValue()[index];
+      if constexpr (kTwo) maxV2 = table->secondaryDecisionAt(index);
       choiceOfV = choiceIndex;
     }
     firstChoice = false;
@@ -254,16 +253,16 @@ struct StateEvaluator {
         const uint32_t index = findState(table, table.storedCount, walk.key + kPowersOfThree[static_cast<size_t>(p)],
                                          work.startFinger[static_cast<size_t>(p)], work.udc);
         const double cost = net.elemCost[static_cast<size_t>(walk.activityAt(p))];
-        double c = table.continuationValue()[index];
-        double v = table.decisionValue()[index];
+        double c = table.continuationAt(index);
+        double v = table.decisionAt(index);
         if constexpr (Primary::kCountsCost) {
           c += cost;
           v += cost;
         }
         double c2 = 0, v2 = 0;
         if constexpr (kTwo) {
-          c2 = table.secondaryContinuationValue()[index];
-          v2 = table.secondaryDecisionValue()[index];
+          c2 = table.secondaryContinuationAt(index);
+          v2 = table.secondaryDecisionAt(index);
           if constexpr (Secondary::kCountsCost) {
             c2 += cost;
             v2 += cost;
@@ -354,7 +353,7 @@ void sweepUdcs(SolveResult& result, KeptPolicy* policy = nullptr) {
   buildSweepWork();
   const int32_t udcCount = udcNetwork.udcCount;
   // The last UDC in the final numbering holds the project's end alone.
-  const int32_t last = udcAtNumber(udcCount - 1);
+  const int32_t last = udcCount - 1;
   fillTerminalTable(last, Primary::terminalValue(), Secondary::terminalValue());
 
   Evaluator evaluator{sweepWork, elementaryNetwork};
@@ -362,9 +361,8 @@ void sweepUdcs(SolveResult& result, KeptPolicy* policy = nullptr) {
     policy->decisions.assign(static_cast<size_t>(udcCount), {});
     policy->decisions[static_cast<size_t>(last)].assign(udcStateCount(last), StateDecision{});
   }
-  for (int32_t number = udcCount - 2; number >= 0; --number) {
+  for (int32_t u = udcCount - 2; u >= 0; --u) {
     checkInterrupt();
-    const int32_t u = udcAtNumber(number);
     UdcStateTable& table = beginUdcTable(u);
     sweepWork.udc = u;
     udcMembersInto(u, sweepWork.members.data(), elementaryNetwork.nBitWords);
@@ -389,12 +387,12 @@ void sweepUdcs(SolveResult& result, KeptPolicy* policy = nullptr) {
   }
 
   const UdcStateTable& first = udcTable(0);
-  if (first.decisionValue()[0] > first.continuationValue()[0]) {
-    result.slot[0] = first.decisionValue()[0];
-    if constexpr (kTwo) result.slot[1] = first.secondaryDecisionValue()[0];
+  if (first.decisionAt(0) > first.continuationAt(0)) {
+    result.slot[0] = first.decisionAt(0);
+    if constexpr (kTwo) result.slot[1] = first.secondaryDecisionAt(0);
   } else {
-    result.slot[0] = first.continuationValue()[0];
-    if constexpr (kTwo) result.slot[1] = first.secondaryContinuationValue()[0];
+    result.slot[0] = first.continuationAt(0);
+    if constexpr (kTwo) result.slot[1] = first.secondaryContinuationAt(0);
   }
   if constexpr (Evaluator::kKeeps) {
     policy->objectiveCount = kTwo ? 2 : 1;

@@ -43,8 +43,6 @@ StateStorage storage;
 
 std::string stateFileName(int32_t u) { return storage.directory + "/" + std::to_string(u); }
 
-bool isWide(int32_t u) { return udcMemberCount(u) > kNarrowKeyMembers; }
-
 UdcStateTable& newTable(int32_t u) {
   int32_t slot;
   if (storage.freeSlots.empty()) {
@@ -56,7 +54,9 @@ UdcStateTable& newTable(int32_t u) {
   }
   storage.tableSlotOfUdc[static_cast<size_t>(u)] = slot;
   UdcStateTable& table = storage.tablePool[static_cast<size_t>(slot)];
-  allocateTable(table, udcStateCount(u), isWide(u), storage.objectiveCount);
+  const int32_t members = udcMemberCount(u);
+  allocateTable(table, udcStateCount(u), members > kNarrowKeyMembers, storage.objectiveCount);
+  table.memberCount = static_cast<uint8_t>(members);
   return table;
 }
 
@@ -93,14 +93,14 @@ void parkTable(int32_t u) {
   for (uint32_t i = 0; i < table.storedCount && written; ++i) {
     int result = 0;
     if (two)
-      result = std::fprintf(out, "%.9g %.9g %.9g %.9g %llu\n", static_cast<double>(table.decisionValue()[i]),
-                            static_cast<double>(table.continuationValue()[i]),
-                            static_cast<double>(table.secondaryDecisionValue()[i]),
-                            static_cast<double>(table.secondaryContinuationValue()[i]),
+      result = std::fprintf(out, "%.9g %.9g %.9g %.9g %llu\n", static_cast<double>(table.decisionAt(i)),
+                            static_cast<double>(table.continuationAt(i)),
+                            static_cast<double>(table.secondaryDecisionAt(i)),
+                            static_cast<double>(table.secondaryContinuationAt(i)),
                             static_cast<unsigned long long>(table.keyAt(i)));
     else
-      result = std::fprintf(out, "%.9g %.9g %llu\n", static_cast<double>(table.decisionValue()[i]),
-                            static_cast<double>(table.continuationValue()[i]),
+      result = std::fprintf(out, "%.9g %.9g %llu\n", static_cast<double>(table.decisionAt(i)),
+                            static_cast<double>(table.continuationAt(i)),
                             static_cast<unsigned long long>(table.keyAt(i)));
     written = result > 0;
   }
@@ -114,11 +114,12 @@ void readTable(int32_t u) {
   std::ifstream in(name);
   if (!in) stopStateFile("State file " + name + " cannot be opened");
   const uint32_t count = table.count;
-  float* values = table.values();
   const bool two = storage.objectiveCount == 2;
   for (uint32_t i = 0; i < count; ++i) {
-    in >> values[i] >> values[count + i];
-    if (two) in >> values[2 * count + i] >> values[3 * count + i];
+    float values[4] = {};
+    in >> values[0] >> values[1];
+    if (two) in >> values[2] >> values[3];
+    table.setValues(i, values);
     StateKey key = 0;
     in >> key;
     if (!in || (!table.wideKeys && key > UINT32_MAX) || (i > 0 && key >= table.keyAt(i - 1)))

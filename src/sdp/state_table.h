@@ -2,6 +2,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 #include "udc/state_walk.h"
@@ -9,37 +10,61 @@
 // Keys of UDCs of up to 20 members fit 32 bits (3^20 < 2^32); wider UDCs keep 64-bit keys.
 constexpr int kNarrowKeyMembers = 20;
 
-// One UDC's states in enumeration order, so keys strictly descend: the keys, then the value
-// columns (decision and continuation value, and the secondary objective's two in a
-// two-objective solve), all in one block.
+// One UDC's states in enumeration order, so keys strictly descend. A state is one row: its
+// key, then its decision and continuation value (and the secondary objective's two in a
+// two-objective solve). A solver reads a target state's key and values together, so a row
+// costs one cache line where separate columns would cost three.
 struct UdcStateTable {
   std::unique_ptr<uint8_t[]> block;
   uint32_t count = 0;
   uint32_t storedCount = 0;
   bool wideKeys = false;
+  uint8_t memberCount = 0;  // of its UDC: the solver checks a target against it
+  uint8_t rowBytes = 0;
   int32_t objectiveCount = 1;
 
-  const uint32_t* narrowKeyData() const { return reinterpret_cast<const uint32_t*>(block.get()); }
-  const uint64_t* wideKeyData() const { return reinterpret_cast<const uint64_t*>(block.get()); }
-  float* values() const {
-    return reinterpret_cast<float*>(block.get() + static_cast<size_t>(count) * (wideKeys ? 8 : 4));
+  const uint8_t* row(uint32_t i) const { return block.get() + static_cast<size_t>(i) * rowBytes; }
+  uint8_t* row(uint32_t i) { return block.get() + static_cast<size_t>(i) * rowBytes; }
+  float valueAt(uint32_t i, int column) const {
+    float value;
+    std::memcpy(&value, row(i) + (wideKeys ? 8 : 4) + 4 * column, sizeof value);
+    return value;
   }
-  const float* decisionValue() const { return values(); }
-  const float* continuationValue() const { return values() + count; }
-  const float* secondaryDecisionValue() const { return values() + 2 * static_cast<size_t>(count); }
-  const float* secondaryContinuationValue() const { return values() + 3 * static_cast<size_t>(count); }
-  StateKey keyAt(uint32_t i) const { return wideKeys ? wideKeyData()[i] : narrowKeyData()[i]; }
+  float decisionAt(uint32_t i) const { return valueAt(i, 0); }
+  float continuationAt(uint32_t i) const { return valueAt(i, 1); }
+  float secondaryDecisionAt(uint32_t i) const { return valueAt(i, 2); }
+  float secondaryContinuationAt(uint32_t i) const { return valueAt(i, 3); }
+  StateKey keyAt(uint32_t i) const {
+    if (wideKeys) {
+      uint64_t key;
+      std::memcpy(&key, row(i), sizeof key);
+      return key;
+    }
+    uint32_t key;
+    std::memcpy(&key, row(i), sizeof key);
+    return key;
+  }
   void setKey(uint32_t i, StateKey key) {
-    if (wideKeys)
-      reinterpret_cast<uint64_t*>(block.get())[i] = key;
-    else
-      reinterpret_cast<uint32_t*>(block.get())[i] = static_cast<uint32_t>(key);
+    if (wideKeys) {
+      std::memcpy(row(i), &key, sizeof key);
+    } else {
+      const uint32_t narrow = static_cast<uint32_t>(key);
+      std::memcpy(row(i), &narrow, sizeof narrow);
+    }
+  }
+  // Values in the order decision, continuation, secondary decision, secondary continuation.
+  void setValues(uint32_t i, const float* values) {
+    std::memcpy(row(i) + (wideKeys ? 8 : 4), values, 8 * static_cast<size_t>(objectiveCount));
   }
 };
 
+inline size_t stateRowBytes(bool wideKeys, int32_t objectiveCount) {
+  return (wideKeys ? 8 : 4) + 8 * static_cast<size_t>(objectiveCount);
+}
+
 // Bytes a table of this many states takes.
 inline size_t stateTableBytes(uint32_t count, bool wideKeys, int32_t objectiveCount) {
-  return static_cast<size_t>(count) * ((wideKeys ? 8 : 4) + 8 * static_cast<size_t>(objectiveCount));
+  return static_cast<size_t>(count) * stateRowBytes(wideKeys, objectiveCount);
 }
 
 // Gives the table room for count states, none stored yet; the block is not cleared.
@@ -48,6 +73,7 @@ inline void allocateTable(UdcStateTable& table, uint32_t count, bool wideKeys, i
   table.count = count;
   table.storedCount = 0;
   table.wideKeys = wideKeys;
+  table.rowBytes = static_cast<uint8_t>(stateRowBytes(wideKeys, objectiveCount));
   table.objectiveCount = objectiveCount;
 }
 
@@ -55,11 +81,23 @@ inline void allocateTable(UdcStateTable& table, uint32_t count, bool wideKeys, i
 [[noreturn]] void stopTableOverflow(int32_t udc);
 
 namespace state_table_detail {
+// The keys of a table, one per row.
+template <class Key>
+struct RowKeys {
+  const uint8_t* rows;
+  size_t rowBytes;
+  Key operator[](uint64_t i) const {
+    Key key;
+    std::memcpy(&key, rows + i * rowBytes, sizeof key);
+    return key;
+  }
+};
+
 // Galloping from the finger: consecutive lookups of one kind move through a table in the
 // order of its keys, mostly by a few entries, so they cost a few comparisons each even in
 // tables of millions of states.
-template <class Key>
-uint32_t gallopFrom(const Key* keys, uint32_t count, StateKey key, uint32_t& finger, uint32_t at, int32_t udc) {
+template <class Keys>
+uint32_t gallopFrom(const Keys& keys, uint32_t count, StateKey key, uint32_t& finger, uint32_t at, int32_t udc) {
   uint32_t lo = 0;
   uint32_t hi = 0;  // the key lies in [lo, hi)
   if (keys[at] > key) {
@@ -111,8 +149,9 @@ uint32_t gallopFrom(const Key* keys, uint32_t count, StateKey key, uint32_t& fin
 }
 
 template <class Key>
-inline uint32_t searchFrom(const Key* keys, uint32_t count, StateKey key, uint32_t& finger, int32_t udc) {
+inline uint32_t searchFrom(const UdcStateTable& table, uint32_t count, StateKey key, uint32_t& finger, int32_t udc) {
   if (count == 0) stopMissingState(key, udc);
+  const RowKeys<Key> keys{table.block.get(), table.rowBytes};
   const uint32_t at = finger < count ? finger : count - 1;
   if (keys[at] == key) return at;
   if (at + 1 < count && keys[at + 1] == key) return finger = at + 1;
@@ -125,8 +164,8 @@ inline uint32_t searchFrom(const Key* keys, uint32_t count, StateKey key, uint32
 // since identification and the solver would then disagree on the states.
 inline uint32_t findState(const UdcStateTable& table, uint32_t count, StateKey key, uint32_t& finger,
                           int32_t udc) {
-  if (table.wideKeys) return state_table_detail::searchFrom(table.wideKeyData(), count, key, finger, udc);
-  return state_table_detail::searchFrom(table.narrowKeyData(), count, key, finger, udc);
+  if (table.wideKeys) return state_table_detail::searchFrom<uint64_t>(table, count, key, finger, udc);
+  return state_table_detail::searchFrom<uint32_t>(table, count, key, finger, udc);
 }
 
 // Appends one evaluated state; the secondary values are ignored in a one-objective solve.
@@ -134,14 +173,9 @@ inline void appendState(UdcStateTable& table, int32_t udc, StateKey key, double 
                         double secondaryDecision, double secondaryContinuation) {
   const uint32_t i = table.storedCount;
   if (i >= table.count) stopTableOverflow(udc);
-  const size_t count = table.count;
   table.setKey(i, key);
-  float* values = table.values() + i;
-  values[0] = static_cast<float>(decision);
-  values[count] = static_cast<float>(continuation);
-  if (table.objectiveCount == 2) {
-    values[2 * count] = static_cast<float>(secondaryDecision);
-    values[3 * count] = static_cast<float>(secondaryContinuation);
-  }
+  const float values[4] = {static_cast<float>(decision), static_cast<float>(continuation),
+                           static_cast<float>(secondaryDecision), static_cast<float>(secondaryContinuation)};
+  table.setValues(i, values);
   table.storedCount = i + 1;
 }

@@ -23,17 +23,16 @@
 
 namespace {
 
-constexpr uint32_t kNoUdc = UINT32_MAX;
-
 // What identification needs besides the network it builds; local to one call, so nothing
 // of it outlives the call on success or failure.
 struct IdentificationWork {
   int words = 0;
   int64_t udcLimit = 0;
-  // Open addressing over member sets, by id, with 8 bits of each set's hash beside it so that
-  // most slots are passed over without reading a member record.
-  std::vector<uint32_t> slots;
-  std::vector<uint8_t> tags;
+  // Open addressing over member sets: a slot holds the upper half of the set's hash and the
+  // id, so that a probe reads one word and a member record only for a set that matches
+  // (most other sets differ in the bits above those of the slot's index). The index comes
+  // from the slot's own bits, so the table grows without reading a record.
+  std::vector<uint64_t> slots;
   std::vector<uint32_t> sortKey;     // by id: the number of ancestors of the members
   std::vector<uint32_t> successors;  // of the UDC being walked, ids in the order first met
   std::vector<BitWord> members;      // scratch
@@ -51,36 +50,36 @@ uint64_t hashMembers(const BitWord* set, int words) {
   return h ^ (h >> 29);
 }
 
-uint8_t tagOf(uint64_t hash) { return static_cast<uint8_t>(hash >> 56); }
+constexpr uint64_t kEmptySlot = UINT64_MAX;
+constexpr uint64_t kHashHalf = 0xFFFFFFFF00000000ull;
+
+uint64_t slotOf(uint64_t hash, uint32_t id) { return (hash & kHashHalf) | id; }
+uint32_t idInSlot(uint64_t slot) { return static_cast<uint32_t>(slot); }
+size_t indexOf(uint64_t hashOrSlot, size_t mask) { return static_cast<size_t>(hashOrSlot >> 32) & mask; }
 
 // The slot holding the UDC with this member set, or the empty slot where it goes.
 size_t findSlot(const IdentificationWork& work, const BitWord* set, uint64_t hash) {
   const size_t mask = work.slots.size() - 1;
-  const uint8_t tag = tagOf(hash);
-  size_t i = static_cast<size_t>(hash) & mask;
-  for (;;) {
-    const uint32_t id = work.slots[i];
-    if (id == kNoUdc) return i;
-    if (work.tags[i] == tag && udcHasMembers(static_cast<int32_t>(id), set, work.words)) return i;
-    i = (i + 1) & mask;
+  const uint64_t half = hash & kHashHalf;
+  for (size_t i = indexOf(hash, mask);; i = (i + 1) & mask) {
+    const uint64_t slot = work.slots[i];
+    if (slot == kEmptySlot) return i;
+    if ((slot & kHashHalf) == half && udcHasMembers(static_cast<int32_t>(idInSlot(slot)), set, work.words)) return i;
   }
 }
 
-// The table is kept at most three quarters full.
+// The table is kept at most three quarters full; the old slots are taken in order, which
+// fills the new table nearly in order too.
 void growSlots(IdentificationWork& work) {
-  std::vector<uint32_t> old;
+  std::vector<uint64_t> old;
   old.swap(work.slots);
-  work.slots.assign(old.empty() ? 64 : old.size() * 2, kNoUdc);
-  work.tags.assign(work.slots.size(), 0);
+  work.slots.assign(old.empty() ? 64 : old.size() * 2, kEmptySlot);
   const size_t mask = work.slots.size() - 1;
-  for (uint32_t id : old) {
-    if (id == kNoUdc) continue;
-    udcMembersInto(static_cast<int32_t>(id), work.members.data(), work.words);
-    const uint64_t hash = hashMembers(work.members.data(), work.words);
-    size_t i = static_cast<size_t>(hash) & mask;
-    while (work.slots[i] != kNoUdc) i = (i + 1) & mask;
-    work.slots[i] = id;
-    work.tags[i] = tagOf(hash);
+  for (uint64_t slot : old) {
+    if (slot == kEmptySlot) continue;
+    size_t i = indexOf(slot, mask);
+    while (work.slots[i] != kEmptySlot) i = (i + 1) & mask;
+    work.slots[i] = slot;
   }
 }
 
@@ -89,8 +88,7 @@ bool createUdc(IdentificationWork& work, size_t slot, uint64_t hash, const BitWo
   const uint32_t id = static_cast<uint32_t>(udcNetwork.udcCount);
   appendUdcMembers(udcNetwork, set, work.words);
   work.sortKey.push_back(ancestorCount);
-  work.slots[slot] = id;
-  work.tags[slot] = tagOf(hash);
+  work.slots[slot] = slotOf(hash, id);
   if (static_cast<size_t>(udcNetwork.udcCount) * 4 > work.slots.size() * 3) growSlots(work);
   return static_cast<int64_t>(udcNetwork.udcCount) < work.udcLimit;
 }
@@ -107,8 +105,8 @@ struct LinkTargets {
     const BitWord* members = targetMembersOf(plan, target);
     const uint64_t hash = hashMembers(members, work.words);
     const size_t slot = findSlot(work, members, hash);
-    uint32_t found = work.slots[slot];
-    if (found == kNoUdc) {
+    uint32_t found = idInSlot(work.slots[slot]);
+    if (work.slots[slot] == kEmptySlot) {
       found = static_cast<uint32_t>(udcNetwork.udcCount);
       // The sort key of the final numbering: the ancestors of the members together.
       clearBits(work.ancestors.data(), work.words);
@@ -170,7 +168,8 @@ bool findOversizedUse(std::string& message) {
 }
 
 // Numbers the UDCs by ascending ancestor count, equal counts in creation order (a counting
-// sort), checks that every link goes forward, and adds the summary counts.
+// sort), checks that every link goes forward, lays the records out in that order and adds
+// the summary counts.
 void numberUdcs(std::vector<uint32_t>& sortKey, int32_t maxMembers) {
   UdcNetwork& net = udcNetwork;
   const size_t count = static_cast<size_t>(net.udcCount);
@@ -194,8 +193,7 @@ void numberUdcs(std::vector<uint32_t>& sortKey, int32_t maxMembers) {
       stopFatal(text.str());
     }
   });
-  net.idOfNumber.assign(count, 0);
-  for (size_t u = 0; u < count; ++u) net.idOfNumber[number[u]] = static_cast<uint32_t>(u);
+  renumberUdcRecords(net, number);
   std::vector<uint32_t>().swap(sortKey);
   net.udcMaxMembers = maxMembers;
   net.udcPeakStates = sweepPeakStates();

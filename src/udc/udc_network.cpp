@@ -3,6 +3,7 @@
 #include "udc/udc_network.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 UdcNetwork udcNetwork;
@@ -74,13 +75,6 @@ UdcSuccessors udcSuccessorsOf(int32_t u) {
   return UdcSuccessors(p, count, u);
 }
 
-int32_t udcNumberOf(int32_t u) {
-  const std::vector<uint32_t>& ids = udcNetwork.idOfNumber;
-  for (size_t n = 0; n < ids.size(); ++n)
-    if (ids[n] == static_cast<uint32_t>(u)) return static_cast<int32_t>(n);
-  return u;
-}
-
 void appendUdcMembers(UdcNetwork& net, const BitWord* set, int words) {
   std::vector<uint8_t>& payload = scratchPayload();
   putVarint(payload, static_cast<uint64_t>(countBits(set, words)));
@@ -105,6 +99,78 @@ void appendUdcLinks(UdcNetwork& net, uint32_t stateCount, const std::vector<uint
   }
   appendRecord(net.linkRecords, net.linkIndex, net.linkCount, payload);
   ++net.linkCount;
+}
+
+namespace {
+
+void writeVarint(uint8_t*& out, uint64_t value) {
+  for (; value >= 128; value >>= 7) *out++ = static_cast<uint8_t>(value | 128u);
+  *out++ = static_cast<uint8_t>(value);
+}
+
+// Moves whole records (each its length, then the payload), read in order, to the places
+// their new ids give them: scattered writes cost less than scattered reads.
+void scatterRecords(std::vector<uint8_t>& records, std::vector<uint64_t>& index, const std::vector<uint32_t>& number) {
+  const size_t count = number.size();
+  std::vector<uint64_t> start(count + 1, 0);  // where each new record starts, by new id
+  const uint8_t* p = records.data();
+  for (size_t u = 0; u < count; ++u) {
+    const uint8_t* begin = p;
+    p += readVarint(p);
+    start[number[u] + 1] = static_cast<uint64_t>(p - begin);
+  }
+  for (size_t n = 0; n < count; ++n) start[n + 1] += start[n];
+  std::vector<uint8_t> relaid(start[count]);
+  p = records.data();
+  for (size_t u = 0; u < count; ++u) {
+    const uint8_t* begin = p;
+    p += readVarint(p);
+    std::memcpy(relaid.data() + start[number[u]], begin, static_cast<size_t>(p - begin));
+  }
+  index.clear();
+  for (size_t n = 0; n < count; n += 8) index.push_back(start[n]);
+  records.swap(relaid);
+}
+
+}  // namespace
+
+void renumberUdcRecords(UdcNetwork& net, const std::vector<uint32_t>& number) {
+  scatterRecords(net.memberRecords, net.memberIndex, number);
+  // Links name their successors by the new ids (in the order identification met them), which
+  // changes their lengths: they are written anew in the old order first.
+  std::vector<uint8_t> translated(net.linkRecords.size() + 64);
+  size_t used = 0;
+  std::vector<uint8_t> payload;
+  const uint8_t* p = net.linkRecords.data();
+  for (size_t u = 0; u < number.size(); ++u) {
+    const uint64_t length = readVarint(p);
+    const uint8_t* next = p + length;
+    const uint64_t states = readVarint(p);
+    const uint64_t successors = readVarint(p);
+    // Ten bytes hold any varint of 64 bits.
+    const size_t room = 10 * (static_cast<size_t>(successors) + 2);
+    if (payload.size() < room) payload.resize(room);
+    uint8_t* out = payload.data();
+    writeVarint(out, states);
+    writeVarint(out, successors);
+    int64_t previous = number[u];
+    for (uint32_t s : UdcSuccessors(p, successors, static_cast<int32_t>(u))) {
+      const int64_t gap = static_cast<int64_t>(number[s]) - previous;
+      writeVarint(out, (static_cast<uint64_t>(gap) << 1) ^ static_cast<uint64_t>(gap >> 63));
+      previous = number[s];
+    }
+    const size_t size = static_cast<size_t>(out - payload.data());
+    if (translated.size() < used + size + 10) translated.resize(std::max(2 * translated.size(), used + size + 10));
+    uint8_t* at = translated.data() + used;
+    writeVarint(at, size);
+    std::memcpy(at, payload.data(), size);
+    used = static_cast<size_t>(at - translated.data()) + size;
+    p = next;
+  }
+  translated.resize(used);
+  std::vector<uint8_t>().swap(net.linkRecords);
+  scatterRecords(translated, net.linkIndex, number);
+  net.linkRecords.swap(translated);
 }
 
 void storeUdcNetwork(const std::vector<std::vector<int32_t>>& members, const std::vector<uint32_t>& stateCounts,
@@ -139,8 +205,7 @@ uint64_t sweepPeakStates() {
   forEachUdcLinks([&](int32_t u, uint32_t stateCount, const UdcSuccessors&) { states[static_cast<size_t>(u)] = stateCount; });
   uint64_t held = 0;
   uint64_t peak = 0;
-  for (int32_t n = net.udcCount - 1; n >= 0; --n) {
-    const int32_t u = udcAtNumber(n);
+  for (int32_t u = net.udcCount - 1; u >= 0; --u) {
     held += states[static_cast<size_t>(u)];
     if (held > peak) peak = held;
     for (uint32_t s : udcSuccessorsOf(u))

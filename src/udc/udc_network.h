@@ -3,9 +3,10 @@
 // and links each, so a UDC is two short byte records rather than arrays of its own: the
 // memory of the network is a few tens of bytes per UDC.
 //
-// A UDC is known by its id, the order in which identification created it; id 0 is the
-// start. Its number is its place in the final numbering (ascending ancestor count), the
-// order in which the solvers sweep it backwards and the .UDC file lists it.
+// A UDC is known by its number, its place in the final numbering (ascending ancestor count;
+// 0 is the start), the order in which the solvers sweep it backwards and the .UDC file lists
+// it. While identification runs, UDCs are known by the order of their creation; it lays the
+// records out again in the final numbering at the end, so that the sweeps read them in order.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -28,8 +29,7 @@ struct UdcNetwork {
   std::vector<uint64_t> memberIndex;
   std::vector<uint8_t> linkRecords;
   std::vector<uint64_t> linkIndex;
-  int32_t linkCount = 0;           // UDCs whose links are stored
-  std::vector<uint32_t> idOfNumber;  // the UDC numbered n is idOfNumber[n]
+  int32_t linkCount = 0;  // UDCs whose links are stored
 };
 
 extern UdcNetwork udcNetwork;
@@ -79,7 +79,7 @@ void udcMembersInto(int32_t u, BitWord* set, int words);
 bool udcHasMembers(int32_t u, const BitWord* set, int words);
 uint32_t udcStateCount(int32_t u);
 
-// The successors of a UDC, as ids, in the order in which identification first met them.
+// The successors of a UDC, in the order in which identification first met them.
 class UdcSuccessors {
  public:
   class Iterator {
@@ -121,7 +121,7 @@ class UdcSuccessors {
 
 UdcSuccessors udcSuccessorsOf(int32_t u);
 
-// Calls visit(u, stateCount, successors) for every UDC in id order, reading the records one
+// Calls visit(u, stateCount, successors) for every UDC in order, reading the records one
 // after the other (cheaper than one lookup per UDC).
 template <class Visit>
 void forEachUdcLinks(Visit&& visit) {
@@ -137,19 +137,16 @@ void forEachUdcLinks(Visit&& visit) {
   }
 }
 
-// The id of the UDC numbered n in the final numbering.
-inline int32_t udcAtNumber(int32_t n) {
-  return udcNetwork.idOfNumber.empty() ? n : static_cast<int32_t>(udcNetwork.idOfNumber[static_cast<size_t>(n)]);
-}
-// The number of UDC u (a search; for messages and files).
-int32_t udcNumberOf(int32_t u);
-
 // Building: the records are appended in id order, members when a UDC is created, links
 // when it has been walked.
 void appendUdcMembers(UdcNetwork& net, const BitWord* set, int words);
 void appendUdcLinks(UdcNetwork& net, uint32_t stateCount, const std::vector<uint32_t>& successors);
 
-// A whole network in one call, UDC n having id and number n (for hand-built networks).
+// Lays the records out again so that the UDC whose id is u gets id number[u], its successors
+// named by their new ids.
+void renumberUdcRecords(UdcNetwork& net, const std::vector<uint32_t>& number);
+
+// A whole network in one call, in its final numbering (for hand-built networks).
 void storeUdcNetwork(const std::vector<std::vector<int32_t>>& members, const std::vector<uint32_t>& stateCounts,
                      const std::vector<std::vector<uint32_t>>& successors);
 

@@ -37,20 +37,17 @@ void writeUdcNetworkFile() {
   std::ofstream out(name, std::ios::out | std::ios::trunc);
   if (!out) return;
   const int32_t count = udcNetwork.udcCount;
-  // Numbers and predecessor counts by id, for this file only.
-  std::vector<uint32_t> number(static_cast<size_t>(count));
+  // Predecessor counts, for this file only.
   std::vector<uint32_t> predecessors(static_cast<size_t>(count), 0);
-  for (int32_t n = 0; n < count; ++n) number[static_cast<size_t>(udcAtNumber(n))] = static_cast<uint32_t>(n);
   for (int32_t u = 0; u < count; ++u)
     for (uint32_t s : udcSuccessorsOf(u)) ++predecessors[s];
   out << count << '\n';
-  for (int32_t n = 0; n < count; ++n) {
-    const int32_t u = udcAtNumber(n);
+  for (int32_t u = 0; u < count; ++u) {
     out << udcStateCount(u) << ' ' << predecessors[static_cast<size_t>(u)] << ' ' << udcMemberCount(u);
     forEachUdcMember(u, [&](int32_t e) { out << ' ' << e; });
     const UdcSuccessors successors = udcSuccessorsOf(u);
     out << ' ' << successors.size();
-    for (uint32_t s : successors) out << ' ' << number[s];
+    for (uint32_t s : successors) out << ' ' << s;
     out << '\n';
   }
   out << '\n' << kUdcLegend;

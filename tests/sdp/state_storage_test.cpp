@@ -138,15 +138,15 @@ TEST(StateStorage, DiskChainWritesReadsAndDeletesInOrderInItsOwnDirectory) {
     const UdcStateTable& successor = udcTable(u + 1);
     EXPECT_EQ(successor.storedCount, udcStateCount(u + 1));
     // Nine digits bring every float back exactly.
-    EXPECT_EQ(successor.decisionValue()[0], u == 2 ? 1234567.0f : 0.1f + 0.0f);
+    EXPECT_EQ(successor.decisionAt(0), u == 2 ? 1234567.0f : 0.1f + 0.0f);
     EXPECT_EQ(successor.keyAt(0), u == 2 ? 6u : successor.count - 1);
     const uint32_t count = table.count;
     for (uint32_t i = 0; i < count; ++i) appendState(table, u, count - 1 - i, 0.1f, 1.0f / 3.0f, -2.5e-7f, 3.4e38f);
     endUdcTable(u);
     EXPECT_FALSE(ScratchDirectory::hasStateFile(u + 1));
   }
-  EXPECT_EQ(udcTable(0).continuationValue()[0], 1.0f / 3.0f);
-  EXPECT_EQ(udcTable(0).secondaryContinuationValue()[0], 3.4e38f);
+  EXPECT_EQ(udcTable(0).continuationAt(0), 1.0f / 3.0f);
+  EXPECT_EQ(udcTable(0).secondaryContinuationAt(0), 3.4e38f);
   closeStateStorage();
   EXPECT_EQ(ScratchDirectory::entries(), 0u);
 }
@@ -161,7 +161,7 @@ TEST(StateStorage, DiskFileOfTwoPredecessorsStaysUntilTheSecondIsDone) {
   endUdcTable(1);
   EXPECT_TRUE(ScratchDirectory::hasStateFile(2));
   beginUdcTable(0);
-  EXPECT_EQ(udcTable(2).decisionValue()[0], 5.0f);
+  EXPECT_EQ(udcTable(2).decisionAt(0), 5.0f);
   endUdcTable(0);
   EXPECT_FALSE(ScratchDirectory::hasStateFile(1));
   EXPECT_FALSE(ScratchDirectory::hasStateFile(2));

@@ -38,6 +38,42 @@ TEST(UdcPeakStates, CountsBeyondThirtyTwoBitsDoNotWrap) {
   releaseUdcNetwork();
 }
 
+// Laying the records out in a new numbering moves each UDC's members, state count and
+// successors together and renames the successors; a network of 300 UDCs reversed makes
+// gaps and members of several varint bytes, and the index of every 8th record must follow.
+TEST(UdcRenumbering, RecordsFollowTheirUdcAndSuccessorsAreRenamed) {
+  const uint32_t count = 300;
+  std::vector<std::vector<int32_t>> members(count);
+  std::vector<uint32_t> states(count);
+  std::vector<std::vector<uint32_t>> successors(count);
+  for (uint32_t u = 0; u < count; ++u) {
+    members[u] = {static_cast<int32_t>(u), static_cast<int32_t>(u + 200)};
+    states[u] = 1000 + u;
+    if (u + 1 < count) successors[u].push_back(u + 1);
+    if (u + 150 < count) successors[u].push_back(u + 150);
+    if (u % 7 == 0 && u + 3 < count) successors[u].push_back(u + 3);
+  }
+  storeUdcNetwork(members, states, successors);
+  std::vector<uint32_t> number(count);
+  for (uint32_t u = 0; u < count; ++u) number[u] = count - 1 - u;
+  renumberUdcRecords(udcNetwork, number);
+  for (uint32_t u = 0; u < count; ++u) {
+    const int32_t n = static_cast<int32_t>(number[u]);
+    EXPECT_EQ(membersOfUdc(n), std::vector<int>({static_cast<int>(u), static_cast<int>(u + 200)})) << u;
+    EXPECT_EQ(udcStateCount(n), 1000 + u) << u;
+    EXPECT_EQ(udcMemberCount(n), 2) << u;
+    std::vector<uint32_t> want;
+    for (uint32_t s : successors[u]) want.push_back(number[s]);
+    EXPECT_EQ(successorNumbersOf(n), want) << u;
+  }
+  // The sequential reading sees the same records as the indexed one.
+  forEachUdcLinks([&](int32_t n, uint32_t stateCount, const UdcSuccessors& links) {
+    EXPECT_EQ(stateCount, udcStateCount(n));
+    EXPECT_EQ(links.size(), udcSuccessorsOf(n).size());
+  });
+  releaseUdcNetwork();
+}
+
 // A UDC is released after exactly as many take-ups as it has predecessors, also past the
 // one-byte counts (254 to 256 predecessors, and 600).
 TEST(UdcPendingPredecessors, LastPredecessorIsReportedOnceForEveryCount) {

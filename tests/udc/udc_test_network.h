@@ -141,13 +141,13 @@ inline std::vector<HandActivity> moduleNetwork(double pmsOfA) {
 // The members, successors and predecessors of the UDC numbered n, by number.
 inline std::vector<int> membersOfUdc(int n) {
   std::vector<int> members;
-  forEachUdcMember(udcAtNumber(n), [&](int32_t e) { members.push_back(e); });
+  forEachUdcMember(n, [&](int32_t e) { members.push_back(e); });
   return members;
 }
 
 inline std::vector<uint32_t> successorNumbersOf(int n) {
   std::vector<uint32_t> numbers;
-  for (uint32_t s : udcSuccessorsOf(udcAtNumber(n))) numbers.push_back(static_cast<uint32_t>(udcNumberOf(static_cast<int32_t>(s))));
+  for (uint32_t s : udcSuccessorsOf(n)) numbers.push_back(s);
   return numbers;
 }
 
