@@ -364,6 +364,7 @@ void sweepUdcs(SolveResult& result, KeptPolicy* policy = nullptr) {
   for (int32_t u = udcCount - 2; u >= 0; --u) {
     checkInterrupt();
     UdcStateTable& table = beginUdcTable(u);
+    prefetchSuccessorTables(u);
     sweepWork.udc = u;
     udcMembersInto(u, sweepWork.members.data(), elementaryNetwork.nBitWords);
     beginUdc(sweepWork.walk, sweepWork.members.data());

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,17 @@
 
 namespace {
 
+// Small tables come from chunks of the storage's own and go back to a list per size when
+// released: a sweep takes and gives back millions of them, which the general allocator does
+// at several times the cost. The chunks go when the storage closes.
+struct BlockPool {
+  static constexpr size_t kLargest = 1024;  // bytes; larger blocks come from new[]
+  static constexpr size_t kChunk = size_t{1} << 20;
+  std::vector<std::unique_ptr<uint8_t[]>> chunks;
+  size_t used = kChunk;                          // bytes handed out of the last chunk
+  std::vector<uint8_t*> freeBySize = std::vector<uint8_t*>(kLargest / 8 + 1, nullptr);  // by size / 8
+};
+
 struct StateStorage {
   int32_t objectiveCount = 1;
   bool onDisk = false;
@@ -31,6 +43,7 @@ struct StateStorage {
   std::deque<UdcStateTable> tablePool;  // stable addresses: tables are referred to while others come
   std::vector<int32_t> freeSlots;
   PendingPredecessors pending;
+  BlockPool blocks;  // not while a policy is kept: its tables outlive the storage
   int32_t filling = -1;  // the UDC whose table was begun last
   // Disk: the directory of this solve, and which UDCs have a file in it.
   std::string directory;
@@ -42,6 +55,40 @@ StateStorage storage;
 [[noreturn]] void stopStateFile(const std::string& what) { stopFatalWithoutPrompt(what + "...\n"); }
 
 std::string stateFileName(int32_t u) { return storage.directory + "/" + std::to_string(u); }
+
+// The bytes a table's block takes in the pool, or 0 when it comes from new[].
+size_t pooledBytes(uint32_t count, bool wideKeys) {
+  if (storage.keepAll) return 0;
+  const size_t bytes = (stateTableBytes(count, wideKeys, storage.objectiveCount) + 7) / 8 * 8;
+  return bytes <= BlockPool::kLargest ? bytes : 0;
+}
+
+uint8_t* takePooledBlock(size_t bytes) {
+  BlockPool& pool = storage.blocks;
+  uint8_t*& head = pool.freeBySize[bytes / 8];
+  if (head != nullptr) {
+    uint8_t* block = head;
+    std::memcpy(&head, block, sizeof head);  // a free block holds the next one of its size
+    return block;
+  }
+  if (pool.used + bytes > BlockPool::kChunk) {
+    pool.chunks.emplace_back(new uint8_t[BlockPool::kChunk]);
+    pool.used = 0;
+  }
+  uint8_t* block = pool.chunks.back().get() + pool.used;
+  pool.used += bytes;
+  return block;
+}
+
+// Takes the block from a table whose block is pooled, back into its list.
+void returnPooledBlock(UdcStateTable& table) {
+  const size_t bytes = pooledBytes(table.count, table.wideKeys);
+  if (bytes == 0 || !table.block) return;
+  uint8_t* block = table.block.release();
+  uint8_t*& head = storage.blocks.freeBySize[bytes / 8];
+  std::memcpy(block, &head, sizeof head);
+  head = block;
+}
 
 UdcStateTable& newTable(int32_t u) {
   int32_t slot;
@@ -55,7 +102,15 @@ UdcStateTable& newTable(int32_t u) {
   storage.tableSlotOfUdc[static_cast<size_t>(u)] = slot;
   UdcStateTable& table = storage.tablePool[static_cast<size_t>(slot)];
   const int32_t members = udcMemberCount(u);
-  allocateTable(table, udcStateCount(u), members > kNarrowKeyMembers, storage.objectiveCount);
+  const uint32_t count = udcStateCount(u);
+  const bool wide = members > kNarrowKeyMembers;
+  const size_t pooled = pooledBytes(count, wide);
+  if (pooled != 0) {
+    table.block.reset(takePooledBlock(pooled));
+    shapeTable(table, count, wide, storage.objectiveCount);
+  } else {
+    allocateTable(table, count, wide, storage.objectiveCount);
+  }
   table.memberCount = static_cast<uint8_t>(members);
   return table;
 }
@@ -63,6 +118,7 @@ UdcStateTable& newTable(int32_t u) {
 void releaseTable(int32_t u) {
   int32_t& slot = storage.tableSlotOfUdc[static_cast<size_t>(u)];
   if (slot < 0) return;
+  returnPooledBlock(storage.tablePool[static_cast<size_t>(slot)]);
   storage.tablePool[static_cast<size_t>(slot)] = UdcStateTable{};
   storage.freeSlots.push_back(slot);
   slot = -1;
@@ -181,6 +237,23 @@ UdcStateTable& udcTable(int32_t u) {
   return storage.tablePool[static_cast<size_t>(slot)];
 }
 
+void prefetchSuccessorTables(int32_t u) {
+  if (u >= 3)
+    for (uint32_t s : udcSuccessorsOf(u - 3)) __builtin_prefetch(&storage.tableSlotOfUdc[s]);
+  if (u >= 2)
+    for (uint32_t s : udcSuccessorsOf(u - 2)) {
+      const int32_t slot = storage.tableSlotOfUdc[s];
+      if (slot >= 0) __builtin_prefetch(&storage.tablePool[static_cast<size_t>(slot)]);
+    }
+  if (u >= 1)
+    for (uint32_t s : udcSuccessorsOf(u - 1)) {
+      const int32_t slot = storage.tableSlotOfUdc[s];
+      if (slot < 0) continue;
+      const UdcStateTable& table = storage.tablePool[static_cast<size_t>(slot)];
+      if (table.block) __builtin_prefetch(table.block.get());
+    }
+}
+
 void endUdcTable(int32_t u) {
   if (storage.keepAll) return;
   for (uint32_t s : udcSuccessorsOf(u)) {
@@ -201,6 +274,7 @@ UdcStateTable takeUdcTable(int32_t u) {
 }
 
 void closeStateStorage() {
+  for (UdcStateTable& table : storage.tablePool) returnPooledBlock(table);
   if (!storage.directory.empty()) {
     for (size_t u = 0; u < storage.fileWritten.size(); ++u)
       if (storage.fileWritten[u]) std::remove(stateFileName(static_cast<int32_t>(u)).c_str());

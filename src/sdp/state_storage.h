@@ -20,6 +20,12 @@ UdcStateTable& beginUdcTable(int32_t u);
 // A table at hand: the one being filled, or one of its UDC's successors'.
 UdcStateTable& udcTable(int32_t u);
 
+// A hint, taken before u is evaluated, that the UDCs after it in the sweep will read their
+// successors' tables: the places where those are found are fetched into the cache in steps
+// (the slot three UDCs ahead, the table's record two ahead, its first states one ahead), so
+// that the sweep does not wait for them one after the other.
+void prefetchSuccessorTables(int32_t u);
+
 // u is evaluated: a successor that no UDC still to come leads to is dropped.
 void endUdcTable(int32_t u);
 

@@ -67,14 +67,19 @@ inline size_t stateTableBytes(uint32_t count, bool wideKeys, int32_t objectiveCo
   return static_cast<size_t>(count) * stateRowBytes(wideKeys, objectiveCount);
 }
 
-// Gives the table room for count states, none stored yet; the block is not cleared.
-inline void allocateTable(UdcStateTable& table, uint32_t count, bool wideKeys, int32_t objectiveCount) {
-  table.block.reset(new uint8_t[stateTableBytes(count, wideKeys, objectiveCount)]);
+// Gives the table the shape of count states, none stored yet, in the block it holds.
+inline void shapeTable(UdcStateTable& table, uint32_t count, bool wideKeys, int32_t objectiveCount) {
   table.count = count;
   table.storedCount = 0;
   table.wideKeys = wideKeys;
   table.rowBytes = static_cast<uint8_t>(stateRowBytes(wideKeys, objectiveCount));
   table.objectiveCount = objectiveCount;
+}
+
+// Gives the table room for count states, none stored yet; the block is not cleared.
+inline void allocateTable(UdcStateTable& table, uint32_t count, bool wideKeys, int32_t objectiveCount) {
+  table.block.reset(new uint8_t[stateTableBytes(count, wideKeys, objectiveCount)]);
+  shapeTable(table, count, wideKeys, objectiveCount);
 }
 
 [[noreturn]] void stopMissingState(StateKey key, int32_t udc);

@@ -33,6 +33,9 @@ struct IdentificationWork {
   // (most other sets differ in the bits above those of the slot's index). The index comes
   // from the slot's own bits, so the table grows without reading a record.
   std::vector<uint64_t> slots;
+  // The UDCs found or created last, by a few bits of their hash: most targets were met a
+  // short while ago, and this small table stays in the cache where the big one does not.
+  std::vector<uint64_t> recent;
   std::vector<uint32_t> sortKey;     // by id: the number of ancestors of the members
   std::vector<uint32_t> successors;  // of the UDC being walked, ids in the order first met
   std::vector<BitWord> members;      // scratch
@@ -52,6 +55,8 @@ uint64_t hashMembers(const BitWord* set, int words) {
 
 constexpr uint64_t kEmptySlot = UINT64_MAX;
 constexpr uint64_t kHashHalf = 0xFFFFFFFF00000000ull;
+
+constexpr size_t kRecentSlots = size_t{1} << 14;
 
 uint64_t slotOf(uint64_t hash, uint32_t id) { return (hash & kHashHalf) | id; }
 uint32_t idInSlot(uint64_t slot) { return static_cast<uint32_t>(slot); }
@@ -93,17 +98,43 @@ bool createUdc(IdentificationWork& work, size_t slot, uint64_t hash, const BitWo
   return static_cast<int64_t>(udcNetwork.udcCount) < work.udcLimit;
 }
 
-// Links the UDC at hand to the target of a new class, creating the target when it is new.
+// Links the UDC at hand to the targets of its classes, creating those that are new. The
+// targets are gathered while the UDC's states are walked and looked up after the walk, in
+// the order met: their slots, fetched into the cache meanwhile, are then at hand.
 struct LinkTargets {
+  struct Pending {
+    int32_t classId;
+    uint64_t hash;
+  };
   IdentificationWork& work;
   TransitionPlan& plan;
+  std::vector<Pending> pending{};
   bool halted = false;
 
   void newClass(int32_t id) {
     const TargetClass& target = plan.classes[static_cast<size_t>(id)];
-    if (target.inPlace || halted) return;
-    const BitWord* members = targetMembersOf(plan, target);
-    const uint64_t hash = hashMembers(members, work.words);
+    if (target.inPlace) return;
+    const uint64_t hash = hashMembers(targetMembersOf(plan, target), work.words);
+    __builtin_prefetch(&work.slots[indexOf(hash, work.slots.size() - 1)]);
+    pending.push_back({id, hash});
+  }
+
+  // After the walk of the UDC.
+  void linkPending() {
+    for (const Pending& next : pending) {
+      if (halted) break;
+      link(targetMembersOf(plan, plan.classes[static_cast<size_t>(next.classId)]), next.hash);
+    }
+    pending.clear();
+  }
+
+  void link(const BitWord* members, uint64_t hash) {
+    uint64_t& recent = work.recent[static_cast<size_t>(hash) & (kRecentSlots - 1)];
+    if (recent != kEmptySlot && (recent & kHashHalf) == (hash & kHashHalf) &&
+        udcHasMembers(static_cast<int32_t>(idInSlot(recent)), members, work.words)) {
+      listSuccessor(idInSlot(recent));
+      return;
+    }
     const size_t slot = findSlot(work, members, hash);
     uint32_t found = idInSlot(work.slots[slot]);
     if (work.slots[slot] == kEmptySlot) {
@@ -115,10 +146,13 @@ struct LinkTargets {
         work.udcLimitReached = true;
         halted = true;
       }
-    } else {
-      for (uint32_t listed : work.successors)
-        if (listed == found) return;
     }
+    recent = slotOf(hash, found);
+    listSuccessor(found);
+  }
+  void listSuccessor(uint32_t found) {
+    for (uint32_t listed : work.successors)
+      if (listed == found) return;
     work.successors.push_back(found);
   }
   void weighted(OutcomeKind, double, int32_t) {}
@@ -215,6 +249,7 @@ bool identifyUdcs() {
   const int words = net.nBitWords;
   work.words = words;
   work.udcLimit = runConfig.gv_CFG_mxn_UDC;
+  work.recent.assign(kRecentSlots, kEmptySlot);
   work.members.assign(static_cast<size_t>(words), 0);
   work.ancestors.assign(static_cast<size_t>(words), 0);
   const int memberLimit = udcMemberLimit();
@@ -244,7 +279,6 @@ bool identifyUdcs() {
     followed |= bit & plan.stateFreeMask;
   };
   auto visit = [&](const UdcStateWalk& state) {
-    if (link.halted) return;
     ++statesOfUdc;
     const int32_t instantaneous = state.instantaneousPosition();
     if (instantaneous >= 0) {
@@ -274,6 +308,7 @@ bool identifyUdcs() {
     beginUdc(walk, work.members.data());
     beginUdcTransitions(plan, walk);
     const bool resourcesSuffice = walkUdcStates(walk, true, visit);
+    link.linkPending();
     if (work.udcLimitReached)
       return failIdentification(udcLimitMessage(udcNetwork.udcCount), udcNetwork.udcCount, maxMembers);
     if (!resourcesSuffice)
