@@ -20,6 +20,7 @@
 
 #include "duration/elementary_network.h"
 #include "run/fatal.h"
+#include "run/large_pages.h"
 #include "udc/udc_network.h"
 
 namespace {
@@ -29,8 +30,19 @@ namespace {
 // at several times the cost. The chunks go when the storage closes.
 struct BlockPool {
   static constexpr size_t kLargest = 1024;  // bytes; larger blocks come from new[]
-  static constexpr size_t kChunk = size_t{1} << 20;
-  std::vector<std::unique_ptr<uint8_t[]>> chunks;
+  static constexpr size_t kChunk = size_t{8} << 20;  // in large pages where the system gives them
+  struct Chunk {
+    uint8_t* begin = nullptr;
+    Chunk() : begin(static_cast<uint8_t*>(mapLargePages(kChunk))) {}
+    Chunk(Chunk&& other) noexcept : begin(other.begin) { other.begin = nullptr; }
+    Chunk(const Chunk&) = delete;
+    Chunk& operator=(const Chunk&) = delete;
+    Chunk& operator=(Chunk&&) = delete;
+    ~Chunk() {
+      if (begin != nullptr) unmapLargePages(begin, kChunk);
+    }
+  };
+  std::vector<Chunk> chunks;
   size_t used = kChunk;                          // bytes handed out of the last chunk
   std::vector<uint8_t*> freeBySize = std::vector<uint8_t*>(kLargest / 8 + 1, nullptr);  // by size / 8
 };
@@ -72,10 +84,10 @@ uint8_t* takePooledBlock(size_t bytes) {
     return block;
   }
   if (pool.used + bytes > BlockPool::kChunk) {
-    pool.chunks.emplace_back(new uint8_t[BlockPool::kChunk]);
+    pool.chunks.emplace_back();
     pool.used = 0;
   }
-  uint8_t* block = pool.chunks.back().get() + pool.used;
+  uint8_t* block = pool.chunks.back().begin + pool.used;
   pool.used += bytes;
   return block;
 }

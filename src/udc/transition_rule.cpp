@@ -30,7 +30,7 @@ int32_t storeClass(TransitionPlan& plan, const UdcStateWalk& walk, uint64_t carr
   TargetClass added;
   added.inPlace = extraCount == 0 && (carried | forced) == walk.allMask;
   added.membersOffset = static_cast<uint32_t>(plan.targetWords.size());
-  plan.targetWords.insert(plan.targetWords.end(), plan.target.begin(), plan.target.begin() + words);
+  for (int w = 0; w < words; ++w) plan.targetWords.push_back(plan.target[static_cast<size_t>(w)]);
   added.memberCount = popCount64(carried | forced) + extraCount;
   added.carriedBegin = static_cast<uint32_t>(plan.carried.size());
   // A target too wide to be encoded fails identification when it is taken up; no key of it
@@ -89,7 +89,7 @@ int32_t buildSingleSuccessorClass(TransitionPlan& plan, const UdcStateWalk& walk
     TargetClass added;
     added.fromOwnKey = true;
     added.membersOffset = static_cast<uint32_t>(plan.targetWords.size());
-    plan.targetWords.insert(plan.targetWords.end(), plan.target.begin(), plan.target.begin() + plan.words);
+    for (int w = 0; w < plan.words; ++w) plan.targetWords.push_back(plan.target[static_cast<size_t>(w)]);
     added.memberCount = walk.memberCount;
     // The completing member is active in every state: its digit 1 becomes the successor's.
     added.keyConstant = (StateKey{entering.digit} - 1) * kPowersOfThree[static_cast<size_t>(p)];

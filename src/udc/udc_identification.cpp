@@ -16,6 +16,7 @@
 #include "run/config.h"
 #include "run/fatal.h"
 #include "run/interrupt.h"
+#include "run/large_pages.h"
 #include "udc/state_walk.h"
 #include "udc/transition_rule.h"
 #include "udc/udc_network.h"
@@ -74,11 +75,14 @@ size_t findSlot(const IdentificationWork& work, const BitWord* set, uint64_t has
 }
 
 // The table is kept at most three quarters full; the old slots are taken in order, which
-// fills the new table nearly in order too.
+// fills the new table nearly in order too. Probes land anywhere in it: large pages.
 void growSlots(IdentificationWork& work) {
   std::vector<uint64_t> old;
   old.swap(work.slots);
-  work.slots.assign(old.empty() ? 64 : old.size() * 2, kEmptySlot);
+  const size_t size = old.empty() ? 64 : old.size() * 2;
+  work.slots.reserve(size);
+  askForLargePages(work.slots.data(), size * sizeof(uint64_t));
+  work.slots.assign(size, kEmptySlot);
   const size_t mask = work.slots.size() - 1;
   for (uint64_t slot : old) {
     if (slot == kEmptySlot) continue;
