@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -261,8 +262,10 @@ void prefetchSuccessorTables(int32_t u) {
     for (uint32_t s : udcSuccessorsOf(u - 1)) {
       const int32_t slot = storage.tableSlotOfUdc[s];
       if (slot < 0) continue;
+      // The first lookups of a sweep land anywhere in a small table: its first four lines.
       const UdcStateTable& table = storage.tablePool[static_cast<size_t>(slot)];
-      if (table.block) __builtin_prefetch(table.block.get());
+      const size_t bytes = std::min<size_t>(static_cast<size_t>(table.count) * table.rowBytes, 256);
+      for (size_t at = 0; at < bytes; at += 64) __builtin_prefetch(table.block.get() + at);
     }
 }
 

@@ -22,7 +22,7 @@ UdcStateTable& udcTable(int32_t u);
 
 // A hint, taken before u is evaluated, that the UDCs after it in the sweep will read their
 // successors' tables: the places where those are found are fetched into the cache in steps
-// (the slot three UDCs ahead, the table's record two ahead, its first states one ahead), so
+// (the slot three UDCs ahead, the table's record two ahead, its first lines one ahead), so
 // that the sweep does not wait for them one after the other.
 void prefetchSuccessorTables(int32_t u);
 
