@@ -37,6 +37,7 @@ struct IdentificationWork {
   // The UDCs found or created last, by a few bits of their hash: most targets were met a
   // short while ago, and this small table stays in the cache where the big one does not.
   std::vector<uint64_t> recent;
+  std::vector<BitWord> recentSets;  // their member sets, `words` words each: no record is read
   std::vector<uint32_t> sortKey;     // by id: the number of ancestors of the members
   std::vector<uint32_t> successors;  // of the UDC being walked, ids in the order first met
   std::vector<BitWord> members;      // scratch
@@ -133,9 +134,10 @@ struct LinkTargets {
   }
 
   void link(const BitWord* members, uint64_t hash) {
-    uint64_t& recent = work.recent[static_cast<size_t>(hash) & (kRecentSlots - 1)];
-    if (recent != kEmptySlot && (recent & kHashHalf) == (hash & kHashHalf) &&
-        udcHasMembers(static_cast<int32_t>(idInSlot(recent)), members, work.words)) {
+    const size_t place = static_cast<size_t>(hash) & (kRecentSlots - 1);
+    uint64_t& recent = work.recent[place];
+    BitWord* recentSet = work.recentSets.data() + place * static_cast<size_t>(work.words);
+    if (recent != kEmptySlot && (recent & kHashHalf) == (hash & kHashHalf) && sameBits(recentSet, members, work.words)) {
       listSuccessor(idInSlot(recent));
       return;
     }
@@ -152,6 +154,7 @@ struct LinkTargets {
       }
     }
     recent = slotOf(hash, found);
+    copyBits(recentSet, members, work.words);
     listSuccessor(found);
   }
   void listSuccessor(uint32_t found) {
@@ -254,6 +257,7 @@ bool identifyUdcs() {
   work.words = words;
   work.udcLimit = runConfig.gv_CFG_mxn_UDC;
   work.recent.assign(kRecentSlots, kEmptySlot);
+  work.recentSets.assign(kRecentSlots * static_cast<size_t>(words), 0);
   work.members.assign(static_cast<size_t>(words), 0);
   work.ancestors.assign(static_cast<size_t>(words), 0);
   const int memberLimit = udcMemberLimit();

@@ -13,27 +13,34 @@ namespace {
 using udc_record_detail::readVarint;
 using udc_record_detail::recordAt;
 
-void putVarint(std::vector<uint8_t>& out, uint64_t value) {
-  while (value >= 128) {
-    out.push_back(static_cast<uint8_t>(value | 128u));
-    value >>= 7;
-  }
-  out.push_back(static_cast<uint8_t>(value));
+void writeVarint(uint8_t*& out, uint64_t value) {
+  for (; value >= 128; value >>= 7) *out++ = static_cast<uint8_t>(value | 128u);
+  *out++ = static_cast<uint8_t>(value);
+}
+
+size_t varintBytes(uint64_t value) {
+  size_t bytes = 1;
+  for (; value >= 128; value >>= 7) ++bytes;
+  return bytes;
+}
+
+// Room for a payload of up to `numbers` varints (ten bytes hold any of them).
+uint8_t* payloadRoom(size_t numbers) {
+  static std::vector<uint8_t> payload;
+  if (payload.size() < 10 * numbers) payload.resize(10 * numbers);
+  return payload.data();
 }
 
 // Appends one record (its length, then the payload) and indexes every 8th.
-void appendRecord(std::vector<uint8_t>& records, std::vector<uint64_t>& index, int32_t id,
-                  const std::vector<uint8_t>& payload) {
+void appendRecord(std::vector<uint8_t>& records, std::vector<uint64_t>& index, int32_t id, const uint8_t* payload,
+                  size_t size) {
   if ((id & 7) == 0) index.push_back(records.size());
-  putVarint(records, payload.size());
+  const size_t at = records.size();
+  records.resize(at + varintBytes(size) + size);
+  uint8_t* out = records.data() + at;
+  writeVarint(out, size);
   // Byte by byte: a record is a few bytes, less than a call to copy them costs.
-  for (uint8_t byte : payload) records.push_back(byte);
-}
-
-std::vector<uint8_t>& scratchPayload() {
-  static std::vector<uint8_t> payload;
-  payload.clear();
-  return payload;
+  for (size_t k = 0; k < size; ++k) out[k] = payload[k];
 }
 
 }  // namespace
@@ -77,37 +84,35 @@ UdcSuccessors udcSuccessorsOf(int32_t u) {
 }
 
 void appendUdcMembers(UdcNetwork& net, const BitWord* set, int words) {
-  std::vector<uint8_t>& payload = scratchPayload();
-  putVarint(payload, static_cast<uint64_t>(countBits(set, words)));
+  const int count = countBits(set, words);
+  uint8_t* const payload = payloadRoom(static_cast<size_t>(count) + 1);
+  uint8_t* out = payload;
+  writeVarint(out, static_cast<uint64_t>(count));
   int previous = 0;
   forEachMember(set, words, [&](int e) {
-    putVarint(payload, static_cast<uint64_t>(e - previous));
+    writeVarint(out, static_cast<uint64_t>(e - previous));
     previous = e;
   });
-  appendRecord(net.memberRecords, net.memberIndex, net.udcCount, payload);
+  appendRecord(net.memberRecords, net.memberIndex, net.udcCount, payload, static_cast<size_t>(out - payload));
   ++net.udcCount;
 }
 
 void appendUdcLinks(UdcNetwork& net, uint32_t stateCount, const std::vector<uint32_t>& successors) {
-  std::vector<uint8_t>& payload = scratchPayload();
-  putVarint(payload, stateCount);
-  putVarint(payload, successors.size());
+  uint8_t* const payload = payloadRoom(successors.size() + 2);
+  uint8_t* out = payload;
+  writeVarint(out, stateCount);
+  writeVarint(out, successors.size());
   int64_t previous = net.linkCount;
   for (uint32_t s : successors) {
     const int64_t gap = static_cast<int64_t>(s) - previous;
-    putVarint(payload, (static_cast<uint64_t>(gap) << 1) ^ static_cast<uint64_t>(gap >> 63));
+    writeVarint(out, (static_cast<uint64_t>(gap) << 1) ^ static_cast<uint64_t>(gap >> 63));
     previous = s;
   }
-  appendRecord(net.linkRecords, net.linkIndex, net.linkCount, payload);
+  appendRecord(net.linkRecords, net.linkIndex, net.linkCount, payload, static_cast<size_t>(out - payload));
   ++net.linkCount;
 }
 
 namespace {
-
-void writeVarint(uint8_t*& out, uint64_t value) {
-  for (; value >= 128; value >>= 7) *out++ = static_cast<uint8_t>(value | 128u);
-  *out++ = static_cast<uint8_t>(value);
-}
 
 // Moves whole records (each its length, then the payload), read in order, to the places
 // their new ids give them: scattered writes cost less than scattered reads.
