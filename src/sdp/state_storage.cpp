@@ -52,7 +52,7 @@ struct StateStorage {
   int32_t objectiveCount = 1;
   bool onDisk = false;
   bool keepAll = false;
-  std::vector<int32_t> tableSlotOfUdc;  // -1 while the UDC has no table in memory
+  LargeVector<int32_t> tableSlotOfUdc;  // -1 while the UDC has no table in memory
   std::deque<UdcStateTable> tablePool;  // stable addresses: tables are referred to while others come
   std::vector<int32_t> freeSlots;
   PendingPredecessors pending;

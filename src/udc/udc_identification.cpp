@@ -33,7 +33,7 @@ struct IdentificationWork {
   // id, so that a probe reads one word and a member record only for a set that matches
   // (most other sets differ in the bits above those of the slot's index). The index comes
   // from the slot's own bits, so the table grows without reading a record.
-  std::vector<uint64_t> slots;
+  LargeVector<uint64_t> slots;
   // The UDCs found or created last, by a few bits of their hash: most targets were met a
   // short while ago, and this small table stays in the cache where the big one does not.
   std::vector<uint64_t> recent;
@@ -78,12 +78,9 @@ size_t findSlot(const IdentificationWork& work, const BitWord* set, uint64_t has
 // The table is kept at most three quarters full; the old slots are taken in order, which
 // fills the new table nearly in order too. Probes land anywhere in it: large pages.
 void growSlots(IdentificationWork& work) {
-  std::vector<uint64_t> old;
+  LargeVector<uint64_t> old;
   old.swap(work.slots);
-  const size_t size = old.empty() ? 64 : old.size() * 2;
-  work.slots.reserve(size);
-  askForLargePages(work.slots.data(), size * sizeof(uint64_t));
-  work.slots.assign(size, kEmptySlot);
+  work.slots.assign(old.empty() ? 64 : old.size() * 2, kEmptySlot);
   const size_t mask = work.slots.size() - 1;
   for (uint64_t slot : old) {
     if (slot == kEmptySlot) continue;

@@ -32,7 +32,7 @@ uint8_t* payloadRoom(size_t numbers) {
 }
 
 // Appends one record (its length, then the payload) and indexes every 8th.
-void appendRecord(std::vector<uint8_t>& records, std::vector<uint64_t>& index, int32_t id, const uint8_t* payload,
+void appendRecord(LargeVector<uint8_t>& records, std::vector<uint64_t>& index, int32_t id, const uint8_t* payload,
                   size_t size) {
   if ((id & 7) == 0) index.push_back(records.size());
   const size_t at = records.size();
@@ -116,7 +116,7 @@ namespace {
 
 // Moves whole records (each its length, then the payload), read in order, to the places
 // their new ids give them: scattered writes cost less than scattered reads.
-void scatterRecords(std::vector<uint8_t>& records, std::vector<uint64_t>& index, const std::vector<uint32_t>& number) {
+void scatterRecords(LargeVector<uint8_t>& records, std::vector<uint64_t>& index, const std::vector<uint32_t>& number) {
   const size_t count = number.size();
   std::vector<uint64_t> start(count + 1, 0);  // where each new record starts, by new id
   const uint8_t* p = records.data();
@@ -126,7 +126,7 @@ void scatterRecords(std::vector<uint8_t>& records, std::vector<uint64_t>& index,
     start[number[u] + 1] = static_cast<uint64_t>(p - begin);
   }
   for (size_t n = 0; n < count; ++n) start[n + 1] += start[n];
-  std::vector<uint8_t> relaid(start[count]);
+  LargeVector<uint8_t> relaid(start[count]);
   p = records.data();
   for (size_t u = 0; u < count; ++u) {
     const uint8_t* begin = p;
@@ -144,7 +144,7 @@ void renumberUdcRecords(UdcNetwork& net, const std::vector<uint32_t>& number) {
   scatterRecords(net.memberRecords, net.memberIndex, number);
   // Links name their successors by the new ids (in the order identification met them), which
   // changes their lengths: they are written anew in the old order first.
-  std::vector<uint8_t> translated(net.linkRecords.size() + 64);
+  LargeVector<uint8_t> translated(net.linkRecords.size() + 64);
   size_t used = 0;
   std::vector<uint8_t> payload;
   const uint8_t* p = net.linkRecords.data();
@@ -174,7 +174,7 @@ void renumberUdcRecords(UdcNetwork& net, const std::vector<uint32_t>& number) {
     p = next;
   }
   translated.resize(used);
-  std::vector<uint8_t>().swap(net.linkRecords);
+  LargeVector<uint8_t>().swap(net.linkRecords);
   scatterRecords(translated, net.linkIndex, number);
   net.linkRecords.swap(translated);
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "duration/bit_set.h"
+#include "run/large_pages.h"
 
 struct UdcNetwork {
   int32_t udcCount = 0;
@@ -25,9 +26,9 @@ struct UdcNetwork {
   // members: count, the first member, then the gaps between consecutive members;
   // links: state count, successor count, then each successor's id as a signed gap from the
   // one before (from the UDC's own id for the first). Every 8th record's offset is indexed.
-  std::vector<uint8_t> memberRecords;
+  LargeVector<uint8_t> memberRecords;
   std::vector<uint64_t> memberIndex;
-  std::vector<uint8_t> linkRecords;
+  LargeVector<uint8_t> linkRecords;
   std::vector<uint64_t> linkIndex;
   int32_t linkCount = 0;  // UDCs whose links are stored
 };
@@ -45,7 +46,7 @@ inline uint64_t readVarint(const uint8_t*& p) {
   }
 }
 // The payload of record id, and its end.
-inline const uint8_t* recordAt(const std::vector<uint8_t>& records, const std::vector<uint64_t>& index, int32_t id,
+inline const uint8_t* recordAt(const LargeVector<uint8_t>& records, const std::vector<uint64_t>& index, int32_t id,
                                const uint8_t*& end) {
   const uint8_t* p = records.data() + index[static_cast<size_t>(id) >> 3];
   for (int32_t k = id & ~7; k < id; ++k) {
@@ -166,7 +167,7 @@ uint64_t sweepPeakStates();
 // left, the UDC's states are no longer needed. One byte per UDC, because a sweep of millions
 // of UDCs holds this beside its tables; the few counts from 255 up are kept aside.
 struct PendingPredecessors {
-  std::vector<uint8_t> count;
+  LargeVector<uint8_t> count;
   std::unordered_map<uint32_t, uint32_t> many;
 };
 void countPendingPredecessors(PendingPredecessors& pending);
