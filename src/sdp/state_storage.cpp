@@ -31,20 +31,24 @@ namespace {
 // at several times the cost. The chunks go when the storage closes.
 struct BlockPool {
   static constexpr size_t kLargest = 1024;  // bytes; larger blocks come from new[]
-  static constexpr size_t kChunk = size_t{8} << 20;  // in large pages where the system gives them
+  // Chunks double from 64 KiB to 8 MiB (in large pages where the system gives them), so that a
+  // small project's solve maps little.
+  static constexpr size_t kFirstChunk = size_t{64} << 10;
+  static constexpr size_t kLargestChunk = size_t{8} << 20;
   struct Chunk {
     uint8_t* begin = nullptr;
-    Chunk() : begin(static_cast<uint8_t*>(mapLargePages(kChunk))) {}
-    Chunk(Chunk&& other) noexcept : begin(other.begin) { other.begin = nullptr; }
+    size_t bytes = 0;
+    explicit Chunk(size_t size) : begin(static_cast<uint8_t*>(mapLargePages(size))), bytes(size) {}
+    Chunk(Chunk&& other) noexcept : begin(other.begin), bytes(other.bytes) { other.begin = nullptr; }
     Chunk(const Chunk&) = delete;
     Chunk& operator=(const Chunk&) = delete;
     Chunk& operator=(Chunk&&) = delete;
     ~Chunk() {
-      if (begin != nullptr) unmapLargePages(begin, kChunk);
+      if (begin != nullptr) unmapLargePages(begin, bytes);
     }
   };
   std::vector<Chunk> chunks;
-  size_t used = kChunk;                          // bytes handed out of the last chunk
+  size_t used = 0;  // bytes handed out of the last chunk
   std::vector<uint8_t*> freeBySize = std::vector<uint8_t*>(kLargest / 8 + 1, nullptr);  // by size / 8
 };
 
@@ -84,8 +88,10 @@ uint8_t* takePooledBlock(size_t bytes) {
     std::memcpy(&head, block, sizeof head);  // a free block holds the next one of its size
     return block;
   }
-  if (pool.used + bytes > BlockPool::kChunk) {
-    pool.chunks.emplace_back();
+  if (pool.chunks.empty() || pool.used + bytes > pool.chunks.back().bytes) {
+    const size_t size =
+        pool.chunks.empty() ? BlockPool::kFirstChunk : std::min(2 * pool.chunks.back().bytes, BlockPool::kLargestChunk);
+    pool.chunks.emplace_back(size);
     pool.used = 0;
   }
   uint8_t* block = pool.chunks.back().begin + pool.used;

@@ -58,7 +58,9 @@ uint64_t hashMembers(const BitWord* set, int words) {
 constexpr uint64_t kEmptySlot = UINT64_MAX;
 constexpr uint64_t kHashHalf = 0xFFFFFFFF00000000ull;
 
-constexpr size_t kRecentSlots = size_t{1} << 14;
+// The table of targets met last grows with the network up to this size (a small project
+// would spend more on clearing a big one than on its whole identification).
+constexpr size_t kMostRecentSlots = size_t{1} << 14;
 
 uint64_t slotOf(uint64_t hash, uint32_t id) { return (hash & kHashHalf) | id; }
 uint32_t idInSlot(uint64_t slot) { return static_cast<uint32_t>(slot); }
@@ -90,6 +92,12 @@ void growSlots(IdentificationWork& work) {
   }
 }
 
+// The table of targets met last, emptied and of the given size (a power of two).
+void growRecent(IdentificationWork& work, size_t size) {
+  work.recent.assign(size, kEmptySlot);
+  work.recentSets.assign(size * static_cast<size_t>(work.words), 0);
+}
+
 // Creates the UDC in the empty slot found for it; false once the UDC limit is reached.
 bool createUdc(IdentificationWork& work, size_t slot, uint64_t hash, const BitWord* set, uint32_t ancestorCount) {
   const uint32_t id = static_cast<uint32_t>(udcNetwork.udcCount);
@@ -97,6 +105,8 @@ bool createUdc(IdentificationWork& work, size_t slot, uint64_t hash, const BitWo
   work.sortKey.push_back(ancestorCount);
   work.slots[slot] = slotOf(hash, id);
   if (static_cast<size_t>(udcNetwork.udcCount) * 4 > work.slots.size() * 3) growSlots(work);
+  if (work.recent.size() < kMostRecentSlots && static_cast<size_t>(udcNetwork.udcCount) > work.recent.size())
+    growRecent(work, work.recent.size() * 4);
   return static_cast<int64_t>(udcNetwork.udcCount) < work.udcLimit;
 }
 
@@ -131,12 +141,14 @@ struct LinkTargets {
   }
 
   void link(const BitWord* members, uint64_t hash) {
-    const size_t place = static_cast<size_t>(hash) & (kRecentSlots - 1);
-    uint64_t& recent = work.recent[place];
-    BitWord* recentSet = work.recentSets.data() + place * static_cast<size_t>(work.words);
-    if (recent != kEmptySlot && (recent & kHashHalf) == (hash & kHashHalf) && sameBits(recentSet, members, work.words)) {
-      listSuccessor(idInSlot(recent));
-      return;
+    {
+      const size_t place = static_cast<size_t>(hash) & (work.recent.size() - 1);
+      const uint64_t recent = work.recent[place];
+      const BitWord* recentSet = work.recentSets.data() + place * static_cast<size_t>(work.words);
+      if (recent != kEmptySlot && (recent & kHashHalf) == (hash & kHashHalf) && sameBits(recentSet, members, work.words)) {
+        listSuccessor(idInSlot(recent));
+        return;
+      }
     }
     const size_t slot = findSlot(work, members, hash);
     uint32_t found = idInSlot(work.slots[slot]);
@@ -150,8 +162,10 @@ struct LinkTargets {
         halted = true;
       }
     }
-    recent = slotOf(hash, found);
-    copyBits(recentSet, members, work.words);
+    // Placed after the creation, which may have grown the table.
+    const size_t place = static_cast<size_t>(hash) & (work.recent.size() - 1);
+    work.recent[place] = slotOf(hash, found);
+    copyBits(work.recentSets.data() + place * static_cast<size_t>(work.words), members, work.words);
     listSuccessor(found);
   }
   void listSuccessor(uint32_t found) {
@@ -253,8 +267,7 @@ bool identifyUdcs() {
   const int words = net.nBitWords;
   work.words = words;
   work.udcLimit = runConfig.gv_CFG_mxn_UDC;
-  work.recent.assign(kRecentSlots, kEmptySlot);
-  work.recentSets.assign(kRecentSlots * static_cast<size_t>(words), 0);
+  growRecent(work, 64);
   work.members.assign(static_cast<size_t>(words), 0);
   work.ancestors.assign(static_cast<size_t>(words), 0);
   const int memberLimit = udcMemberLimit();
