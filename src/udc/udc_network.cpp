@@ -31,16 +31,39 @@ uint8_t* payloadRoom(size_t numbers) {
   return payload.data();
 }
 
-// Appends one record (its length, then the payload) and indexes every 8th.
-void appendRecord(LargeVector<uint8_t>& records, std::vector<uint64_t>& index, int32_t id, const uint8_t* payload,
-                  size_t size) {
-  if ((id & 7) == 0) index.push_back(records.size());
+// Appends a length and the payload after it.
+void appendBytes(LargeVector<uint8_t>& records, const uint8_t* payload, size_t size) {
   const size_t at = records.size();
   records.resize(at + varintBytes(size) + size);
   uint8_t* out = records.data() + at;
   writeVarint(out, size);
   // Byte by byte: a record is a few bytes, less than a call to copy them costs.
   for (size_t k = 0; k < size; ++k) out[k] = payload[k];
+}
+
+// Appends one record (its length, then the payload) and indexes every 8th.
+void appendRecord(LargeVector<uint8_t>& records, std::vector<uint64_t>& index, int32_t id, const uint8_t* payload,
+                  size_t size) {
+  if ((id & 7) == 0) index.push_back(records.size());
+  appendBytes(records, payload, size);
+}
+
+// The payload of a link record, in the scratch room: state count, successor count, then each
+// successor as a signed gap from the one before (from own, the UDC's id, for the first).
+size_t writeLinkPayload(uint32_t stateCount, const std::vector<uint32_t>& successors, int64_t own,
+                        const uint8_t*& payload) {
+  uint8_t* const room = payloadRoom(successors.size() + 2);
+  uint8_t* out = room;
+  writeVarint(out, stateCount);
+  writeVarint(out, successors.size());
+  int64_t previous = own;
+  for (uint32_t s : successors) {
+    const int64_t gap = static_cast<int64_t>(s) - previous;
+    writeVarint(out, (static_cast<uint64_t>(gap) << 1) ^ static_cast<uint64_t>(gap >> 63));
+    previous = s;
+  }
+  payload = room;
+  return static_cast<size_t>(out - room);
 }
 
 }  // namespace
@@ -98,17 +121,9 @@ void appendUdcMembers(UdcNetwork& net, const BitWord* set, int words) {
 }
 
 void appendUdcLinks(UdcNetwork& net, uint32_t stateCount, const std::vector<uint32_t>& successors) {
-  uint8_t* const payload = payloadRoom(successors.size() + 2);
-  uint8_t* out = payload;
-  writeVarint(out, stateCount);
-  writeVarint(out, successors.size());
-  int64_t previous = net.linkCount;
-  for (uint32_t s : successors) {
-    const int64_t gap = static_cast<int64_t>(s) - previous;
-    writeVarint(out, (static_cast<uint64_t>(gap) << 1) ^ static_cast<uint64_t>(gap >> 63));
-    previous = s;
-  }
-  appendRecord(net.linkRecords, net.linkIndex, net.linkCount, payload, static_cast<size_t>(out - payload));
+  const uint8_t* payload = nullptr;
+  const size_t size = writeLinkPayload(stateCount, successors, net.linkCount, payload);
+  appendRecord(net.linkRecords, net.linkIndex, net.linkCount, payload, size);
   ++net.linkCount;
 }
 
@@ -144,36 +159,22 @@ void renumberUdcRecords(UdcNetwork& net, const std::vector<uint32_t>& number) {
   scatterRecords(net.memberRecords, net.memberIndex, number);
   // Links name their successors by the new ids (in the order identification met them), which
   // changes their lengths: they are written anew in the old order first.
-  LargeVector<uint8_t> translated(net.linkRecords.size() + 64);
-  size_t used = 0;
-  std::vector<uint8_t> payload;
+  LargeVector<uint8_t> translated;
+  translated.reserve(net.linkRecords.size() + net.linkRecords.size() / 8);
+  std::vector<uint32_t> renamed;
   const uint8_t* p = net.linkRecords.data();
   for (size_t u = 0; u < number.size(); ++u) {
     const uint64_t length = readVarint(p);
     const uint8_t* next = p + length;
-    const uint64_t states = readVarint(p);
+    const uint32_t states = static_cast<uint32_t>(readVarint(p));
     const uint64_t successors = readVarint(p);
-    // Ten bytes hold any varint of 64 bits.
-    const size_t room = 10 * (static_cast<size_t>(successors) + 2);
-    if (payload.size() < room) payload.resize(room);
-    uint8_t* out = payload.data();
-    writeVarint(out, states);
-    writeVarint(out, successors);
-    int64_t previous = number[u];
-    for (uint32_t s : UdcSuccessors(p, successors, static_cast<int32_t>(u))) {
-      const int64_t gap = static_cast<int64_t>(number[s]) - previous;
-      writeVarint(out, (static_cast<uint64_t>(gap) << 1) ^ static_cast<uint64_t>(gap >> 63));
-      previous = number[s];
-    }
-    const size_t size = static_cast<size_t>(out - payload.data());
-    if (translated.size() < used + size + 10) translated.resize(std::max(2 * translated.size(), used + size + 10));
-    uint8_t* at = translated.data() + used;
-    writeVarint(at, size);
-    std::memcpy(at, payload.data(), size);
-    used = static_cast<size_t>(at - translated.data()) + size;
+    renamed.clear();
+    for (uint32_t s : UdcSuccessors(p, successors, static_cast<int32_t>(u))) renamed.push_back(number[s]);
+    const uint8_t* payload = nullptr;
+    const size_t size = writeLinkPayload(states, renamed, number[u], payload);
+    appendBytes(translated, payload, size);
     p = next;
   }
-  translated.resize(used);
   LargeVector<uint8_t>().swap(net.linkRecords);
   scatterRecords(translated, net.linkIndex, number);
   net.linkRecords.swap(translated);
