@@ -82,6 +82,18 @@ struct ValuePair {
             " leads to no successor UDC; identification and the solver disagree on the network.");
 }
 
+std::vector<uint32_t>& successorsOfSwept(SweepWork& work, int32_t u) {
+  return work.successorsAhead[static_cast<size_t>(u) & 3];
+}
+
+// Decodes the successors of u, a UDC three steps ahead of the sweep.
+void readSuccessorsAhead(SweepWork& work, int32_t u) {
+  std::vector<uint32_t>& list = successorsOfSwept(work, u);
+  list.clear();
+  if (u < 0) return;
+  for (uint32_t s : udcSuccessorsOf(u)) list.push_back(s);
+}
+
 // Keeps no decision; a solve that keeps the policy records them in a StateDecision.
 struct NoDecision {};
 
@@ -134,7 +146,8 @@ struct StateEvaluator {
 
   // The sink of the transition rule.
   void newClass(int32_t id) {
-    if (work.resolved.size() <= static_cast<size_t>(id)) work.resolved.resize(static_cast<size_t>(id) + 1);
+    // Kept from UDC to UDC: an entry is set here before it is read.
+    if (work.resolved.size() <= static_cast<size_t>(id)) work.resolved.resize(2 * static_cast<size_t>(id) + 16);
     ResolvedClass& where = work.resolved[static_cast<size_t>(id)];
     const TargetClass& target = work.plan.classes[static_cast<size_t>(id)];
     where = ResolvedClass{};
@@ -154,14 +167,13 @@ struct StateEvaluator {
       const TargetClass& seen = work.plan.classes[static_cast<size_t>(work.successorClasses[j])];
       if (sameBits(targetMembersOf(work.plan, seen), members, words)) break;
     }
+    const std::vector<uint32_t>& successors = successorsOfSwept(work, work.udc);
     if (j == work.successorClasses.size()) {
-      if (work.successorIds.empty())
-        for (uint32_t t : udcSuccessorsOf(work.udc)) work.successorIds.push_back(t);
       // A guard against a fault of the program: the successor must be a cutset of that size.
-      if (j >= work.successorIds.size()) stopMissingTarget(work.udc);
+      if (j >= successors.size()) stopMissingTarget(work.udc);
       work.successorClasses.push_back(id);
     }
-    const int32_t t = static_cast<int32_t>(work.successorIds[j]);
+    const int32_t t = static_cast<int32_t>(successors[j]);
     where.table = &udcTable(t);
     where.udc = t;
     if (where.table->memberCount != target.memberCount) stopMissingTarget(work.udc);
@@ -361,16 +373,17 @@ void sweepUdcs(SolveResult& result, KeptPolicy* policy = nullptr) {
     policy->decisions.assign(static_cast<size_t>(udcCount), {});
     policy->decisions[static_cast<size_t>(last)].assign(udcStateCount(last), StateDecision{});
   }
+  for (int32_t v = udcCount - 2; v >= udcCount - 4; --v) readSuccessorsAhead(sweepWork, v);
   for (int32_t u = udcCount - 2; u >= 0; --u) {
     checkInterrupt();
+    readSuccessorsAhead(sweepWork, u - 3);
     UdcStateTable& table = beginUdcTable(u);
-    prefetchSuccessorTables(u);
+    prefetchSuccessorTables(successorsOfSwept(sweepWork, u - 1), successorsOfSwept(sweepWork, u - 2),
+                            successorsOfSwept(sweepWork, u - 3));
     sweepWork.udc = u;
     udcMembersInto(u, sweepWork.members.data(), elementaryNetwork.nBitWords);
     beginUdc(sweepWork.walk, sweepWork.members.data());
     beginUdcTransitions(sweepWork.plan, sweepWork.walk);
-    sweepWork.resolved.clear();
-    sweepWork.successorIds.clear();
     sweepWork.successorClasses.clear();
     std::fill(sweepWork.startFinger.begin(), sweepWork.startFinger.end(), 0u);
     evaluator.own = &table;
@@ -384,7 +397,7 @@ void sweepUdcs(SolveResult& result, KeptPolicy* policy = nullptr) {
     } else {
       walkUdcStates(sweepWork.walk, false, [&](const UdcStateWalk& walk) { evaluator.evaluate(walk, table); });
     }
-    endUdcTable(u);
+    endUdcTable(successorsOfSwept(sweepWork, u));
   }
 
   const UdcStateTable& first = udcTable(0);

@@ -1,6 +1,7 @@
 // Work data of the backward sweep shared by the four solvers: the state walk, the
 // transition classes of the UDC being evaluated and where their targets are found.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -30,7 +31,9 @@ struct SweepWork {
   std::vector<ResolvedClass> resolved;  // by class of the UDC being evaluated
   std::vector<uint32_t> startFinger;    // by position: where the last start of it was found
   std::vector<BitWord> members;         // of the UDC being evaluated
-  std::vector<uint32_t> successorIds;      // its successors, once a class has needed them
+  // The successors of the UDC being evaluated and of the three after it in the sweep, each
+  // decoded once (UDC u's in entry u % 4).
+  std::array<std::vector<uint32_t>, 4> successorsAhead;
   std::vector<int32_t> successorClasses;   // the class that first led to each successor
 };
 

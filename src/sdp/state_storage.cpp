@@ -86,6 +86,9 @@ uint8_t* takePooledBlock(size_t bytes) {
   if (head != nullptr) {
     uint8_t* block = head;
     std::memcpy(&head, block, sizeof head);  // a free block holds the next one of its size
+    // The next table of this size starts there: its first line is fetched meanwhile, since
+    // popping it reads it.
+    if (head != nullptr) __builtin_prefetch(head, 1);
     return block;
   }
   if (pool.chunks.empty() || pool.used + bytes > pool.chunks.back().bytes) {
@@ -256,28 +259,26 @@ UdcStateTable& udcTable(int32_t u) {
   return storage.tablePool[static_cast<size_t>(slot)];
 }
 
-void prefetchSuccessorTables(int32_t u) {
-  if (u >= 3)
-    for (uint32_t s : udcSuccessorsOf(u - 3)) __builtin_prefetch(&storage.tableSlotOfUdc[s]);
-  if (u >= 2)
-    for (uint32_t s : udcSuccessorsOf(u - 2)) {
-      const int32_t slot = storage.tableSlotOfUdc[s];
-      if (slot >= 0) __builtin_prefetch(&storage.tablePool[static_cast<size_t>(slot)]);
-    }
-  if (u >= 1)
-    for (uint32_t s : udcSuccessorsOf(u - 1)) {
-      const int32_t slot = storage.tableSlotOfUdc[s];
-      if (slot < 0) continue;
-      // The first lookups of a sweep land anywhere in a small table: its first four lines.
-      const UdcStateTable& table = storage.tablePool[static_cast<size_t>(slot)];
-      const size_t bytes = std::min<size_t>(static_cast<size_t>(table.count) * table.rowBytes, 256);
-      for (size_t at = 0; at < bytes; at += 64) __builtin_prefetch(table.block.get() + at);
-    }
+void prefetchSuccessorTables(const std::vector<uint32_t>& next, const std::vector<uint32_t>& second,
+                             const std::vector<uint32_t>& third) {
+  for (uint32_t s : third) __builtin_prefetch(&storage.tableSlotOfUdc[s]);
+  for (uint32_t s : second) {
+    const int32_t slot = storage.tableSlotOfUdc[s];
+    if (slot >= 0) __builtin_prefetch(&storage.tablePool[static_cast<size_t>(slot)]);
+  }
+  for (uint32_t s : next) {
+    const int32_t slot = storage.tableSlotOfUdc[s];
+    if (slot < 0) continue;
+    // The first lookups of a sweep land anywhere in a small table: its first four lines.
+    const UdcStateTable& table = storage.tablePool[static_cast<size_t>(slot)];
+    const size_t bytes = std::min<size_t>(static_cast<size_t>(table.count) * table.rowBytes, 256);
+    for (size_t at = 0; at < bytes; at += 64) __builtin_prefetch(table.block.get() + at);
+  }
 }
 
-void endUdcTable(int32_t u) {
+void endUdcTable(const std::vector<uint32_t>& successors) {
   if (storage.keepAll) return;
-  for (uint32_t s : udcSuccessorsOf(u)) {
+  for (uint32_t s : successors) {
     if (!takePendingPredecessor(storage.pending, s)) continue;
     if (storage.onDisk)
       deleteFile(static_cast<int32_t>(s));
@@ -285,7 +286,7 @@ void endUdcTable(int32_t u) {
       releaseTable(static_cast<int32_t>(s));
   }
   if (storage.onDisk)
-    for (uint32_t s : udcSuccessorsOf(u)) releaseTable(static_cast<int32_t>(s));
+    for (uint32_t s : successors) releaseTable(static_cast<int32_t>(s));
 }
 
 UdcStateTable takeUdcTable(int32_t u) {

@@ -5,6 +5,7 @@
 // either way.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "sdp/state_table.h"
 
@@ -20,14 +21,17 @@ UdcStateTable& beginUdcTable(int32_t u);
 // A table at hand: the one being filled, or one of its UDC's successors'.
 UdcStateTable& udcTable(int32_t u);
 
-// A hint, taken before u is evaluated, that the UDCs after it in the sweep will read their
-// successors' tables: the places where those are found are fetched into the cache in steps
-// (the slot three UDCs ahead, the table's record two ahead, its first lines one ahead), so
-// that the sweep does not wait for them one after the other.
-void prefetchSuccessorTables(int32_t u);
+// A hint, taken before a UDC is evaluated, that the next three UDCs of the sweep will read
+// their successors' tables (given nearest first): the places where those are found are
+// fetched into the cache in steps (the slot for the third, the table's record for the
+// second, its first lines for the next one), so that the sweep does not wait for them one
+// after the other.
+void prefetchSuccessorTables(const std::vector<uint32_t>& next, const std::vector<uint32_t>& second,
+                             const std::vector<uint32_t>& third);
 
-// u is evaluated: a successor that no UDC still to come leads to is dropped.
-void endUdcTable(int32_t u);
+// The UDC begun last, whose successors are given, is evaluated: a successor that no UDC
+// still to come leads to is dropped.
+void endUdcTable(const std::vector<uint32_t>& successors);
 
 // Hands the table of u over, for a kept policy.
 UdcStateTable takeUdcTable(int32_t u);

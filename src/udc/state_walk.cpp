@@ -33,10 +33,6 @@ void prepareStateWalk(UdcStateWalk& walk) {
   walk.memberSet.assign(words, 0);
   walk.ancestorUnion.assign(words, 0);
   walk.remainingResources.assign(slots, 0.0);
-  walk.status.assign(kMaxUdcMembers, kIdle);
-  walk.rate.assign(kMaxUdcMembers, 0.0);
-  walk.resourceUse.assign(kMaxUdcMembers, nullptr);
-  walk.needStart.assign(kMaxUdcMembers + 1, 0);
 }
 
 void beginUdc(UdcStateWalk& walk, const BitWord* members) {

@@ -64,15 +64,17 @@ struct UdcStateWalk {
   uint64_t mayIdleMask = 0;        // elemAllowedToIdle
   uint64_t mayFinishMask = 0;      // members that some state of this UDC can hold finished
   uint64_t instantaneousMask = 0;  // members of zero or negative duration
-  std::vector<double> rate;                 // by position
-  std::vector<const double*> resourceUse;   // by position, resourceSlots entries each
+  // Per-position data are arrays of the record itself: a store of a status then cannot be
+  // taken to change them, or the pointers to the rest, which the walk's loops keep at hand.
+  std::array<double, kMaxUdcMembers> rate{};                 // by position
+  std::array<const double*, kMaxUdcMembers> resourceUse{};   // by position, resourceSlots entries each
   // Needs of the successors of type 0 members, in successor-list order: those of the member
   // at position p are needs[needStart[p] .. needStart[p + 1]).
-  std::vector<uint32_t> needStart;
+  std::array<uint32_t, kMaxUdcMembers + 1> needStart{};
   std::vector<SuccessorNeed> needs;
 
   // The state the walk stands on.
-  std::vector<uint8_t> status;  // MemberStatus by position
+  std::array<uint8_t, kMaxUdcMembers> status{};  // MemberStatus by position
   uint64_t finishedMask = 0;
   uint64_t activeMask = 0;
   std::vector<double> remainingResources;  // availability minus the active members' use

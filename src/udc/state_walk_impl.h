@@ -38,8 +38,13 @@ inline bool staysFinished(const UdcStateWalk& walk, int p) {
 // Positions top .. 0 hold their minima (idle, or active for members that may not idle);
 // each is raised to its largest feasible status.
 inline void assignMaximal(UdcStateWalk& walk, int top) {
-  for (int p = top; p >= 0; --p) {
+  // Members that may neither finish here nor idle keep their minimum: only the others are
+  // visited.
+  uint64_t open = (walk.mayFinishMask | walk.mayIdleMask) & (positionBit(top) | (positionBit(top) - 1));
+  while (open != 0) {
+    const int p = highestBit(open);
     const uint64_t bit = positionBit(p);
+    open ^= bit;
     if (walk.mayFinishMask & bit) {
       walk.finishedMask |= bit;
       if (staysFinished(walk, p)) {
@@ -61,9 +66,11 @@ inline void assignMaximal(UdcStateWalk& walk, int top) {
   }
 }
 
-// A finished member goes back to active when it must run or fits, else to idle.
-inline void lowerFinished(UdcStateWalk& walk, int p) {
-  if (!(walk.mayIdleMask & positionBit(p)) || memberFits(walk, p)) {
+// A finished member goes back to active when it must run or fits, else to idle. True when
+// it runs without having been checked to fit.
+inline bool lowerFinished(UdcStateWalk& walk, int p) {
+  const bool mustRun = !(walk.mayIdleMask & positionBit(p));
+  if (mustRun || memberFits(walk, p)) {
     walk.key -= kPowersOfThree[static_cast<size_t>(p)];
     activateMember(walk, p);
   } else {
@@ -71,6 +78,7 @@ inline void lowerFinished(UdcStateWalk& walk, int p) {
     walk.status[static_cast<size_t>(p)] = kIdle;
   }
   walk.finishedMask &= ~positionBit(p);
+  return mustRun;
 }
 
 inline bool resourcesOverdrawn(const UdcStateWalk& walk) {
@@ -103,13 +111,20 @@ bool walkUdcStates(UdcStateWalk& walk, bool checkResources, Visit&& visit) {
     }
   assignMaximal(walk, count - 1);
 
+  // A remaining amount can turn negative only when a member that must run starts without
+  // being checked to fit (uses are never negative, and one that fits leaves every amount at
+  // least 0): the amounts are checked after each such start, and at first.
+  bool overdrawPossible = true;
   const bool firstMayIdle = (walk.mayIdleMask & 1u) != 0;
   for (;;) {
     if (walk.status[0] == kFinished) {
       visit(static_cast<const UdcStateWalk&>(walk));
-      lowerFinished(walk, 0);
+      overdrawPossible = lowerFinished(walk, 0) || overdrawPossible;
     }
-    if (checkResources && resourcesOverdrawn(walk)) return false;
+    if (checkResources && overdrawPossible) {
+      if (resourcesOverdrawn(walk)) return false;
+      overdrawPossible = false;
+    }
     bool advance = false;
     if (walk.status[0] == kActive) {
       visit(static_cast<const UdcStateWalk&>(walk));
@@ -125,20 +140,17 @@ bool walkUdcStates(UdcStateWalk& walk, bool checkResources, Visit&& visit) {
       visit(static_cast<const UdcStateWalk&>(walk));
     }
 
-    int p = 1;
-    for (;; ++p) {
-      if (p >= count) return true;
-      const uint8_t status = walk.status[static_cast<size_t>(p)];
-      const bool mayIdle = (walk.mayIdleMask & positionBit(p)) != 0;
-      if (status == kIdle || (status == kActive && !mayIdle)) continue;
-      if (status == kActive) {
-        releaseMember(walk, p);
-        walk.status[static_cast<size_t>(p)] = kIdle;
-        walk.key -= kPowersOfThree[static_cast<size_t>(p)];
-      } else {
-        lowerFinished(walk, p);
-      }
-      break;
+    // The lowest position above 0 not at its minimum (idle, or active for a member that may
+    // not idle) is lowered; none left ends the walk.
+    const uint64_t lowerable = (walk.finishedMask | (walk.activeMask & walk.mayIdleMask)) & ~uint64_t{1};
+    if (lowerable == 0) return true;
+    const int p = lowestBit(lowerable);
+    if (walk.status[static_cast<size_t>(p)] == kActive) {
+      releaseMember(walk, p);
+      walk.status[static_cast<size_t>(p)] = kIdle;
+      walk.key -= kPowersOfThree[static_cast<size_t>(p)];
+    } else {
+      overdrawPossible = lowerFinished(walk, p) || overdrawPossible;
     }
     assignMaximal(walk, p - 1);
   }

@@ -209,15 +209,15 @@ uint64_t sweepPeakStates() {
   PendingPredecessors pending;
   countPendingPredecessors(pending);
   std::vector<uint32_t> states(static_cast<size_t>(net.udcCount), 0);
-  forEachUdcLinks([&](int32_t u, uint32_t stateCount, const UdcSuccessors&) { states[static_cast<size_t>(u)] = stateCount; });
   uint64_t held = 0;
   uint64_t peak = 0;
-  for (int32_t u = net.udcCount - 1; u >= 0; --u) {
-    held += states[static_cast<size_t>(u)];
+  forEachUdcLinksDown([&](int32_t u, uint32_t stateCount, const UdcSuccessors& successors) {
+    states[static_cast<size_t>(u)] = stateCount;
+    held += stateCount;
     if (held > peak) peak = held;
-    for (uint32_t s : udcSuccessorsOf(u))
+    for (uint32_t s : successors)
       if (takePendingPredecessor(pending, s)) held -= states[s];
-  }
+  });
   return peak;
 }
 

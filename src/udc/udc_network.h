@@ -8,6 +8,7 @@
 // it. While identification runs, UDCs are known by the order of their creation; it lays the
 // records out again in the final numbering at the end, so that the sweeps read them in order.
 #pragma once
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <unordered_map>
@@ -135,6 +136,32 @@ void forEachUdcLinks(Visit&& visit) {
     const uint64_t count = readVarint(p);
     visit(u, states, UdcSuccessors(p, count, u));
     p = next;
+  }
+}
+
+// The same from the last UDC to the first: each block of eight records is found through the
+// index and read forwards once.
+template <class Visit>
+void forEachUdcLinksDown(Visit&& visit) {
+  using udc_record_detail::readVarint;
+  const UdcNetwork& net = udcNetwork;
+  for (int32_t block = (net.linkCount - 1) >> 3; block >= 0; --block) {
+    const uint8_t* starts[8];
+    const uint8_t* p = net.linkRecords.data() + net.linkIndex[static_cast<size_t>(block)];
+    const int32_t first = block << 3;
+    const int32_t size = std::min<int32_t>(8, net.linkCount - first);
+    for (int32_t k = 0; k < size; ++k) {
+      starts[k] = p;
+      const uint64_t length = readVarint(p);
+      p += length;
+    }
+    for (int32_t k = size - 1; k >= 0; --k) {
+      const uint8_t* q = starts[k];
+      readVarint(q);  // the length
+      const uint32_t states = static_cast<uint32_t>(readVarint(q));
+      const uint64_t count = readVarint(q);
+      visit(first + k, states, UdcSuccessors(q, count, first + k));
+    }
   }
 }
 

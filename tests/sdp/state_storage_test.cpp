@@ -131,7 +131,7 @@ TEST(StateStorage, DiskChainWritesReadsAndDeletesInOrderInItsOwnDirectory) {
   openStateStorage(2, true, false);
   ASSERT_FALSE(ScratchDirectory::stateDirectory().empty());
   fillTable(beginUdcTable(3), 3, 1234567.0f);
-  endUdcTable(3);
+  endUdcTable(successorNumbersOf(3));
   for (int32_t u = 2; u >= 0; --u) {
     UdcStateTable& table = beginUdcTable(u);
     EXPECT_TRUE(ScratchDirectory::hasStateFile(u + 1));
@@ -142,7 +142,7 @@ TEST(StateStorage, DiskChainWritesReadsAndDeletesInOrderInItsOwnDirectory) {
     EXPECT_EQ(successor.keyAt(0), u == 2 ? 6u : successor.count - 1);
     const uint32_t count = table.count;
     for (uint32_t i = 0; i < count; ++i) appendState(table, u, count - 1 - i, 0.1f, 1.0f / 3.0f, -2.5e-7f, 3.4e38f);
-    endUdcTable(u);
+    endUdcTable(successorNumbersOf(u));
     EXPECT_FALSE(ScratchDirectory::hasStateFile(u + 1));
   }
   EXPECT_EQ(udcTable(0).continuationAt(0), 1.0f / 3.0f);
@@ -156,13 +156,13 @@ TEST(StateStorage, DiskFileOfTwoPredecessorsStaysUntilTheSecondIsDone) {
   installChain({1, 1, 1}, {{0, 2}});  // 0 -> 1 -> 2 and 0 -> 2
   openStateStorage(1, true, false);
   fillTable(beginUdcTable(2), 2, 5.0f);
-  endUdcTable(2);
+  endUdcTable(successorNumbersOf(2));
   appendState(beginUdcTable(1), 1, 0, 1.0, 1.0, 0.0, 0.0);
-  endUdcTable(1);
+  endUdcTable(successorNumbersOf(1));
   EXPECT_TRUE(ScratchDirectory::hasStateFile(2));
   beginUdcTable(0);
   EXPECT_EQ(udcTable(2).decisionAt(0), 5.0f);
-  endUdcTable(0);
+  endUdcTable(successorNumbersOf(0));
   EXPECT_FALSE(ScratchDirectory::hasStateFile(1));
   EXPECT_FALSE(ScratchDirectory::hasStateFile(2));
   closeStateStorage();
@@ -184,7 +184,7 @@ TEST(StateStorage, BrokenOrVanishedStateFilesStopTheRun) {
     openStateStorage(1, true, false);
     fillTable(beginUdcTable(2), 2, 1.0f);
     appendState(beginUdcTable(1), 1, 0, 1.0, 1.0, 0.0, 0.0);
-    endUdcTable(1);
+    endUdcTable(successorNumbersOf(1));
     const fs::path file = ScratchDirectory::stateDirectory() / "2";
     if (i < broken.size())
       std::ofstream(file, std::ios::trunc) << broken[i];
@@ -211,7 +211,7 @@ TEST(StateStorage, FileThatCannotBeDeletedStopsWithItsReason) {
   beginUdcTable(1);
   fs::remove(ScratchDirectory::stateDirectory() / "2");
   CapturedStop stop;
-  EXPECT_THROW(endUdcTable(1), FatalStop);
+  EXPECT_THROW(endUdcTable(successorNumbersOf(1)), FatalStop);
   EXPECT_EQ(stop.console.str(), "\nFile cannot be deleted... " + (ScratchDirectory::stateDirectory() / "2").string() +
                                     ": No such file or directory\n");
   closeStateStorage();
