@@ -4,6 +4,8 @@
 #pragma once
 #include <cstddef>
 #include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 // Asks the system to back the whole large pages inside [begin, begin + bytes) with large
@@ -36,11 +38,23 @@ struct LargePageAllocator {
     else
       std::allocator<T>().deallocate(p, n);
   }
+  // An element made without a value is left as the memory holds it: a byte record that grows
+  // by resize and is then written is not cleared first. An element made from a value (assign,
+  // push_back, a count and a value) is made as usual.
+  template <class U>
+  void construct(U* at) noexcept {
+    ::new (static_cast<void*>(at)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* at, Args&&... args) {
+    ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+  }
   template <class U>
   bool operator==(const LargePageAllocator<U>&) const noexcept {
     return true;
   }
 };
 
+// resize(n) and a vector of n elements without a value leave the new elements uninitialized.
 template <class T>
 using LargeVector = std::vector<T, LargePageAllocator<T>>;

@@ -89,9 +89,10 @@ std::vector<uint32_t>& successorsOfSwept(SweepWork& work, int32_t u) {
 // Decodes the successors of u, a UDC three steps ahead of the sweep.
 void readSuccessorsAhead(SweepWork& work, int32_t u) {
   std::vector<uint32_t>& list = successorsOfSwept(work, u);
-  list.clear();
-  if (u < 0) return;
-  for (uint32_t s : udcSuccessorsOf(u)) list.push_back(s);
+  if (u < 0)
+    list.clear();
+  else
+    udcSuccessorsInto(u, list);
 }
 
 // Keeps no decision; a solve that keeps the policy records them in a StateDecision.

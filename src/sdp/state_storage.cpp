@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -52,12 +51,32 @@ struct BlockPool {
   std::vector<uint8_t*> freeBySize = std::vector<uint8_t*>(kLargest / 8 + 1, nullptr);  // by size / 8
 };
 
+// The table records in use, in chunks of a fixed power-of-two size: their addresses stay
+// while more come, and finding one is a shift and a mask.
+struct TableRecords {
+  static constexpr int kChunkShift = 10;
+  static constexpr size_t kChunkSize = size_t{1} << kChunkShift;
+  std::vector<std::unique_ptr<UdcStateTable[]>> chunks;
+  size_t count = 0;
+
+  UdcStateTable& operator[](size_t slot) { return chunks[slot >> kChunkShift][slot & (kChunkSize - 1)]; }
+  // A new record at the end; its slot.
+  size_t add() {
+    if (count == chunks.size() * kChunkSize) chunks.push_back(std::make_unique<UdcStateTable[]>(kChunkSize));
+    return count++;
+  }
+  template <class Visit>
+  void forEach(Visit&& visit) {
+    for (size_t slot = 0; slot < count; ++slot) visit((*this)[slot]);
+  }
+};
+
 struct StateStorage {
   int32_t objectiveCount = 1;
   bool onDisk = false;
   bool keepAll = false;
   LargeVector<int32_t> tableSlotOfUdc;  // -1 while the UDC has no table in memory
-  std::deque<UdcStateTable> tablePool;  // stable addresses: tables are referred to while others come
+  TableRecords tablePool;  // stable addresses: tables are referred to while others come
   std::vector<int32_t> freeSlots;
   PendingPredecessors pending;
   BlockPool blocks;  // not while a policy is kept: its tables outlive the storage
@@ -115,8 +134,7 @@ void returnPooledBlock(UdcStateTable& table) {
 UdcStateTable& newTable(int32_t u) {
   int32_t slot;
   if (storage.freeSlots.empty()) {
-    storage.tablePool.emplace_back();
-    slot = static_cast<int32_t>(storage.tablePool.size() - 1);
+    slot = static_cast<int32_t>(storage.tablePool.add());
   } else {
     slot = storage.freeSlots.back();
     storage.freeSlots.pop_back();
@@ -296,7 +314,7 @@ UdcStateTable takeUdcTable(int32_t u) {
 }
 
 void closeStateStorage() {
-  for (UdcStateTable& table : storage.tablePool) returnPooledBlock(table);
+  storage.tablePool.forEach([](UdcStateTable& table) { returnPooledBlock(table); });
   if (!storage.directory.empty()) {
     for (size_t u = 0; u < storage.fileWritten.size(); ++u)
       if (storage.fileWritten[u]) std::remove(stateFileName(static_cast<int32_t>(u)).c_str());

@@ -102,7 +102,7 @@ struct RowKeys {
 // order of its keys, mostly by a few entries, so they cost a few comparisons each even in
 // tables of millions of states.
 template <class Keys>
-uint32_t gallopFrom(const Keys& keys, uint32_t count, StateKey key, uint32_t& finger, uint32_t at, int32_t udc) {
+__attribute__((noinline)) uint32_t gallopFrom(const Keys& keys, uint32_t count, StateKey key, uint32_t& finger, uint32_t at, int32_t udc) {
   uint32_t lo = 0;
   uint32_t hi = 0;  // the key lies in [lo, hi)
   if (keys[at] > key) {
@@ -154,7 +154,7 @@ uint32_t gallopFrom(const Keys& keys, uint32_t count, StateKey key, uint32_t& fi
 }
 
 template <class Key>
-inline uint32_t searchFrom(const UdcStateTable& table, uint32_t count, StateKey key, uint32_t& finger, int32_t udc) {
+__attribute__((always_inline)) inline uint32_t searchFrom(const UdcStateTable& table, uint32_t count, StateKey key, uint32_t& finger, int32_t udc) {
   if (count == 0) stopMissingState(key, udc);
   const RowKeys<Key> keys{table.block.get(), table.rowBytes};
   const uint32_t at = finger < count ? finger : count - 1;
@@ -167,8 +167,10 @@ inline uint32_t searchFrom(const UdcStateTable& table, uint32_t count, StateKey 
 // Index of key among the first count entries of the table (strictly descending keys),
 // searched from the finger, which moves to the index found. A missing key stops the run,
 // since identification and the solver would then disagree on the states.
-inline uint32_t findState(const UdcStateTable& table, uint32_t count, StateKey key, uint32_t& finger,
-                          int32_t udc) {
+// The common cases, the finger's state or the next, are inlined into the callers; the search
+// beyond stays out of line.
+__attribute__((always_inline)) inline uint32_t findState(const UdcStateTable& table, uint32_t count, StateKey key,
+                                                         uint32_t& finger, int32_t udc) {
   if (table.wideKeys) return state_table_detail::searchFrom<uint64_t>(table, count, key, finger, udc);
   return state_table_detail::searchFrom<uint32_t>(table, count, key, finger, udc);
 }

@@ -8,6 +8,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "duration/bit_set.h"
@@ -100,36 +101,43 @@ inline void forEachPositionDown(uint64_t mask, Visit&& visit) {
   }
 }
 
+// Two resource amounts handled as one value: the same IEEE operation on each, in one
+// instruction of the baseline instruction set.
+using AmountPair = double __attribute__((vector_size(16)));
+inline AmountPair loadAmounts(const double* at) {
+  AmountPair pair;
+  std::memcpy(&pair, at, sizeof pair);
+  return pair;
+}
+inline void storeAmounts(double* at, AmountPair pair) { std::memcpy(at, &pair, sizeof pair); }
+
 // remaining -= use and remaining += use, four amounts at a time (the loads come first, so
-// the four operations need no check of overlap).
+// the operations need no check of overlap).
 inline void subtractUse(double* remaining, const double* use, int slots) {
   for (int r = 0; r < slots; r += 4) {
-    const double u0 = use[r], u1 = use[r + 1], u2 = use[r + 2], u3 = use[r + 3];
-    const double m0 = remaining[r], m1 = remaining[r + 1], m2 = remaining[r + 2], m3 = remaining[r + 3];
-    remaining[r] = m0 - u0;
-    remaining[r + 1] = m1 - u1;
-    remaining[r + 2] = m2 - u2;
-    remaining[r + 3] = m3 - u3;
+    const AmountPair u0 = loadAmounts(use + r), u1 = loadAmounts(use + r + 2);
+    const AmountPair m0 = loadAmounts(remaining + r), m1 = loadAmounts(remaining + r + 2);
+    storeAmounts(remaining + r, m0 - u0);
+    storeAmounts(remaining + r + 2, m1 - u1);
   }
 }
 inline void addUse(double* remaining, const double* use, int slots) {
   for (int r = 0; r < slots; r += 4) {
-    const double u0 = use[r], u1 = use[r + 1], u2 = use[r + 2], u3 = use[r + 3];
-    const double m0 = remaining[r], m1 = remaining[r + 1], m2 = remaining[r + 2], m3 = remaining[r + 3];
-    remaining[r] = m0 + u0;
-    remaining[r + 1] = m1 + u1;
-    remaining[r + 2] = m2 + u2;
-    remaining[r + 3] = m3 + u3;
+    const AmountPair u0 = loadAmounts(use + r), u1 = loadAmounts(use + r + 2);
+    const AmountPair m0 = loadAmounts(remaining + r), m1 = loadAmounts(remaining + r + 2);
+    storeAmounts(remaining + r, m0 + u0);
+    storeAmounts(remaining + r + 2, m1 + u1);
   }
 }
 
 // True when every use fits the remaining amounts (equality fits); both hold resourceSlots
 // entries.
 inline bool useFits(const double* use, const double* remaining, int slots) {
-  for (int r = 0; r < slots; r += 4)
-    if ((use[r] > remaining[r]) | (use[r + 1] > remaining[r + 1]) | (use[r + 2] > remaining[r + 2]) |
-        (use[r + 3] > remaining[r + 3]))
-      return false;
+  for (int r = 0; r < slots; r += 4) {
+    const auto over = (loadAmounts(use + r) > loadAmounts(remaining + r)) |
+                      (loadAmounts(use + r + 2) > loadAmounts(remaining + r + 2));
+    if ((over[0] | over[1]) != 0) return false;
+  }
   return true;
 }
 

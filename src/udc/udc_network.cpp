@@ -106,6 +106,20 @@ UdcSuccessors udcSuccessorsOf(int32_t u) {
   return UdcSuccessors(p, count, u);
 }
 
+void udcSuccessorsInto(int32_t u, std::vector<uint32_t>& list) {
+  const uint8_t* end = nullptr;
+  const uint8_t* p = recordAt(udcNetwork.linkRecords, udcNetwork.linkIndex, u, end);
+  readVarint(p);  // the state count
+  const size_t count = static_cast<size_t>(readVarint(p));
+  list.resize(count);
+  int64_t id = u;
+  for (size_t k = 0; k < count; ++k) {
+    const uint64_t zigzag = readVarint(p);
+    id += static_cast<int64_t>(zigzag >> 1) ^ -static_cast<int64_t>(zigzag & 1);
+    list[k] = static_cast<uint32_t>(id);
+  }
+}
+
 void appendUdcMembers(UdcNetwork& net, const BitWord* set, int words) {
   const int count = countBits(set, words);
   uint8_t* const payload = payloadRoom(static_cast<size_t>(count) + 1);

@@ -122,6 +122,8 @@ class UdcSuccessors {
 };
 
 UdcSuccessors udcSuccessorsOf(int32_t u);
+// The same into a list, replacing what it held.
+void udcSuccessorsInto(int32_t u, std::vector<uint32_t>& list);
 
 // Calls visit(u, stateCount, successors) for every UDC in order, reading the records one
 // after the other (cheaper than one lookup per UDC).
