@@ -211,7 +211,6 @@ void prepareTransitionPlan(TransitionPlan& plan, bool withKeys) {
   for (auto* set : {&plan.finished, &plan.done, &plan.entering, &plan.keep, &plan.keepAncestors, &plan.latest,
                     &plan.target})
     set->assign(words, 0);
-  plan.members.assign(kMaxUdcMembers, MemberOutcomes{});
   const ElementaryNetwork& net = elementaryNetwork;
   plan.prototypes.assign(static_cast<size_t>(net.nElementary), MemberOutcomes{});
   for (size_t a = 0; a < plan.prototypes.size(); ++a) {
@@ -231,7 +230,6 @@ void prepareTransitionPlan(TransitionPlan& plan, bool withKeys) {
   plan.targetWords.reserve(256 * static_cast<size_t>(plan.words));
   plan.lastPlainFinished.assign(kMaxUdcMembers, 0);
   plan.lastPlainClass.assign(kMaxUdcMembers, -1);
-  plan.slotStart.assign(kMaxUdcMembers + 1, 0);
 }
 
 void beginUdcTransitions(TransitionPlan& plan, const UdcStateWalk& walk) {
@@ -248,18 +246,18 @@ void beginUdcTransitions(TransitionPlan& plan, const UdcStateWalk& walk) {
   plan.stateFreeMask = 0;
   bool anyRisk = false;
   for (int p = 0; p < count; ++p) {
-    MemberOutcomes& member = plan.members[static_cast<size_t>(p)];
-    member = plan.prototypes[static_cast<size_t>(walk.activityAt(p))];
+    const MemberOutcomes& member = plan.prototypes[static_cast<size_t>(walk.activityAt(p))];
+    plan.members[static_cast<size_t>(p)] = &member;
     plan.slotStart[static_cast<size_t>(p)] = slots;
-    member.firstSlot = slots;
     slots += static_cast<uint32_t>(member.successorCount > 0 ? member.successorCount : 1);
-    member.needed = 0;
+    uint64_t needed = 0;
     if (member.type == kFollowAll) {
       const SuccessorNeed* need = walk.needs.data() + walk.needStart[static_cast<size_t>(p)];
       const SuccessorNeed* end = walk.needs.data() + walk.needStart[static_cast<size_t>(p) + 1];
-      for (; need != end; ++need) member.needed |= need->members;
-      member.needed &= ~positionBit(p);
+      for (; need != end; ++need) needed |= need->members;
+      needed &= ~positionBit(p);
     }
+    plan.needed[static_cast<size_t>(p)] = needed;
     plan.lastPlainClass[static_cast<size_t>(p)] = -1;
     if (member.stateFree) plan.stateFreeMask |= positionBit(p);
     anyRisk = anyRisk || member.risky;
@@ -275,7 +273,7 @@ void beginUdcTransitions(TransitionPlan& plan, const UdcStateWalk& walk) {
   if (!anyRisk) return;
   BitWord* reach = plan.done.data();
   for (int p = 0; p < count; ++p) {
-    if (!plan.members[static_cast<size_t>(p)].risky) continue;
+    if (!plan.members[static_cast<size_t>(p)]->risky) continue;
     const size_t a = static_cast<size_t>(walk.activityAt(p));
     const int32_t type = net.elemSuccTransitionType[a];
     const BitWord* module = moduleMemberBitsOf(net.elemModule[a]);

@@ -29,6 +29,7 @@
 // that matter to it (the successors that become eligible, or all finished members for a
 // module success).
 #pragma once
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -68,15 +69,14 @@ struct ModuleNeed {
   bool reachable = false;
 };
 
-// What the outcomes of one member's completion depend on, gathered once per UDC.
+// What the outcomes of one elementary activity's completion depend on, gathered once per
+// project; what depends on the UDC (its slots, the members it needs) the plan keeps by position.
 struct MemberOutcomes {
   int32_t type = 0;            // elemSuccTransitionType
   int32_t successorCount = 0;
-  uint32_t firstSlot = 0;
   bool plainOnly = false;      // type 0 without risks: only the plain completion, of weight 1
   bool stateFree = false;      // its classes do not depend on the state (types -3, -1, -2 without pms)
   bool risky = false;          // a risk of technical failure: the module-done test is read
-  uint64_t needed = 0;         // the other members that some successor needs finished
   double pts = 1.0;
   double pms = 0.0;
   const double* probability = nullptr;  // elemSuccessorProb
@@ -95,7 +95,7 @@ struct TransitionPlan {
   std::vector<CarriedDigit> carried;
   // One slot per successor of each member (at least one per member): the member at
   // position p has slots slotStart[p] .. slotStart[p + 1].
-  std::vector<uint32_t> slotStart;
+  std::array<uint32_t, kMaxUdcMembers + 1> slotStart{};
   std::vector<int32_t> classOfSlot;        // classes that do not depend on the state
   std::vector<ModuleNeed> moduleNeedOfSlot;
   // Classes that depend on finished members: open addressing on (position, kind, pattern).
@@ -111,8 +111,9 @@ struct TransitionPlan {
   // Members whose outcomes do not depend on the state (types -3 and -1, and -2 without
   // module success): their classes are known once they have completed in one state.
   uint64_t stateFreeMask = 0;
-  std::vector<MemberOutcomes> members;     // by position
-  std::vector<MemberOutcomes> prototypes;  // by elementary activity, the parts fixed for the project
+  std::array<const MemberOutcomes*, kMaxUdcMembers> members{};  // by position, into prototypes
+  std::array<uint64_t, kMaxUdcMembers> needed{};  // by position: the other members some successor needs finished
+  std::vector<MemberOutcomes> prototypes;  // by elementary activity
   std::vector<uint64_t> lastPlainFinished;  // by position: needed finished members of the last plain class
   std::vector<int32_t> lastPlainClass;
 };
@@ -160,8 +161,8 @@ namespace transition_rule_detail {
 // decide its class, so the same ones give the same class without working it out again.
 template <class Sink>
 int32_t plainClassOf(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p, Sink& sink) {
-  const MemberOutcomes& member = plan.members[static_cast<size_t>(p)];
-  const uint64_t relevant = walk.finishedMask & member.needed;
+  const MemberOutcomes& member = *plan.members[static_cast<size_t>(p)];
+  const uint64_t relevant = walk.finishedMask & plan.needed[static_cast<size_t>(p)];
   int32_t& last = plan.lastPlainClass[static_cast<size_t>(p)];
   uint64_t& lastRelevant = plan.lastPlainFinished[static_cast<size_t>(p)];
   if (last >= 0 && lastRelevant == relevant) return last;
@@ -186,11 +187,12 @@ int32_t plainClassOf(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p, 
 
 template <class Sink>
 void forEachOtherOutcome(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p, Sink& sink) {
-  const MemberOutcomes& member = plan.members[static_cast<size_t>(p)];
+  const MemberOutcomes& member = *plan.members[static_cast<size_t>(p)];
+  const uint32_t firstSlot = plan.slotStart[static_cast<size_t>(p)];
   const uint64_t finishedWith = walk.finishedMask | positionBit(p);
   bool created = false;
   auto slotClass = [&](int32_t k) {
-    int32_t& id = plan.classOfSlot[member.firstSlot + static_cast<uint32_t>(k)];
+    int32_t& id = plan.classOfSlot[firstSlot + static_cast<uint32_t>(k)];
     if (id < 0) {
       id = makeSlotClass(plan, walk, p, k, created);
       sink.newClass(id);
@@ -211,7 +213,7 @@ void forEachOtherOutcome(TransitionPlan& plan, const UdcStateWalk& walk, int32_t
     case kFollowAll: {
       const double pts = member.pts;
       const double pms = member.pms;
-      const bool failure = pts < 1.0 && !moduleDone(member.firstSlot);
+      const bool failure = pts < 1.0 && !moduleDone(firstSlot);
       int32_t plain = -1;
       if (failure || pms < 1.0) plain = plainClassOf(plan, walk, p, sink);
       if (failure) sink.weighted(OutcomeKind::kFailure, 1.0 - pts, plain);
@@ -223,7 +225,7 @@ void forEachOtherOutcome(TransitionPlan& plan, const UdcStateWalk& walk, int32_t
       const double pts = member.pts;
       const double pms = member.pms;
       for (int32_t k = 0; k < member.successorCount; ++k) {
-        const bool failure = pts < 1.0 && !moduleDone(member.firstSlot + static_cast<uint32_t>(k));
+        const bool failure = pts < 1.0 && !moduleDone(firstSlot + static_cast<uint32_t>(k));
         int32_t plain = -1;
         if (failure || pms < 1.0) plain = slotClass(k);
         if (failure) sink.weighted(OutcomeKind::kFailure, 1.0 - pts, plain);
@@ -263,7 +265,7 @@ void forEachOtherOutcome(TransitionPlan& plan, const UdcStateWalk& walk, int32_t
 // A type 0 member without risks has the plain completion alone, of weight 1.
 template <class Sink>
 inline void forEachOutcome(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p, Sink& sink) {
-  if (plan.members[static_cast<size_t>(p)].plainOnly)
+  if (plan.members[static_cast<size_t>(p)]->plainOnly)
     sink.weighted(OutcomeKind::kPlain, 1.0, transition_rule_detail::plainClassOf(plan, walk, p, sink));
   else
     transition_rule_detail::forEachOtherOutcome(plan, walk, p, sink);

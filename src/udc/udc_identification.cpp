@@ -291,19 +291,17 @@ bool identifyUdcs() {
   // Members whose outcomes do not depend on the state need to be followed once per UDC.
   uint64_t followed = 0;
   auto follow = [&](const UdcStateWalk& state, int32_t p) {
-    const uint64_t bit = positionBit(p);
-    if (followed & bit) return;
     forEachOutcome(plan, state, p, link);
-    followed |= bit & plan.stateFreeMask;
+    followed |= positionBit(p) & plan.stateFreeMask;
   };
   auto visit = [&](const UdcStateWalk& state) {
     ++statesOfUdc;
     const int32_t instantaneous = state.instantaneousPosition();
     if (instantaneous >= 0) {
-      follow(state, instantaneous);
+      if (!(followed & positionBit(instantaneous))) follow(state, instantaneous);
       return;
     }
-    forEachPositionDown(state.activeMask, [&](int p) { follow(state, p); });
+    forEachPositionDown(state.activeMask & ~followed, [&](int p) { follow(state, p); });
   };
 
   for (int32_t u = 0; u < udcNetwork.udcCount; ++u) {

@@ -24,46 +24,45 @@ size_t varintBytes(uint64_t value) {
   return bytes;
 }
 
-// Room for a payload of up to `numbers` varints (ten bytes hold any of them).
-uint8_t* payloadRoom(size_t numbers) {
-  static std::vector<uint8_t> payload;
-  if (payload.size() < 10 * numbers) payload.resize(10 * numbers);
-  return payload.data();
+// A record is written in place at the end of its array: a one-byte length, room for a
+// payload of up to `numbers` varints (ten bytes hold any of them) after it, then the payload;
+// closeRecord sets the length (moving the payload aside in the rare record of 128 bytes and
+// more) and gives back the room not used. Returns where the payload goes.
+uint8_t* openRecord(LargeVector<uint8_t>& records, size_t numbers) {
+  const size_t at = records.size();
+  records.resize(at + 1 + 10 * numbers);  // grows the vector without clearing it
+  return records.data() + at + 1;
 }
 
-// Appends a length and the payload after it.
-void appendBytes(LargeVector<uint8_t>& records, const uint8_t* payload, size_t size) {
-  const size_t at = records.size();
-  records.resize(at + varintBytes(size) + size);
+void closeRecord(LargeVector<uint8_t>& records, size_t at, const uint8_t* payloadEnd) {
+  const size_t size = static_cast<size_t>(payloadEnd - (records.data() + at + 1));
+  const size_t lengthBytes = varintBytes(size);
+  if (lengthBytes > 1) {
+    records.resize(std::max(records.size(), at + lengthBytes + size));
+    std::memmove(records.data() + at + lengthBytes, records.data() + at + 1, size);
+  }
   uint8_t* out = records.data() + at;
   writeVarint(out, size);
-  // Byte by byte: a record is a few bytes, less than a call to copy them costs.
-  for (size_t k = 0; k < size; ++k) out[k] = payload[k];
+  records.resize(at + lengthBytes + size);
 }
 
-// Appends one record (its length, then the payload) and indexes every 8th.
-void appendRecord(LargeVector<uint8_t>& records, std::vector<uint64_t>& index, int32_t id, const uint8_t* payload,
-                  size_t size) {
-  if ((id & 7) == 0) index.push_back(records.size());
-  appendBytes(records, payload, size);
+// A successor's gap from the one before, as the varint stores it (zigzag: small of either sign
+// takes one byte).
+uint64_t zigzagGap(int64_t id, int64_t previous) {
+  const int64_t gap = id - previous;
+  return (static_cast<uint64_t>(gap) << 1) ^ static_cast<uint64_t>(gap >> 63);
 }
 
-// The payload of a link record, in the scratch room: state count, successor count, then each
-// successor as a signed gap from the one before (from own, the UDC's id, for the first).
-size_t writeLinkPayload(uint32_t stateCount, const std::vector<uint32_t>& successors, int64_t own,
-                        const uint8_t*& payload) {
-  uint8_t* const room = payloadRoom(successors.size() + 2);
-  uint8_t* out = room;
+// The payload of a link record: state count, successor count, then each successor as a
+// signed gap from the one before (from own, the UDC's id, for the first).
+void writeLinkPayload(uint8_t*& out, uint32_t stateCount, const uint32_t* successors, size_t count, int64_t own) {
   writeVarint(out, stateCount);
-  writeVarint(out, successors.size());
+  writeVarint(out, count);
   int64_t previous = own;
-  for (uint32_t s : successors) {
-    const int64_t gap = static_cast<int64_t>(s) - previous;
-    writeVarint(out, (static_cast<uint64_t>(gap) << 1) ^ static_cast<uint64_t>(gap >> 63));
-    previous = s;
+  for (size_t k = 0; k < count; ++k) {
+    writeVarint(out, zigzagGap(successors[k], previous));
+    previous = successors[k];
   }
-  payload = room;
-  return static_cast<size_t>(out - room);
 }
 
 }  // namespace
@@ -122,22 +121,25 @@ void udcSuccessorsInto(int32_t u, std::vector<uint32_t>& list) {
 
 void appendUdcMembers(UdcNetwork& net, const BitWord* set, int words) {
   const int count = countBits(set, words);
-  uint8_t* const payload = payloadRoom(static_cast<size_t>(count) + 1);
-  uint8_t* out = payload;
+  const size_t at = net.memberRecords.size();
+  if ((net.udcCount & 7) == 0) net.memberIndex.push_back(at);
+  uint8_t* out = openRecord(net.memberRecords, static_cast<size_t>(count) + 1);
   writeVarint(out, static_cast<uint64_t>(count));
   int previous = 0;
   forEachMember(set, words, [&](int e) {
     writeVarint(out, static_cast<uint64_t>(e - previous));
     previous = e;
   });
-  appendRecord(net.memberRecords, net.memberIndex, net.udcCount, payload, static_cast<size_t>(out - payload));
+  closeRecord(net.memberRecords, at, out);
   ++net.udcCount;
 }
 
 void appendUdcLinks(UdcNetwork& net, uint32_t stateCount, const std::vector<uint32_t>& successors) {
-  const uint8_t* payload = nullptr;
-  const size_t size = writeLinkPayload(stateCount, successors, net.linkCount, payload);
-  appendRecord(net.linkRecords, net.linkIndex, net.linkCount, payload, size);
+  const size_t at = net.linkRecords.size();
+  if ((net.linkCount & 7) == 0) net.linkIndex.push_back(at);
+  uint8_t* out = openRecord(net.linkRecords, successors.size() + 2);
+  writeLinkPayload(out, stateCount, successors.data(), successors.size(), net.linkCount);
+  closeRecord(net.linkRecords, at, out);
   ++net.linkCount;
 }
 
@@ -184,9 +186,10 @@ void renumberUdcRecords(UdcNetwork& net, const std::vector<uint32_t>& number) {
     const uint64_t successors = readVarint(p);
     renamed.clear();
     for (uint32_t s : UdcSuccessors(p, successors, static_cast<int32_t>(u))) renamed.push_back(number[s]);
-    const uint8_t* payload = nullptr;
-    const size_t size = writeLinkPayload(states, renamed, number[u], payload);
-    appendBytes(translated, payload, size);
+    const size_t at = translated.size();
+    uint8_t* out = openRecord(translated, renamed.size() + 2);
+    writeLinkPayload(out, states, renamed.data(), renamed.size(), number[u]);
+    closeRecord(translated, at, out);
     p = next;
   }
   LargeVector<uint8_t>().swap(net.linkRecords);
