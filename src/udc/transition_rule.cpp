@@ -68,6 +68,22 @@ int32_t storeClass(TransitionPlan& plan, const UdcStateWalk& walk, uint64_t carr
   return static_cast<int32_t>(plan.classes.size()) - 1;
 }
 
+// Stores a class whose target, in plan.target, has the members of the UDC at hand in their
+// positions except that the completing member's digit changes by the same amount in every
+// state: the target key is the state's key plus keyConstant.
+int32_t storeShiftedClass(TransitionPlan& plan, const UdcStateWalk& walk, bool inPlace, StateKey keyConstant) {
+  TargetClass added;
+  added.inPlace = inPlace;
+  added.fromOwnKey = true;
+  added.membersOffset = static_cast<uint32_t>(plan.targetWords.size());
+  for (int w = 0; w < plan.words; ++w) plan.targetWords.push_back(plan.target[static_cast<size_t>(w)]);
+  added.memberCount = walk.memberCount;
+  added.keyConstant = keyConstant;
+  added.carriedBegin = static_cast<uint32_t>(plan.carried.size());
+  plan.classes.push_back(added);
+  return static_cast<int32_t>(plan.classes.size()) - 1;
+}
+
 // The successor at index k of the member at position p enters; its ancestors, the branches
 // not taken among them, count as done.
 int32_t buildSingleSuccessorClass(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p, int32_t k) {
@@ -85,18 +101,9 @@ int32_t buildSingleSuccessorClass(TransitionPlan& plan, const UdcStateWalk& walk
   const NewMember entering{s, static_cast<uint8_t>(net.elemSuccTransitionType[a] != kChooseOne ? 1 : 0)};
   // The common case: only the completing member leaves, and no member lies between it and
   // its successor, which thus takes its position: the key changes in that digit alone.
-  if (removed == positionBit(p) && (p + 1 == walk.memberCount || walk.activityAt(p + 1) > s)) {
-    TargetClass added;
-    added.fromOwnKey = true;
-    added.membersOffset = static_cast<uint32_t>(plan.targetWords.size());
-    for (int w = 0; w < plan.words; ++w) plan.targetWords.push_back(plan.target[static_cast<size_t>(w)]);
-    added.memberCount = walk.memberCount;
+  if (removed == positionBit(p) && (p + 1 == walk.memberCount || walk.activityAt(p + 1) > s))
     // The completing member is active in every state: its digit 1 becomes the successor's.
-    added.keyConstant = (StateKey{entering.digit} - 1) * kPowersOfThree[static_cast<size_t>(p)];
-    added.carriedBegin = static_cast<uint32_t>(plan.carried.size());
-    plan.classes.push_back(added);
-    return static_cast<int32_t>(plan.classes.size()) - 1;
-  }
+    return storeShiftedClass(plan, walk, false, (StateKey{entering.digit} - 1) * kPowersOfThree[static_cast<size_t>(p)]);
   // Only the completing member leaves: its status is active in every state.
   return storeClass(plan, walk, walk.allMask & ~removed, 0, &entering, 1, removed == positionBit(p));
 }
@@ -117,9 +124,20 @@ int32_t buildPlainClass(TransitionPlan& plan, const UdcStateWalk& walk, int32_t 
     entering.push_back({successors[k], 0});
     setBit(plan.target.data(), successors[k]);
   }
+  // The common cases, worked out directly: p finishes in place (its digit 1 becomes 2), or one
+  // successor that needs no other member enters idle in p's position (p's digit 1 becomes 0).
+  // storeClass gives the same class.
+  const bool finishesInPlace = entering.empty();
+  if (finishesInPlace ||
+      (entering.size() == 1 && removed == positionBit(p) &&
+       (p + 1 == walk.memberCount || walk.activityAt(p + 1) > entering[0].activity))) {
+    if (!finishesInPlace) resetBit(plan.target.data(), walk.activityAt(p));
+    return storeShiftedClass(plan, walk, finishesInPlace,
+                             finishesInPlace ? kPowersOfThree[static_cast<size_t>(p)]
+                                             : StateKey{0} - kPowersOfThree[static_cast<size_t>(p)]);
+  }
   // The members that leave besides p are finished in every state of the class: the
   // successors that enter need them finished.
-  if (entering.empty()) return storeClass(plan, walk, walk.allMask & ~positionBit(p), positionBit(p), nullptr, 0, true);
   for (uint64_t bits = removed; bits != 0; bits &= bits - 1) resetBit(plan.target.data(), walk.activityAt(lowestBit(bits)));
   return storeClass(plan, walk, walk.allMask & ~removed, 0, entering.data(), static_cast<int>(entering.size()), true);
 }
