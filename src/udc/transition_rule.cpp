@@ -71,7 +71,8 @@ int32_t storeClass(TransitionPlan& plan, const UdcStateWalk& walk, uint64_t carr
 // Stores a class whose target, in plan.target, has the members of the UDC at hand in their
 // positions except that the completing member's digit changes by the same amount in every
 // state: the target key is the state's key plus keyConstant.
-int32_t storeShiftedClass(TransitionPlan& plan, const UdcStateWalk& walk, bool inPlace, StateKey keyConstant) {
+__attribute__((always_inline)) inline int32_t storeShiftedClass(TransitionPlan& plan, const UdcStateWalk& walk,
+                                                               bool inPlace, StateKey keyConstant) {
   TargetClass added;
   added.inPlace = inPlace;
   added.fromOwnKey = true;

@@ -74,6 +74,59 @@ TEST(UdcRenumbering, RecordsFollowTheirUdcAndSuccessorsAreRenamed) {
   releaseUdcNetwork();
 }
 
+// Records of 128 bytes and more carry a length of two bytes: a UDC of 50 members far apart and
+// one of 200 successors sit between ordinary ones, and every way of reading the records (by
+// index, in order, from the last to the first, into a list) must see the same UDCs, also after
+// the records are laid out in a new numbering.
+TEST(UdcRecords, LongRecordsReadTheSameEveryWay) {
+  const uint32_t count = 260;
+  std::vector<std::vector<int32_t>> members(count);
+  std::vector<uint32_t> states(count);
+  std::vector<std::vector<uint32_t>> successors(count);
+  for (uint32_t u = 0; u < count; ++u) {
+    members[u] = {static_cast<int32_t>(u)};
+    states[u] = 7 * u + 1;
+    if (u + 1 < count) successors[u].push_back(u + 1);
+  }
+  for (int32_t k = 0; k < 50; ++k) members[9].push_back(1000 + 20000 * k);  // gaps of three bytes
+  for (uint32_t s = 20; s < 220; ++s) successors[12].push_back(s);
+  auto check = [&](const std::vector<uint32_t>& number) {
+    for (uint32_t u = 0; u < count; ++u) {
+      const int32_t n = static_cast<int32_t>(number[u]);
+      std::vector<int> want(members[u].begin(), members[u].end());
+      EXPECT_EQ(membersOfUdc(n), want) << u;
+      EXPECT_EQ(udcStateCount(n), states[u]) << u;
+      std::vector<uint32_t> renamed;
+      for (uint32_t s : successors[u]) renamed.push_back(number[s]);
+      EXPECT_EQ(successorNumbersOf(n), renamed) << u;
+      std::vector<uint32_t> list{99, 98};
+      udcSuccessorsInto(n, list);
+      EXPECT_EQ(list, renamed) << u;
+    }
+    std::vector<int32_t> order;
+    std::vector<std::vector<uint32_t>> seen(count);
+    forEachUdcLinksDown([&](int32_t n, uint32_t stateCount, const UdcSuccessors& links) {
+      order.push_back(n);
+      EXPECT_EQ(stateCount, udcStateCount(n)) << n;
+      for (uint32_t s : links) seen[static_cast<size_t>(n)].push_back(s);
+    });
+    ASSERT_EQ(order.size(), count);
+    for (uint32_t k = 0; k < count; ++k) EXPECT_EQ(order[k], static_cast<int32_t>(count - 1 - k));
+    for (uint32_t n = 0; n < count; ++n) EXPECT_EQ(seen[n], successorNumbersOf(static_cast<int>(n))) << n;
+  };
+  storeUdcNetwork(members, states, successors);
+  std::vector<uint32_t> same(count);
+  for (uint32_t u = 0; u < count; ++u) same[u] = u;
+  check(same);
+  // Swapping neighbours keeps every link going forward except within a pair; the reading does
+  // not care.
+  std::vector<uint32_t> swapped(count);
+  for (uint32_t u = 0; u < count; ++u) swapped[u] = u ^ 1u;
+  renumberUdcRecords(udcNetwork, swapped);
+  check(swapped);
+  releaseUdcNetwork();
+}
+
 // A UDC is released after exactly as many take-ups as it has predecessors, also past the
 // one-byte counts (254 to 256 predecessors, and 600).
 TEST(UdcPendingPredecessors, LastPredecessorIsReportedOnceForEveryCount) {
