@@ -278,7 +278,9 @@ void beginUdcTransitions(TransitionPlan& plan, const UdcStateWalk& walk) {
     }
     plan.needed[static_cast<size_t>(p)] = needed;
     plan.lastPlainClass[static_cast<size_t>(p)] = -1;
-    if (member.stateFree) plan.stateFreeMask |= positionBit(p);
+    // A plain completion whose successors need no other member finished has one class in
+    // every state.
+    if (member.stateFree || (member.plainOnly && needed == 0)) plan.stateFreeMask |= positionBit(p);
     anyRisk = anyRisk || member.risky;
   }
   plan.slotStart[static_cast<size_t>(count)] = slots;

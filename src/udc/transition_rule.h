@@ -108,8 +108,9 @@ struct TransitionPlan {
   std::vector<PatternEntry> patternTable;
   uint32_t patternCount = 0;
   uint32_t generation = 0;  // one per UDC taken up
-  // Members whose outcomes do not depend on the state (types -3 and -1, and -2 without
-  // module success): their classes are known once they have completed in one state.
+  // Members whose outcomes do not depend on the state (types -3 and -1, -2 without module
+  // success, and a plain completion that needs no other member finished): their classes are
+  // known once they have completed in one state.
   uint64_t stateFreeMask = 0;
   std::array<const MemberOutcomes*, kMaxUdcMembers> members{};  // by position, into prototypes
   std::array<uint64_t, kMaxUdcMembers> needed{};  // by position: the other members some successor needs finished

@@ -16,6 +16,16 @@ void setNetwork(const std::vector<uint32_t>& states, const std::vector<std::vect
   storeUdcNetwork({}, states, successors);
 }
 
+// A hand-made network of `count` UDCs: members, state counts and successors by UDC.
+struct HandRecords {
+  explicit HandRecords(uint32_t udcs) : count(udcs), members(udcs), states(udcs), successors(udcs) {}
+  void store() const { storeUdcNetwork(members, states, successors); }
+  uint32_t count;
+  std::vector<std::vector<int32_t>> members;
+  std::vector<uint32_t> states;
+  std::vector<std::vector<uint32_t>> successors;
+};
+
 TEST(UdcPeakStates, ThreeUdcChainHoldsTwoNeighboursAtOnce) {
   setNetwork({5, 3, 7}, {{1}, {2}, {}});
   EXPECT_EQ(sweepPeakStates(), 10u);
@@ -42,18 +52,17 @@ TEST(UdcPeakStates, CountsBeyondThirtyTwoBitsDoNotWrap) {
 // successors together and renames the successors; a network of 300 UDCs reversed makes
 // gaps and members of several varint bytes, and the index of every 8th record must follow.
 TEST(UdcRenumbering, RecordsFollowTheirUdcAndSuccessorsAreRenamed) {
-  const uint32_t count = 300;
-  std::vector<std::vector<int32_t>> members(count);
-  std::vector<uint32_t> states(count);
-  std::vector<std::vector<uint32_t>> successors(count);
+  HandRecords hand(300);
+  const uint32_t count = hand.count;
+  const auto& successors = hand.successors;
   for (uint32_t u = 0; u < count; ++u) {
-    members[u] = {static_cast<int32_t>(u), static_cast<int32_t>(u + 200)};
-    states[u] = 1000 + u;
-    if (u + 1 < count) successors[u].push_back(u + 1);
-    if (u + 150 < count) successors[u].push_back(u + 150);
-    if (u % 7 == 0 && u + 3 < count) successors[u].push_back(u + 3);
+    hand.members[u] = {static_cast<int32_t>(u), static_cast<int32_t>(u + 200)};
+    hand.states[u] = 1000 + u;
+    if (u + 1 < count) hand.successors[u].push_back(u + 1);
+    if (u + 150 < count) hand.successors[u].push_back(u + 150);
+    if (u % 7 == 0 && u + 3 < count) hand.successors[u].push_back(u + 3);
   }
-  storeUdcNetwork(members, states, successors);
+  hand.store();
   std::vector<uint32_t> number(count);
   for (uint32_t u = 0; u < count; ++u) number[u] = count - 1 - u;
   renumberUdcRecords(udcNetwork, number);
@@ -79,17 +88,18 @@ TEST(UdcRenumbering, RecordsFollowTheirUdcAndSuccessorsAreRenamed) {
 // index, in order, from the last to the first, into a list) must see the same UDCs, also after
 // the records are laid out in a new numbering.
 TEST(UdcRecords, LongRecordsReadTheSameEveryWay) {
-  const uint32_t count = 260;
-  std::vector<std::vector<int32_t>> members(count);
-  std::vector<uint32_t> states(count);
-  std::vector<std::vector<uint32_t>> successors(count);
+  HandRecords hand(260);
+  const uint32_t count = hand.count;
+  const auto& members = hand.members;
+  const auto& states = hand.states;
+  const auto& successors = hand.successors;
   for (uint32_t u = 0; u < count; ++u) {
-    members[u] = {static_cast<int32_t>(u)};
-    states[u] = 7 * u + 1;
-    if (u + 1 < count) successors[u].push_back(u + 1);
+    hand.members[u] = {static_cast<int32_t>(u)};
+    hand.states[u] = 7 * u + 1;
+    if (u + 1 < count) hand.successors[u].push_back(u + 1);
   }
-  for (int32_t k = 0; k < 50; ++k) members[9].push_back(1000 + 20000 * k);  // gaps of three bytes
-  for (uint32_t s = 20; s < 220; ++s) successors[12].push_back(s);
+  for (int32_t k = 0; k < 50; ++k) hand.members[9].push_back(1000 + 20000 * k);  // gaps of three bytes
+  for (uint32_t s = 20; s < 220; ++s) hand.successors[12].push_back(s);
   auto check = [&](const std::vector<uint32_t>& number) {
     for (uint32_t u = 0; u < count; ++u) {
       const int32_t n = static_cast<int32_t>(number[u]);
@@ -114,7 +124,7 @@ TEST(UdcRecords, LongRecordsReadTheSameEveryWay) {
     for (uint32_t k = 0; k < count; ++k) EXPECT_EQ(order[k], static_cast<int32_t>(count - 1 - k));
     for (uint32_t n = 0; n < count; ++n) EXPECT_EQ(seen[n], successorNumbersOf(static_cast<int>(n))) << n;
   };
-  storeUdcNetwork(members, states, successors);
+  hand.store();
   std::vector<uint32_t> same(count);
   for (uint32_t u = 0; u < count; ++u) same[u] = u;
   check(same);
