@@ -199,7 +199,7 @@ StateView& viewOf(SimulationWork& work, int32_t u, uint32_t index) {
   standOnState(work, u, key);
   const UdcStateWalk& walk = work.walk;
   view.instantaneous = walk.instantaneousPosition();
-  view.members = walk.memberByPosition;
+  view.members.assign(walk.memberByPosition.begin(), walk.memberByPosition.begin() + walk.memberCount);
   for (int32_t p = 0; p < walk.memberCount; ++p) {
     if (!(walk.activeMask & positionBit(p))) continue;
     view.activeActivities.push_back(walk.activityAt(p));

@@ -29,7 +29,10 @@ void prepareStateWalk(UdcStateWalk& walk) {
     info.instantaneous = net.elemDuration[e] <= 0;
     info.followAll = net.elemSuccTransitionType[e] == kFollowAll && !net.elemSuccessors[e].empty();
   }
-  walk.memberByPosition.reserve(kMaxUdcMembers);
+  // A UDC's members are distinct activities: the successors of all of them fit.
+  size_t successorEntries = 0;
+  for (int e = 0; e < net.nElementary; ++e) successorEntries += net.elemSuccessors[static_cast<size_t>(e)].size();
+  walk.needs.assign(successorEntries, SuccessorNeed{});
   walk.memberSet.assign(words, 0);
   walk.ancestorUnion.assign(words, 0);
   walk.remainingResources.assign(slots, 0.0);
@@ -38,23 +41,23 @@ void prepareStateWalk(UdcStateWalk& walk) {
 void beginUdc(UdcStateWalk& walk, const BitWord* members) {
   const ElementaryNetwork& net = elementaryNetwork;
   const int words = walk.wordCount;
-
-  for (int32_t e : walk.memberByPosition) walk.positionByActivity[static_cast<size_t>(e)] = -1;
-  walk.memberByPosition.clear();
+  int32_t* const positionOf = walk.positionByActivity.data();
+  for (int p = 0; p < walk.memberCount; ++p) positionOf[walk.memberByPosition[static_cast<size_t>(p)]] = -1;
   copyBits(walk.memberSet.data(), members, words);
   clearBits(walk.ancestorUnion.data(), words);
+  int count = 0;
   forEachMember(members, words, [&](int e) {
-    walk.positionByActivity[static_cast<size_t>(e)] = static_cast<int32_t>(walk.memberByPosition.size());
-    walk.memberByPosition.push_back(e);
+    positionOf[e] = count;
+    walk.memberByPosition[static_cast<size_t>(count++)] = e;
     unionInto(walk.ancestorUnion.data(), ancestorBitsOf(e), words);
   });
-  const int count = static_cast<int>(walk.memberByPosition.size());
   walk.memberCount = count;
   walk.allMask = count == 64 ? ~uint64_t{0} : positionBit(count) - 1;
-  walk.mayIdleMask = 0;
-  walk.mayFinishMask = 0;
-  walk.instantaneousMask = 0;
-  walk.needs.clear();
+  uint64_t mayIdle = 0;
+  uint64_t mayFinish = 0;
+  uint64_t instantaneous = 0;
+  SuccessorNeed* const needs = walk.needs.data();
+  uint32_t needCount = 0;
 
   // What the successors of a member that lets them all follow need. The members among a
   // successor's ancestors are among its predecessors (the members are an antichain), and
@@ -63,11 +66,11 @@ void beginUdc(UdcStateWalk& walk, const BitWord* members) {
   for (int p = 0; p < count; ++p) {
     const size_t e = static_cast<size_t>(walk.memberByPosition[static_cast<size_t>(p)]);
     const ElementWalkInfo& info = walk.elements[e];
-    walk.needStart[static_cast<size_t>(p)] = static_cast<uint32_t>(walk.needs.size());
+    walk.needStart[static_cast<size_t>(p)] = needCount;
     walk.rate[static_cast<size_t>(p)] = info.rate;
     walk.resourceUse[static_cast<size_t>(p)] = info.use;
-    if (info.mayIdle) walk.mayIdleMask |= positionBit(p);
-    if (info.instantaneous) walk.instantaneousMask |= positionBit(p);
+    if (info.mayIdle) mayIdle |= positionBit(p);
+    if (info.instantaneous) instantaneous |= positionBit(p);
     if (!info.followAll) continue;
     // A member can be finished in some state of this UDC only when none of its successors
     // becomes eligible through it alone; a larger finished set only makes more successors
@@ -77,16 +80,19 @@ void beginUdc(UdcStateWalk& walk, const BitWord* members) {
       SuccessorNeed need;
       need.reachable = true;
       for (int32_t x : net.elemPredecessors[static_cast<size_t>(s)]) {
-        const int32_t q = walk.positionByActivity[static_cast<size_t>(x)];
+        const int32_t q = positionOf[x];
         if (q >= 0)
           need.members |= positionBit(q);
         else if (!hasBit(walk.ancestorUnion.data(), x))
           need.reachable = false;
       }
       if (isEligible(need, positionBit(p))) finishable = false;
-      walk.needs.push_back(need);
+      needs[needCount++] = need;
     }
-    if (finishable) walk.mayFinishMask |= positionBit(p);
+    if (finishable) mayFinish |= positionBit(p);
   }
-  walk.needStart[static_cast<size_t>(count)] = static_cast<uint32_t>(walk.needs.size());
+  walk.needStart[static_cast<size_t>(count)] = needCount;
+  walk.mayIdleMask = mayIdle;
+  walk.mayFinishMask = mayFinish;
+  walk.instantaneousMask = instantaneous;
 }

@@ -58,7 +58,7 @@ struct UdcStateWalk {
 
   // Fixed for the UDC taken up (beginUdc).
   int32_t memberCount = 0;
-  std::vector<int32_t> memberByPosition;  // ascending elementary activity index
+  std::array<int32_t, kMaxUdcMembers> memberByPosition{};  // ascending elementary activity index
   std::vector<BitWord> memberSet;         // M
   std::vector<BitWord> ancestorUnion;     // union of the members' ancestors
   uint64_t allMask = 0;
@@ -70,7 +70,7 @@ struct UdcStateWalk {
   std::array<double, kMaxUdcMembers> rate{};                 // by position
   std::array<const double*, kMaxUdcMembers> resourceUse{};   // by position, resourceSlots entries each
   // Needs of the successors of type 0 members, in successor-list order: those of the member
-  // at position p are needs[needStart[p] .. needStart[p + 1]).
+  // at position p are needs[needStart[p] .. needStart[p + 1]) (sized once for any UDC).
   std::array<uint32_t, kMaxUdcMembers + 1> needStart{};
   std::vector<SuccessorNeed> needs;
 
