@@ -46,8 +46,8 @@ void closeRecord(LargeVector<uint8_t>& records, size_t at, const uint8_t* payloa
   records.resize(at + lengthBytes + size);
 }
 
-// A successor's gap from the one before, as the varint stores it (zigzag: small of either sign
-// takes one byte).
+// A successor's gap from the one before, as the varint stores it (the inverse of
+// addZigzagGap).
 uint64_t zigzagGap(int64_t id, int64_t previous) {
   const int64_t gap = id - previous;
   return (static_cast<uint64_t>(gap) << 1) ^ static_cast<uint64_t>(gap >> 63);
@@ -113,8 +113,7 @@ void udcSuccessorsInto(int32_t u, std::vector<uint32_t>& list) {
   list.resize(count);
   int64_t id = u;
   for (size_t k = 0; k < count; ++k) {
-    const uint64_t zigzag = readVarint(p);
-    id += static_cast<int64_t>(zigzag >> 1) ^ -static_cast<int64_t>(zigzag & 1);
+    id = udc_record_detail::addZigzagGap(id, readVarint(p));
     list[k] = static_cast<uint32_t>(id);
   }
 }

@@ -46,6 +46,11 @@ inline uint64_t readVarint(const uint8_t*& p) {
     if (byte < 128) return value;
   }
 }
+// A successor's gap from the one before is stored zigzag (small gaps of either sign take one
+// byte): the next successor's id from the one before and the stored gap.
+inline int64_t addZigzagGap(int64_t previous, uint64_t zigzag) {
+  return previous + (static_cast<int64_t>(zigzag >> 1) ^ -static_cast<int64_t>(zigzag & 1));
+}
 // The payload of record id, and its end.
 inline const uint8_t* recordAt(const LargeVector<uint8_t>& records, const std::vector<uint64_t>& index, int32_t id,
                                const uint8_t*& end) {
@@ -101,8 +106,7 @@ class UdcSuccessors {
         done_ = true;
         return;
       }
-      const uint64_t zigzag = udc_record_detail::readVarint(p_);
-      id_ += static_cast<int64_t>(zigzag >> 1) ^ -static_cast<int64_t>(zigzag & 1);
+      id_ = udc_record_detail::addZigzagGap(id_, udc_record_detail::readVarint(p_));
       --left_;
     }
     const uint8_t* p_;
