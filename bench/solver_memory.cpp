@@ -12,9 +12,9 @@
 #include <iostream>
 #include <string>
 
-#include "run/config.h"
-#include "run/pipeline.h"
-#include "run/run_state.h"
+#include "base/config.h"
+#include "project/pipeline.h"
+#include "base/run_state.h"
 #include "sdp/solvers.h"
 #include "udc/udc_network.h"
 
@@ -57,7 +57,7 @@ int main() {
             << udcNetwork.udcPeakStates << " solveSeconds " << seconds << " MstatesPerSecond "
             << static_cast<double>(udcNetwork.udcTotalStates) / seconds / 1e6 << " rssBeforeMiB " << before / 1024 << " peakAfterResetMiB " << resetPeak / 1024
             << " solverPeakMiB " << (peak - before) / 1024 << " estimateMiB " << estimate << " value "
-            << result.slot[0] << '\n';
+            << result.optimum << '\n';
   releaseProjectNetworks();
   return 0;
 }

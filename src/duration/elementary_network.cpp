@@ -8,12 +8,13 @@
 #include <limits>
 #include <sstream>
 
+#include "base/config.h"
+#include "base/fatal.h"
+#include "base/output_files.h"
+#include "base/run_state.h"
 #include "duration/elementary_network_file.h"
 #include "duration/markov_network.h"
 #include "network/base_network.h"
-#include "run/config.h"
-#include "run/fatal.h"
-#include "run/run_state.h"
 
 ElementaryNetwork elementaryNetwork;
 
@@ -339,7 +340,7 @@ void buildElementaryNetwork() {
   computeBitSets();
   renumberModules();
   computeModuleSets();
-  if (runConfig.gv_CFG_write >= 1) writeElementaryNetworkFile();
+  if (outputFileIsWritten(OutputFile::kElementaryNetwork)) writeElementaryNetworkFile();
 }
 
 namespace {

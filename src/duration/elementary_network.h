@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "duration/bit_set.h"
+#include "base/bit_set.h"
 
 constexpr double kModeChoiceCode = -1;
 constexpr double kModeJoinCode = -2;

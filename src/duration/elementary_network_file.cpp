@@ -4,10 +4,11 @@
 #include <fstream>
 #include <string>
 
+#include "base/config.h"
+#include "base/output_files.h"
+#include "base/run_state.h"
 #include "duration/elementary_network.h"
 #include "network/base_network.h"
-#include "run/config.h"
-#include "run/run_state.h"
 
 namespace {
 
@@ -57,8 +58,8 @@ void writeLegend(std::ostream& out) {
 }  // namespace
 
 void writeElementaryNetworkFile() {
-  std::ofstream out(runConfig.PJFileName + std::to_string(projectNumber) + ".EPN");
-  if (!out) return;
+  std::ofstream out;
+  if (!openOutputFile(OutputFile::kElementaryNetwork, out)) return;
   writeDataBlock(out);
   writeLegend(out);
   out.flush();

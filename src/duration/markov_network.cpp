@@ -2,10 +2,11 @@
 // phase-type model per activity and mode.
 #include "duration/markov_network.h"
 
+#include "base/config.h"
+#include "base/output_files.h"
+#include "base/random15.h"
 #include "duration/markov_network_file.h"
 #include "network/base_network.h"
-#include "run/config.h"
-#include "run/random15.h"
 
 MarkovNetwork markovNetwork;
 
@@ -19,17 +20,17 @@ double drawUnitInterval() {
 // The overrides change the base network's modes on purpose: the .MPN file and the
 // network metrics show the SCVs and skewnesses that were actually fitted.
 void applyDurationOverrides() {
-  const bool overrideScv = runConfig.gv_CFG_SCV_data < 1;
-  const bool clearSkewness = runConfig.gv_CFG_skew_data < 1 && runConfig.gv_CFG_skew == 0.0;
+  const bool overrideScv = settingsInForce().gv_CFG_SCV_data < 1;
+  const bool clearSkewness = settingsInForce().gv_CFG_skew_data < 1 && settingsInForce().gv_CFG_skew == 0.0;
   for (Activity& activity : baseNetwork.activities) {
     for (ExecutionMode& mode : activity.modes) {
       if (overrideScv) {
-        if (runConfig.gv_CFG_SCV == -1.0) {
+        if (settingsInForce().gv_CFG_SCV == -1.0) {
           const double u = drawUnitInterval();
           const double v = drawUnitInterval();
           mode.scv = u > 0.5 ? v + 0.34 : 1.0 / (v + 0.2);
-        } else if (runConfig.gv_CFG_SCV > 0.0) {
-          mode.scv = runConfig.gv_CFG_SCV;
+        } else if (settingsInForce().gv_CFG_SCV > 0.0) {
+          mode.scv = settingsInForce().gv_CFG_SCV;
         }
       }
       if (clearSkewness) mode.skewness = 0.0;
@@ -45,7 +46,7 @@ void fitAllModes() {
     markovNetwork.models[a].reserve(modes.size());
     for (int m = 0; m < static_cast<int>(modes.size()); ++m)
       markovNetwork.models[a].push_back(
-          fitPhaseType(modes[m].duration, modes[m].scv, runConfig.gv_CFG_hyper, a, m));
+          fitPhaseType(modes[m].duration, modes[m].scv, settingsInForce().gv_CFG_hyper, a, m));
   }
 }
 
@@ -55,7 +56,7 @@ void buildMarkovNetwork() {
   markovNetwork = MarkovNetwork{};
   applyDurationOverrides();
   fitAllModes();
-  if (runConfig.gv_CFG_write >= 2) writeMarkovNetworkFile();
+  if (outputFileIsWritten(OutputFile::kMarkovNetwork)) writeMarkovNetworkFile();
 }
 
 void releaseMarkovNetwork() { markovNetwork = MarkovNetwork{}; }

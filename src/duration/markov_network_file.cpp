@@ -4,10 +4,11 @@
 #include <fstream>
 #include <string>
 
+#include "base/config.h"
+#include "base/output_files.h"
+#include "base/run_state.h"
 #include "duration/markov_network.h"
 #include "network/base_network.h"
-#include "run/config.h"
-#include "run/run_state.h"
 
 namespace {
 
@@ -95,8 +96,8 @@ void writeLegend(std::ostream& out) {
 }  // namespace
 
 void writeMarkovNetworkFile() {
-  std::ofstream out(runConfig.PJFileName + std::to_string(projectNumber) + ".MPN");
-  if (!out) return;
+  std::ofstream out;
+  if (!openOutputFile(OutputFile::kMarkovNetwork, out)) return;
   writeDataBlock(out);
   writeLegend(out);
   out.flush();

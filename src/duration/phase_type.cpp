@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "run/fatal.h"
+#include "base/fatal.h"
 
 namespace {
 

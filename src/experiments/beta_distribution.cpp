@@ -7,9 +7,9 @@
 #include <iostream>
 #include <sstream>
 
-#include "run/fatal.h"
-#include "run/interrupt.h"
-#include "run/random15.h"
+#include "base/fatal.h"
+#include "base/interrupt.h"
+#include "base/random15.h"
 
 BetaSamples betaSamples;
 

@@ -5,8 +5,8 @@
 #include <limits>
 #include <sstream>
 
-#include "run/fatal.h"
-#include "run/random15.h"
+#include "base/fatal.h"
+#include "base/random15.h"
 
 namespace {
 

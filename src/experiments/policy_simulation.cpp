@@ -18,9 +18,9 @@
 
 #include "duration/elementary_network.h"
 #include "network/base_network.h"
-#include "run/fatal.h"
-#include "run/interrupt.h"
-#include "run/random15.h"
+#include "base/fatal.h"
+#include "base/interrupt.h"
+#include "base/random15.h"
 #include "sdp/state_table.h"
 #include "udc/state_walk.h"
 #include "udc/transition_rule.h"

@@ -67,3 +67,17 @@ void writeProjectLayout(std::ostream& out, const BaseNetwork& project) {
   }
   writeLayoutLegend(out);
 }
+
+void forceInstanceDataFlags(RunConfig& c) {
+  c.gv_CFG_cost_data = true;
+  c.gv_CFG_mod_data = true;
+  c.gv_CFG_mode_data = true;
+  c.gv_CFG_pts_data = true;
+  c.gv_CFG_pms_data = true;
+  c.gv_CFG_rx_data = true;
+  // -1 reads the field and still lets the override apply, as 0 did without reading it.
+  if (c.gv_CFG_SCV_data == 0) c.gv_CFG_SCV_data = -1;
+  if (c.gv_CFG_skew_data == 0) c.gv_CFG_skew_data = -1;
+  // The rate is always in the file; -1 keeps its override, every other value reads it.
+  if (c.gv_CFG_rate_data != 1 && c.gv_CFG_rate_data != -1) c.gv_CFG_rate_data = 1;
+}

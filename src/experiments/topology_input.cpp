@@ -9,7 +9,7 @@
 #include "experiments/experiment_input.h"
 #include "experiments/precedence_structures.h"
 #include "network/base_network.h"
-#include "run/fatal.h"
+#include "base/fatal.h"
 
 TopologyTestInput topologyTestInput;
 

@@ -12,11 +12,11 @@
 
 #include "duration/elementary_network.h"
 #include "network/base_network.h"
-#include "run/config.h"
-#include "run/fatal.h"
-#include "run/interrupt.h"
-#include "run/pipeline.h"
-#include "run/run_state.h"
+#include "base/config.h"
+#include "base/fatal.h"
+#include "base/interrupt.h"
+#include "project/pipeline.h"
+#include "base/run_state.h"
 #include "udc/udc_network.h"
 
 NetworkMetrics networkMetrics;
@@ -393,7 +393,7 @@ void computeNetworkMetrics() {
     std::ofstream head(kMetricsFile, std::ios::trunc);
     head << kMetricsHeader << '\n';
   }
-  for (int64_t number = runConfig.gv_CFG_fnr; number <= runConfig.gv_CFG_lnr; ++number) {
+  for (int64_t number = settingsInForce().gv_CFG_fnr; number <= settingsInForce().gv_CFG_lnr; ++number) {
     checkInterrupt();
     projectNumber = static_cast<int32_t>(number);
     std::cout << '[' << projectNumber << ']';
@@ -407,6 +407,6 @@ void computeNetworkMetrics() {
     appendMetricsRow();
     releaseNetworkMetrics();
   }
-  const int64_t after = std::max<int64_t>(runConfig.gv_CFG_fnr, int64_t{runConfig.gv_CFG_lnr} + 1);
+  const int64_t after = std::max<int64_t>(settingsInForce().gv_CFG_fnr, int64_t{settingsInForce().gv_CFG_lnr} + 1);
   projectNumber = static_cast<int32_t>(std::min<int64_t>(after, INT32_MAX));
 }

@@ -9,10 +9,11 @@
 #include <sstream>
 #include <string>
 
+#include "base/config.h"
+#include "base/fatal.h"
+#include "base/output_files.h"
+#include "base/run_state.h"
 #include "network/base_network_file.h"
-#include "run/config.h"
-#include "run/fatal.h"
-#include "run/run_state.h"
 
 BaseNetwork baseNetwork;
 
@@ -77,7 +78,7 @@ void checkDiscountRate(double rate, const char* source) {
 }
 
 void readDiscountRate(std::istream& in) {
-  const RunConfig& config = runConfig;
+  const RunConfig& config = settingsInForce();
   if (config.gv_CFG_rate_data == 0) {
     baseNetwork.discountRate = config.gv_rate;
     checkDiscountRate(baseNetwork.discountRate, "gv_rate of CONFIG.DAT");
@@ -96,7 +97,7 @@ void readResources(std::istream& in) {
   BaseNetwork& network = baseNetwork;
   network.resourceCount = 0;
   network.resourceAvailability.clear();
-  if (!runConfig.gv_CFG_rx_data) return;
+  if (!settingsInForce().gv_CFG_rx_data) return;
   const int32_t resourceCount = readCount(in, {"number of renewable resources"}, 0);
   network.resourceAvailability.reserve(std::min<size_t>(resourceCount, kReserveLimit));
   for (int32_t r = 0; r < resourceCount; ++r) {
@@ -106,7 +107,7 @@ void readResources(std::istream& in) {
 }
 
 ExecutionMode readMode(std::istream& in, int32_t activity, int32_t mode) {
-  const RunConfig& config = runConfig;
+  const RunConfig& config = settingsInForce();
   ExecutionMode read;
   read.duration = readValue<double>(in, {"duration", activity, mode});
   if (config.gv_CFG_SCV_data != 0) read.scv = readValue<double>(in, {"duration SCV", activity, mode});
@@ -123,7 +124,7 @@ ExecutionMode readMode(std::istream& in, int32_t activity, int32_t mode) {
 }
 
 Activity readActivity(std::istream& in, int32_t index) {
-  const RunConfig& config = runConfig;
+  const RunConfig& config = settingsInForce();
   Activity read;
   const int32_t modeCount = config.gv_CFG_mode_data ? readCount(in, {"number of modes", index}, 1) : 1;
   read.modes.reserve(std::min<size_t>(modeCount, kReserveLimit));
@@ -240,7 +241,7 @@ void checkDummyStart() {
 }  // namespace
 
 std::string projectFileName() {
-  return runConfig.PJFileName + std::to_string(projectNumber) + runConfig.PJFileExt;
+  return settingsInForce().PJFileName + std::to_string(projectNumber) + settingsInForce().PJFileExt;
 }
 
 void checkProjectValues(const std::string& origin) {
@@ -272,7 +273,6 @@ void checkProjectValues(const std::string& origin) {
 }
 
 void readProjectFile() {
-  const RunConfig& config = runConfig;
   BaseNetwork& network = baseNetwork;
   const std::string fileName = projectFileName();
   std::ifstream in(fileName);
@@ -294,7 +294,7 @@ void readProjectFile() {
   checkTopologicalNumbering();
   derivePredecessors();
   checkDummyStart();
-  if (config.gv_CFG_write > 2) writeBaseNetworkFile();
+  if (outputFileIsWritten(OutputFile::kBaseNetwork)) writeBaseNetworkFile();
 }
 
 void releaseBaseNetwork() {

@@ -4,9 +4,10 @@
 #include <fstream>
 #include <string>
 
+#include "base/config.h"
+#include "base/output_files.h"
+#include "base/run_state.h"
 #include "network/base_network.h"
-#include "run/config.h"
-#include "run/run_state.h"
 
 namespace {
 
@@ -46,8 +47,8 @@ void writeBaseNetworkFieldLegend(std::ostream& out) {
 
 void writeBaseNetworkFile() {
   const BaseNetwork& network = baseNetwork;
-  std::ofstream out(runConfig.PJFileName + std::to_string(projectNumber) + ".BPN");
-  if (!out.is_open()) return;
+  std::ofstream out;
+  if (!openOutputFile(OutputFile::kBaseNetwork, out)) return;
   out << network.activityCount << '\n' << network.discountRate << '\n' << network.resourceCount << '\n';
   if (network.resourceCount > 0) {
     for (double availability : network.resourceAvailability) out << availability << ' ';

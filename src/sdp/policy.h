@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "run/run_state.h"
+#include "sdp/solvers.h"
 #include "sdp/state_table.h"
 
 // What the evaluation of one state chose. Sides: after an outcome, the state reached is

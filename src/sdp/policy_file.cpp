@@ -12,9 +12,10 @@
 #include <utility>
 #include <vector>
 
+#include "base/config.h"
+#include "base/output_files.h"
+#include "base/run_state.h"
 #include "duration/elementary_network.h"
-#include "run/config.h"
-#include "run/run_state.h"
 #include "udc/udc_network.h"
 
 namespace {
@@ -146,17 +147,16 @@ void writeState(std::ostream& out, const KeptPolicy& policy, StateAt s, const st
   const float primary = atDecision ? table.decisionAt(s.index) : table.continuationAt(s.index);
   const float secondary =
       atDecision ? table.secondaryDecisionAt(s.index) : table.secondaryContinuationAt(s.index);
-  const float npv = makespanFirst ? secondary : primary;
-  const float makespan = -(makespanFirst ? primary : secondary);
+  const float npv = reportedValue(makespanFirst ? secondary : primary, false);
+  const float makespan = reportedValue(makespanFirst ? primary : secondary, true);
   out << ' ' << (makespanFirst ? makespan : npv) << ' ' << (makespanFirst ? npv : makespan) << '\n';
 }
 
 }  // namespace
 
 void writePolicyFile(const KeptPolicy& policy, bool makespanFirst) {
-  const std::string name = runConfig.PJFileName + std::to_string(projectNumber) + ".POL";
-  std::ofstream out(name, std::ios::out | std::ios::trunc);
-  if (!out) return;
+  std::ofstream out;
+  if (!openOutputFile(OutputFile::kPolicy, out)) return;
   std::vector<StateAt> listed;
   for (int32_t u = 0; u < udcNetwork.udcCount; ++u)
     for (uint32_t i = 0; i < static_cast<uint32_t>(policy.decisions[static_cast<size_t>(u)].size()); ++i)

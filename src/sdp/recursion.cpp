@@ -9,10 +9,10 @@
 
 #include "duration/elementary_network.h"
 #include "network/base_network.h"
-#include "run/config.h"
-#include "run/fatal.h"
-#include "run/interrupt.h"
-#include "run/run_state.h"
+#include "base/config.h"
+#include "base/fatal.h"
+#include "base/interrupt.h"
+#include "base/run_state.h"
 #include "sdp/policy.h"
 #include "sdp/recursion.h"
 #include "sdp/solvers.h"
@@ -31,8 +31,8 @@ void buildSweepWork() {
   sweepWork.discountRate = baseNetwork.discountRate;
   sweepWork.npvBound = static_cast<double>(net.npvLowerBound);
   sweepWork.makespanBound = -static_cast<double>(net.makespanUpperBound);
-  sweepWork.abandon = runConfig.gv_CFG_abandon;
-  sweepWork.irq = runConfig.gv_CFG_irq;
+  sweepWork.abandon = settingsInForce().gv_CFG_abandon;
+  sweepWork.irq = settingsInForce().gv_CFG_irq;
 }
 
 void releaseSweepWork() { sweepWork = SweepWork{}; }
@@ -42,6 +42,7 @@ namespace {
 // Objective policies: the weight of a completion, the bound that starts a decision value,
 // the cost of a start, the time term and the abandonment floor.
 struct NpvObjective {
+  static constexpr bool kNegated = false;
   static constexpr bool kCountsCost = true;
   static constexpr bool kCountsTime = false;
   static double bound(const SweepWork& work) { return work.npvBound; }
@@ -53,6 +54,7 @@ struct NpvObjective {
 };
 
 struct MakespanObjective {
+  static constexpr bool kNegated = true;  // a makespan is kept as a negated time
   static constexpr bool kCountsCost = false;
   static constexpr bool kCountsTime = true;
   static double bound(const SweepWork& work) { return work.makespanBound; }
@@ -63,6 +65,7 @@ struct MakespanObjective {
 
 // Stands in for the secondary objective of a one-objective solve; nothing of it is computed.
 struct NoObjective {
+  static constexpr bool kNegated = false;
   static constexpr bool kCountsCost = false;
   static constexpr bool kCountsTime = false;
   static double bound(const SweepWork&) { return 0.0; }
@@ -402,13 +405,11 @@ void sweepUdcs(SolveResult& result, KeptPolicy* policy = nullptr) {
   }
 
   const UdcStateTable& first = udcTable(0);
-  if (first.decisionAt(0) > first.continuationAt(0)) {
-    result.slot[0] = first.decisionAt(0);
-    if constexpr (kTwo) result.slot[1] = first.secondaryDecisionAt(0);
-  } else {
-    result.slot[0] = first.continuationAt(0);
-    if constexpr (kTwo) result.slot[1] = first.secondaryContinuationAt(0);
-  }
+  const bool atDecision = first.decisionAt(0) > first.continuationAt(0);
+  result.optimum = reportedValue(atDecision ? first.decisionAt(0) : first.continuationAt(0), Primary::kNegated);
+  if constexpr (kTwo)
+    result.secondary = reportedValue(atDecision ? first.secondaryDecisionAt(0) : first.secondaryContinuationAt(0),
+                                     Secondary::kNegated);
   if constexpr (Evaluator::kKeeps) {
     policy->objectiveCount = kTwo ? 2 : 1;
     policy->tables.resize(static_cast<size_t>(udcCount));

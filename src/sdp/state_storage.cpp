@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "duration/elementary_network.h"
-#include "run/fatal.h"
-#include "run/large_pages.h"
+#include "base/fatal.h"
+#include "base/large_pages.h"
 #include "udc/udc_network.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <vector>
 
-#include "duration/bit_set.h"
+#include "base/bit_set.h"
 
 enum MemberStatus : uint8_t { kIdle = 0, kActive = 1, kFinished = 2 };
 

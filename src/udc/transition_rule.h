@@ -33,7 +33,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "duration/bit_set.h"
+#include "base/bit_set.h"
 #include "duration/elementary_network.h"
 #include "udc/state_walk.h"
 

@@ -11,12 +11,13 @@
 #include <utility>
 #include <vector>
 
+#include "base/config.h"
+#include "base/fatal.h"
+#include "base/interrupt.h"
+#include "base/large_pages.h"
+#include "base/output_files.h"
 #include "duration/elementary_network.h"
 #include "network/base_network.h"
-#include "run/config.h"
-#include "run/fatal.h"
-#include "run/interrupt.h"
-#include "run/large_pages.h"
 #include "udc/state_walk.h"
 #include "udc/transition_rule.h"
 #include "udc/udc_network.h"
@@ -192,7 +193,7 @@ bool failIdentification(const std::string& message, int32_t udcCount, int32_t ma
 
 std::string udcLimitMessage(int32_t count) {
   std::ostringstream text;
-  text << "Number of UDCs (" << count << ") exceeds maximum number of UDCs (" << runConfig.gv_CFG_mxn_UDC
+  text << "Number of UDCs (" << count << ") exceeds maximum number of UDCs (" << settingsInForce().gv_CFG_mxn_UDC
        << "). Please increase gv_CFG_mxn_UDC parameter.";
   return text.str();
 }
@@ -253,7 +254,7 @@ void numberUdcs(std::vector<uint32_t>& sortKey, int32_t maxMembers) {
 
 }  // namespace
 
-int32_t udcMemberLimit() { return std::min(runConfig.gv_bits, kMaxUdcMembers); }
+int32_t udcMemberLimit() { return std::min(settingsInForce().gv_bits, kMaxUdcMembers); }
 
 bool identifyUdcs() {
   udcNetwork = UdcNetwork{};
@@ -266,7 +267,7 @@ bool identifyUdcs() {
   IdentificationWork work;
   const int words = net.nBitWords;
   work.words = words;
-  work.udcLimit = runConfig.gv_CFG_mxn_UDC;
+  work.udcLimit = settingsInForce().gv_CFG_mxn_UDC;
   growRecent(work, 64);
   work.members.assign(static_cast<size_t>(words), 0);
   work.ancestors.assign(static_cast<size_t>(words), 0);
@@ -339,12 +340,12 @@ bool identifyUdcs() {
       return failIdentification(text.str(), udcNetwork.udcCount, maxMembers);
     }
     appendUdcLinks(udcNetwork, static_cast<uint32_t>(statesOfUdc), work.successors);
-    if (runConfig.gv_CFG_write < 0) std::cout << '-' << udcNetwork.udcCount;
+    if (settingsInForce().gv_CFG_write < 0) std::cout << '-' << udcNetwork.udcCount;
   }
 
   std::vector<uint32_t> sortKey = std::move(work.sortKey);
   work = IdentificationWork{};  // the lookup's memory goes before the network is numbered
   numberUdcs(sortKey, maxMembers);
-  if (runConfig.gv_CFG_write > 3) writeUdcNetworkFile();
+  if (outputFileIsWritten(OutputFile::kUdcNetwork)) writeUdcNetworkFile();
   return true;
 }

@@ -14,8 +14,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "duration/bit_set.h"
-#include "run/large_pages.h"
+#include "base/bit_set.h"
+#include "base/large_pages.h"
 
 struct UdcNetwork {
   int32_t udcCount = 0;

@@ -4,9 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "base/config.h"
+#include "base/output_files.h"
+#include "base/run_state.h"
 #include "duration/elementary_network.h"
-#include "run/config.h"
-#include "run/run_state.h"
 #include "udc/udc_network.h"
 #include "udc/udc_network_file.h"
 
@@ -32,10 +33,8 @@ const char* const kUdcLegend =
 }  // namespace
 
 void writeUdcNetworkFile() {
-  const std::string name = runConfig.PJFileName + std::to_string(projectNumber) + ".UDC";
-  // A file that cannot be written is skipped without a message.
-  std::ofstream out(name, std::ios::out | std::ios::trunc);
-  if (!out) return;
+  std::ofstream out;
+  if (!openOutputFile(OutputFile::kUdcNetwork, out)) return;
   const int32_t count = udcNetwork.udcCount;
   // Predecessor counts, for this file only.
   std::vector<uint32_t> predecessors(static_cast<size_t>(count), 0);

@@ -16,9 +16,9 @@
 #include "duration/elementary_network.h"
 #include "duration/markov_network.h"
 #include "network/base_network.h"
-#include "run/config.h"
-#include "run/fatal.h"
-#include "run/run_state.h"
+#include "base/config.h"
+#include "base/fatal.h"
+#include "base/run_state.h"
 
 namespace durtest {
 

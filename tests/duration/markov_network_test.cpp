@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "duration_test_support.h"
-#include "run/random15.h"
+#include "base/random15.h"
 
 namespace {
 

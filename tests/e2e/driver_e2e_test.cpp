@@ -9,7 +9,7 @@
 #include <string>
 
 #include "e2e/e2e_support.h"
-#include "run/config.h"
+#include "base/config.h"
 
 namespace {
 
@@ -280,6 +280,46 @@ TEST(ArgumentsE2e, HelpVersionAndAnythingElseRefused) {
     EXPECT_NE(output.errors.find("tervano: unknown argument '" + arguments[0] + "'"), std::string::npos);
   }
   EXPECT_TRUE(dir.fileNames().empty());
+  output = dir.run("", 30, {"-h"});
+  EXPECT_EQ(output.exitCode, 0);
+  EXPECT_NE(output.console.find("--config-template"), std::string::npos);
+}
+
+// The template is the shipped example with the keys given replaced; what the reader of a run
+// refuses, the template refuses, and --check-config says of CONFIG.DAT what a run would.
+TEST(ArgumentsE2e, ConfigTemplateAndCheck) {
+  e2e::WorkDirectory dir;
+  const std::string example = e2e::readWholeFile(TERVANO_SOURCE_DIR "/examples/basic/CONFIG.DAT");
+  e2e::RunOutput output = dir.run("", 30, {"--config-template"});
+  EXPECT_EQ(output.exitCode, 0);
+  EXPECT_EQ(output.console, example);
+  output = dir.run("", 30, {"--config-template", "gv_CFG_lnr=480", "PJFileName=J30 _"});
+  EXPECT_EQ(output.exitCode, 0);
+  std::string expected = example;
+  const auto replace = [&](const std::string& from, const std::string& to) {
+    expected.replace(expected.find(from), from.size(), to);
+  };
+  replace("\nPROJECT_\n", "\nJ30 _\n");
+  replace("[gv_CFG_lnr].\n3\n", "[gv_CFG_lnr].\n480\n");
+  EXPECT_EQ(output.console, expected);
+  const std::pair<std::vector<std::string>, std::string> refused[] = {
+      {{"--config-template", "gv_CFG_nope=1"}, "tervano: CONFIG.DAT has no key gv_CFG_nope.\n"},
+      {{"--config-template", "gv_rate=fast"},
+       "tervano: CONFIG.DAT line 71: the value of gv_rate \"fast\" cannot be read as a number.\n"},
+      {{"--config-template", "gv_rate"}, "tervano: --config-template takes KEY=VALUE pairs, not 'gv_rate'.\n"},
+      {{"--check-config"}, "tervano: Unable to open CONFIG.DAT (the configuration file).\n"},
+  };
+  for (const auto& [arguments, message] : refused) {
+    output = dir.run("", 30, arguments);
+    EXPECT_EQ(output.exitCode, 2) << arguments.back();
+    EXPECT_EQ(output.console, "");
+    EXPECT_EQ(output.errors, message);
+  }
+  dir.write("CONFIG.DAT", example);
+  output = dir.run("", 30, {"--check-config"});
+  EXPECT_EQ(output.exitCode, 0);
+  EXPECT_EQ(output.console + output.errors, "");
+  EXPECT_EQ(dir.fileNames(), std::vector<std::string>{"CONFIG.DAT"});
 }
 
 // The rates of one project's phases may span a factor 1e8: one activity of duration 1 with

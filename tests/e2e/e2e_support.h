@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "base/config.h"
+
 namespace e2e {
 
 namespace fs = std::filesystem;
@@ -43,37 +45,31 @@ inline void writeWholeFile(const fs::path& path, const std::string& text) {
   out << text;
 }
 
-// The 31 keys in file order with the values of a small, quick NPV run.
-inline const std::vector<std::pair<std::string, std::string>>& defaultConfigValues() {
-  static const std::vector<std::pair<std::string, std::string>> values = {
-      {"PJFileName", "P"},        {"PJFileExt", ".RCP"},         {"gv_CFG_fnr", "1"},
-      {"gv_CFG_lnr", "1"},        {"gv_bits", "16"},             {"gv_CFG_mxn_UDC", "100000"},
-      {"gv_CFG_mxn_UDC_links", "10"}, {"gv_CFG_mxn_UDC_prr", "-1"}, {"gv_CFG_mxn_ranks", "3"},
-      {"gv_CFG_max_mem", "1000"}, {"gv_CFG_OBJ", "0"},           {"gv_CFG_OBJ2", "-1"},
-      {"gv_CFG_OBJ3", "-1"},      {"gv_CFG_OBJ4", "-1"},         {"gv_CFG_write", "0"},
-      {"gv_CFG_IO", "0"},         {"gv_CFG_abandon", "0"},       {"gv_CFG_irq", "0"},
-      {"gv_CFG_cost_data", "0"},  {"gv_CFG_mod_data", "0"},      {"gv_CFG_mode_data", "0"},
-      {"gv_CFG_pts_data", "0"},   {"gv_CFG_pms_data", "0"},      {"gv_CFG_rx_data", "1"},
-      {"gv_CFG_SCV_data", "0"},   {"gv_CFG_SCV", "1"},           {"gv_CFG_hyper", "0"},
-      {"gv_CFG_skew_data", "0"},  {"gv_CFG_skew", "0"},          {"gv_CFG_rate_data", "0"},
-      {"gv_rate", "0.01"},
+// A small, quick NPV run: the values that differ from the shipped example's.
+inline const std::map<std::string, std::string>& quickRunValues() {
+  static const std::map<std::string, std::string> values = {
+      {"PJFileName", "P"},       {"gv_CFG_lnr", "1"},         {"gv_bits", "16"},
+      {"gv_CFG_mxn_UDC", "100000"}, {"gv_CFG_max_mem", "1000"}, {"gv_CFG_cost_data", "0"},
   };
   return values;
 }
 
-// A CONFIG.DAT text: nine banner lines, then label and value line per key. Values not
-// given in overrides come from defaultConfigValues(); the labels only name the key.
+// A CONFIG.DAT text: nine banner lines, then label and value line per key of the program's
+// table. Values not given in overrides are those of a quick run, else the example's; the
+// labels only name the key.
 inline std::string configText(const std::map<std::string, std::string>& overrides = {}) {
   std::ostringstream text;
   for (int line = 0; line < 9; ++line) text << "||||  test configuration  ||||\n";
-  for (const auto& [key, value] : defaultConfigValues()) {
-    auto found = overrides.find(key);
-    text << "[" << key << "]\n" << (found == overrides.end() ? value : found->second) << '\n';
+  for (const ConfigKey& key : kConfigKeys) {
+    std::string value = key.exampleValue;
+    if (auto quick = quickRunValues().find(key.name); quick != quickRunValues().end()) value = quick->second;
+    if (auto given = overrides.find(key.name); given != overrides.end()) value = given->second;
+    text << "[" << key.name << "]\n" << value << '\n';
   }
-  for (const auto& [key, value] : overrides) {
+  for (const auto& [name, value] : overrides) {
     bool known = false;
-    for (const auto& entry : defaultConfigValues()) known = known || entry.first == key;
-    if (!known) throw std::invalid_argument("unknown configuration key " + key);
+    for (const ConfigKey& key : kConfigKeys) known = known || name == key.name;
+    if (!known) throw std::invalid_argument("unknown configuration key " + name);
   }
   return text.str();
 }

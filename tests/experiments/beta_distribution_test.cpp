@@ -6,8 +6,8 @@
 
 #include "e2e/e2e_support.h"
 #include "experiments/beta_distribution.h"
-#include "run/fatal.h"
-#include "run/random15.h"
+#include "base/fatal.h"
+#include "base/random15.h"
 
 namespace {
 

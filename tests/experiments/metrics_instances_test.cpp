@@ -5,12 +5,13 @@
 #include <sstream>
 
 #include "e2e/e2e_support.h"
-#include "experiments/metrics_test.h"
+#include "experiments/metrics_experiment.h"
+#include "experiments/project_layout.h"
 #include "metrics/metrics_test_support.h"
-#include "run/config.h"
-#include "run/fatal.h"
-#include "run/random15.h"
-#include "run/run_state.h"
+#include "base/config.h"
+#include "base/fatal.h"
+#include "base/random15.h"
+#include "base/run_state.h"
 
 namespace {
 
@@ -202,7 +203,7 @@ TEST(MetricsInstance, ForcedFlagsKeepTheOverrides) {
   runConfig.gv_CFG_SCV_data = 0;
   runConfig.gv_CFG_skew_data = 1;
   runConfig.gv_CFG_rate_data = 0;
-  forceInstanceDataFlags();
+  forceInstanceDataFlags(runConfig);
   EXPECT_TRUE(runConfig.gv_CFG_cost_data && runConfig.gv_CFG_mod_data && runConfig.gv_CFG_mode_data &&
               runConfig.gv_CFG_pts_data && runConfig.gv_CFG_pms_data && runConfig.gv_CFG_rx_data);
   EXPECT_EQ(runConfig.gv_CFG_SCV_data, -1);
@@ -210,7 +211,7 @@ TEST(MetricsInstance, ForcedFlagsKeepTheOverrides) {
   EXPECT_EQ(runConfig.gv_CFG_rate_data, 1);
   runConfig.gv_CFG_rate_data = -1;
   runConfig.gv_CFG_SCV_data = 1;
-  forceInstanceDataFlags();
+  forceInstanceDataFlags(runConfig);
   EXPECT_EQ(runConfig.gv_CFG_rate_data, -1);
   EXPECT_EQ(runConfig.gv_CFG_SCV_data, 1);
 }
@@ -224,7 +225,7 @@ TEST(MetricsInstance, ReaderTakesTheInstanceBackUnchanged) {
   runConfig = RunConfig{};
   runConfig.PJFileName = "I";
   runConfig.PJFileExt = ".T3B";
-  forceInstanceDataFlags();
+  forceInstanceDataFlags(runConfig);
   projectNumber = 1;
   baseNetwork = BaseNetwork{};
   readProjectFile();

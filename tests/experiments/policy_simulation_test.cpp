@@ -8,7 +8,7 @@
 #include <random>
 
 #include "experiments/policy_simulation.h"
-#include "run/random15.h"
+#include "base/random15.h"
 #include "sdp/policy.h"
 #include "sdp/solver_fixture.h"
 
@@ -35,7 +35,7 @@ SimulatedSolve simulateSolve(bool npvFirst, int32_t runs) {
     solveNpvWithMakespanKeepingPolicy(result, policy);
   else
     solveMakespanWithNpvKeepingPolicy(result, policy);
-  const Exact exact = npvFirst ? Exact{result.slot[0], -result.slot[1]} : Exact{result.slot[1], -result.slot[0]};
+  const Exact exact = npvFirst ? Exact{result.optimum, result.secondary} : Exact{result.secondary, result.optimum};
   projectSrand(2024);
   return {exact, simulatePolicy(policy, runs, nullptr, 64)};
 }

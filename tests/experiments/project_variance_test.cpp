@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "e2e/e2e_support.h"
-#include "experiments/variance_test.h"
+#include "experiments/variance_experiment.h"
 #include "metrics/metrics_test_support.h"
-#include "run/fatal.h"
-#include "run/random15.h"
+#include "base/fatal.h"
+#include "base/random15.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "e2e/e2e_support.h"
 #include "metrics/metrics_test_support.h"
 #include "metrics/network_metrics.h"
-#include "run/fatal.h"
+#include "base/fatal.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 
 #include "e2e/e2e_support.h"
 #include "network/base_network.h"
-#include "run/config.h"
-#include "run/run_state.h"
+#include "base/config.h"
+#include "base/run_state.h"
 
 namespace {
 

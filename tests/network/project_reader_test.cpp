@@ -7,9 +7,9 @@
 
 #include "e2e/e2e_support.h"
 #include "network/base_network.h"
-#include "run/config.h"
-#include "run/fatal.h"
-#include "run/run_state.h"
+#include "base/config.h"
+#include "base/fatal.h"
+#include "base/run_state.h"
 
 namespace {
 

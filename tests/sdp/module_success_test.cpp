@@ -10,7 +10,7 @@
 #include <random>
 
 #include "e2e/e2e_support.h"
-#include "run/fatal.h"
+#include "base/fatal.h"
 #include "sdp/solver_fixture.h"
 #include "sdp/solvers.h"
 
@@ -124,18 +124,18 @@ TEST(ModuleSuccess, RandomModularProjectsLandOnIdentifiedStatesOnly) {
     EXPECT_NO_THROW(memory = solveWith(p, solvers));
     ASSERT_EQ(memory.size(), solvers.size());
     for (const SolveResult& result : memory) {
-      EXPECT_TRUE(std::isfinite(result.slot[0]));
-      EXPECT_TRUE(std::isfinite(result.slot[1]));
+      EXPECT_TRUE(std::isfinite(result.optimum));
+      EXPECT_TRUE(std::isfinite(result.secondary));
     }
     // The primary of a two-objective run is the one-objective optimum.
-    EXPECT_EQ(memory[2].slot[0], memory[0].slot[0]);
-    EXPECT_EQ(memory[3].slot[0], memory[1].slot[0]);
+    EXPECT_EQ(memory[2].optimum, memory[0].optimum);
+    EXPECT_EQ(memory[3].optimum, memory[1].optimum);
     if (project % 8 == 0) {
       e2e::ScratchDirectory dir;  // state files go to a scratch directory
       std::vector<SolveResult> disk;
       EXPECT_NO_THROW(disk = solveWith(p, solvers, true));
       ASSERT_EQ(disk.size(), solvers.size());
-      for (size_t i = 0; i < solvers.size(); ++i) EXPECT_EQ(disk[i].slot[0], memory[i].slot[0]);
+      for (size_t i = 0; i < solvers.size(); ++i) EXPECT_EQ(disk[i].optimum, memory[i].optimum);
     }
   }
 }

@@ -8,7 +8,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "run/fatal.h"
+#include "base/fatal.h"
 #include "sdp/solver_fixture.h"
 #include "sdp/solvers.h"
 
@@ -89,13 +89,13 @@ TEST(SolverAgreement, TwoObjectivePrimaryEqualsOneObjective) {
   for (const ProjectSpec& p : sampleProjects()) {
     std::vector<SolveResult> r = solveWith(p, {solveNpv, solveMakespan, solveNpvWithMakespan, solveMakespanWithNpv});
     ASSERT_EQ(r.size(), 4u);
-    EXPECT_EQ(r[2].slot[0], r[0].slot[0]);
-    EXPECT_EQ(r[3].slot[0], r[1].slot[0]);
+    EXPECT_EQ(r[2].optimum, r[0].optimum);
+    EXPECT_EQ(r[3].optimum, r[1].optimum);
     // The makespan of the NPV-optimal policy is no shorter than the shortest one, and the
     // NPV of the fastest policy no higher than the best one.
-    EXPECT_LE(r[2].slot[1], r[1].slot[0] + 1e-5f);
-    EXPECT_LE(r[3].slot[1], r[0].slot[0] + 1e-5f);
-    EXPECT_LT(r[2].slot[1], 0.0f);
+    EXPECT_GE(r[2].secondary, r[1].optimum - 1e-5f);
+    EXPECT_LE(r[3].secondary, r[0].optimum + 1e-5f);
+    EXPECT_GT(r[2].secondary, 0.0f);
   }
 }
 
@@ -105,10 +105,10 @@ TEST(SolverAgreement, SecondaryOfOneActivity) {
   p.discountRate = 0.25;
   std::vector<SolveResult> r = solveWith(p, {solveNpvWithMakespan, solveMakespanWithNpv});
   ASSERT_EQ(r.size(), 2u);
-  EXPECT_NEAR(r[0].slot[0], 0.25 / 0.5 * 50.0, 1e-5);
-  EXPECT_NEAR(r[0].slot[1], -4.0, 1e-5);
-  EXPECT_NEAR(r[1].slot[0], -4.0, 1e-5);
-  EXPECT_NEAR(r[1].slot[1], 0.25 / 0.5 * 50.0, 1e-5);
+  EXPECT_NEAR(r[0].optimum, 0.25 / 0.5 * 50.0, 1e-5);
+  EXPECT_NEAR(r[0].secondary, 4.0, 1e-5);
+  EXPECT_NEAR(r[1].optimum, 4.0, 1e-5);
+  EXPECT_NEAR(r[1].secondary, 0.25 / 0.5 * 50.0, 1e-5);
 }
 
 TEST(SolverAgreement, SecondaryIsSetWhenNpvValuesEqualTheirBound) {
@@ -118,8 +118,8 @@ TEST(SolverAgreement, SecondaryIsSetWhenNpvValuesEqualTheirBound) {
   p.activities = {dummy({1}), task(4.0, {2}), dummy({})};
   std::vector<SolveResult> r = solveWith(p, {solveNpvWithMakespan});
   ASSERT_EQ(r.size(), 1u);
-  EXPECT_EQ(r[0].slot[0], 0.0f);
-  EXPECT_NEAR(r[0].slot[1], -4.0, 1e-5);
+  EXPECT_EQ(r[0].optimum, 0.0f);
+  EXPECT_NEAR(r[0].secondary, 4.0, 1e-5);
 
   ModeSpec first, second;
   first.duration = 1.0;
@@ -127,7 +127,7 @@ TEST(SolverAgreement, SecondaryIsSetWhenNpvValuesEqualTheirBound) {
   p.activities[1].modes = {first, second};
   r = solveWith(p, {solveNpvWithMakespan});
   ASSERT_EQ(r.size(), 1u);
-  EXPECT_NEAR(r[0].slot[1], -1.0, 1e-5);
+  EXPECT_NEAR(r[0].secondary, 1.0, 1e-5);
 }
 
 TEST(SolverAgreement, AbandonmentFloorsOnlyTheNpv) {
@@ -137,10 +137,10 @@ TEST(SolverAgreement, AbandonmentFloorsOnlyTheNpv) {
   p.abandon = true;
   std::vector<SolveResult> r = solveWith(p, {solveNpvWithMakespan, solveMakespanWithNpv});
   ASSERT_EQ(r.size(), 2u);
-  EXPECT_EQ(r[0].slot[0], 0.0f);
-  EXPECT_NEAR(r[0].slot[1], -2.0, 1e-5);  // the makespan computed for going on
-  EXPECT_NEAR(r[1].slot[0], -2.0, 1e-5);
-  EXPECT_EQ(r[1].slot[1], 0.0f);
+  EXPECT_EQ(r[0].optimum, 0.0f);
+  EXPECT_NEAR(r[0].secondary, 2.0, 1e-5);  // the makespan computed for going on
+  EXPECT_NEAR(r[1].optimum, 2.0, 1e-5);
+  EXPECT_EQ(r[1].secondary, 0.0f);
 }
 
 TEST(SolverAgreement, DiskModeEqualsMemoryModeAndLeavesNoFile) {
@@ -152,8 +152,8 @@ TEST(SolverAgreement, DiskModeEqualsMemoryModeAndLeavesNoFile) {
     std::vector<SolveResult> disk = solveWith(p, solvers, true);
     ASSERT_EQ(memory.size(), disk.size());
     for (size_t i = 0; i < memory.size(); ++i) {
-      EXPECT_EQ(memory[i].slot[0], disk[i].slot[0]) << "solver " << i;
-      EXPECT_EQ(memory[i].slot[1], disk[i].slot[1]) << "solver " << i;
+      EXPECT_EQ(memory[i].optimum, disk[i].optimum) << "solver " << i;
+      EXPECT_EQ(memory[i].secondary, disk[i].secondary) << "solver " << i;
     }
     EXPECT_EQ(directory.fileCount(), 0u);
   }

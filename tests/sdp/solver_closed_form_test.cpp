@@ -40,7 +40,7 @@ ProjectSpec twoTasks(double d1, double d2, double capacity, double payoff, doubl
 TEST(SolverClosedForm, OneExponentialActivity) {
   const double lambda = 0.5, r = 0.1, payoff = 100.0;
   expectClose(solveOne(oneTask(2.0, payoff, r), solveNpv), lambda / (r + lambda) * payoff);
-  expectClose(solveOne(oneTask(2.0, payoff, r), solveMakespan), -1.0 / lambda);
+  expectClose(solveOne(oneTask(2.0, payoff, r), solveMakespan), 1.0 / lambda);
   // The cost of a task is paid when it starts, undiscounted at time 0.
   expectClose(solveOne(oneTask(2.0, payoff, r, -7.0), solveNpv), -7.0 + lambda / (r + lambda) * payoff);
   // A single UDC-chain without discounting keeps the whole payoff.
@@ -50,14 +50,14 @@ TEST(SolverClosedForm, OneExponentialActivity) {
 TEST(SolverClosedForm, TwoParallelExponentials) {
   const double l1 = 1.0, l2 = 0.25, r = 0.05, payoff = 40.0;
   const double makespan = 1.0 / (l1 + l2) + l1 / (l1 + l2) / l2 + l2 / (l1 + l2) / l1;
-  expectClose(solveOne(twoTasks(1.0, 4.0, 2.0, payoff, r), solveMakespan), -makespan);
+  expectClose(solveOne(twoTasks(1.0, 4.0, 2.0, payoff, r), solveMakespan), makespan);
   const double npv = payoff * (l1 / (r + l1) + l2 / (r + l2) - (l1 + l2) / (r + l1 + l2));
   expectClose(solveOne(twoTasks(1.0, 4.0, 2.0, payoff, r), solveNpv), npv);
 }
 
 TEST(SolverClosedForm, ResourceConflictSerialises) {
   const double l1 = 1.0, l2 = 0.25, r = 0.05, payoff = 40.0;
-  expectClose(solveOne(twoTasks(1.0, 4.0, 1.0, payoff, r), solveMakespan), -(1.0 / l1 + 1.0 / l2));
+  expectClose(solveOne(twoTasks(1.0, 4.0, 1.0, payoff, r), solveMakespan), (1.0 / l1 + 1.0 / l2));
   expectClose(solveOne(twoTasks(1.0, 4.0, 1.0, payoff, r), solveNpv),
               payoff * l1 / (r + l1) * l2 / (r + l2));
 }
@@ -67,7 +67,7 @@ TEST(SolverClosedForm, ErlangChain) {
   const double d = 3.0, r = 0.2, payoff = 10.0, mu = 2.0 / d;
   ProjectSpec p = oneTask(d, payoff, r);
   p.activities[1].modes[0].scv = 0.5;
-  expectClose(solveOne(p, solveMakespan), -d);
+  expectClose(solveOne(p, solveMakespan), d);
   expectClose(solveOne(p, solveNpv), payoff * (mu / (r + mu)) * (mu / (r + mu)));
 }
 
@@ -79,7 +79,7 @@ TEST(SolverClosedForm, ModeChoiceTakesTheBetterMode) {
   slow.duration = 4.0;
   slow.cost = -2.0;
   p.activities[1].modes = {fast, slow};
-  expectClose(solveOne(p, solveMakespan), -1.0);
+  expectClose(solveOne(p, solveMakespan), 1.0);
   const double viaFast = -30.0 + 1.0 / 1.1 * 100.0;
   const double viaSlow = -2.0 + 0.25 / 0.35 * 100.0;
   expectClose(solveOne(p, solveNpv), std::max(viaFast, viaSlow));
@@ -92,7 +92,7 @@ TEST(SolverClosedForm, TechnicalFailureOfTheLastModuleMemberEndsTheProject) {
   ProjectSpec p = oneTask(2.0, payoff, r);
   p.activities[1].modes[0].pts = 0.8;
   expectClose(solveOne(p, solveNpv), 0.8 * lambda / (r + lambda) * payoff);
-  expectClose(solveOne(p, solveMakespan), -1.0 / lambda);
+  expectClose(solveOne(p, solveMakespan), 1.0 / lambda);
 }
 
 TEST(SolverClosedForm, AbandonmentFloorsLosingProjectsAtZero) {
@@ -152,6 +152,6 @@ TEST(SolverClosedForm, ParallelExponentialsOnOneResource) {
     double harmonic = 0;
     for (int k = 1; k <= c; ++k) harmonic += 1.0 / k;
     SCOPED_TRACE(std::to_string(n) + " on " + std::to_string(c));
-    expectClose(solveOne(p, solveMakespan), -(static_cast<double>(n - c) / c + harmonic));
+    expectClose(solveOne(p, solveMakespan), (static_cast<double>(n - c) / c + harmonic));
   }
 }

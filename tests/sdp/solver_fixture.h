@@ -9,9 +9,9 @@
 
 #include "duration/elementary_network.h"
 #include "network/base_network.h"
-#include "run/config.h"
-#include "run/pipeline.h"
-#include "run/run_state.h"
+#include "base/config.h"
+#include "project/pipeline.h"
+#include "base/run_state.h"
 #include "sdp/solvers.h"
 #include "udc/udc_network.h"
 
@@ -135,7 +135,7 @@ inline std::vector<SolveResult> solveWith(const ProjectSpec& plan, const std::ve
 
 inline float solveOne(const ProjectSpec& plan, Solver solver) {
   std::vector<SolveResult> r = solveWith(plan, {solver});
-  return r.empty() ? NAN : r[0].slot[0];
+  return r.empty() ? NAN : r[0].optimum;
 }
 
 }  // namespace solver_test

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "run/config.h"
-#include "run/fatal.h"
+#include "base/config.h"
+#include "base/fatal.h"
 #include "sdp/state_storage.h"
 #include "udc/udc_network.h"
 #include "udc/udc_test_network.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "e2e/e2e_support.h"
-#include "run/fatal.h"
+#include "base/fatal.h"
 #include "udc/udc_network.h"
 #include "udc_test_network.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "e2e/e2e_support.h"
-#include "run/run_state.h"
+#include "base/run_state.h"
 #include "udc/udc_network.h"
 #include "udc_test_network.h"
 

@@ -9,7 +9,7 @@
 
 #include "duration/elementary_network.h"
 #include "network/base_network.h"
-#include "run/config.h"
+#include "base/config.h"
 #include "udc/udc_network.h"
 
 struct HandActivity {

@@ -1,13 +1,13 @@
 // RESULTS.CSV and the files of the same layout: the head written once per run, rows appended
 // one at a time so that a run stopped early leaves only complete rows.
-#include "run/results_file.h"
+#include "project/results_file.h"
 
 #include <iostream>
 #include <set>
 
 #include "duration/elementary_network.h"
-#include "run/config.h"
-#include "run/run_state.h"
+#include "base/config.h"
+#include "base/run_state.h"
 #include "udc/udc_network.h"
 
 const char* const kResultsHeaderLead =
@@ -26,25 +26,14 @@ void reportUnopenableFile(const std::string& path) {
 
 }  // namespace
 
-std::string objectiveHeaderColumns() {
-  const RunConfig& config = runConfig;
-  if (config.gv_CFG_OBJ == 0) {
-    return config.gv_CFG_OBJ2 == 1 ? ";NPV;CPU NPV (SEC);MAKESPAN" : ";NPV;CPU NPV (SEC)";
-  }
-  if (config.gv_CFG_OBJ == 1) {
-    return config.gv_CFG_OBJ2 == 0 ? ";MAKESPAN;CPU MAKESPAN (SEC);NPV" : ";MAKESPAN;CPU MAKESPAN (SEC)";
-  }
-  return "";
-}
-
-void createResultsFile(const std::string& path, const std::string& headerLead) {
+void createResultsFile(const std::string& path, const std::string& headerLead, const ObjectiveChoice& objectives) {
   std::ofstream out(path, std::ios::out | std::ios::trunc);
   if (!out.is_open()) {
     reportUnopenableFile(path);
     return;
   }
   writeConfigurationBlock(out);
-  out << "\n\n\n" << headerLead << objectiveHeaderColumns() << '\n';
+  out << "\n\n\n" << headerLead << objectiveHeaderColumns(objectives) << '\n';
   out.flush();
   out.close();
 }

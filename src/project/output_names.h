@@ -12,12 +12,6 @@ struct NumberedOutputs {
   std::vector<std::string> extensions;
 };
 
-// The write level from which a solve also writes the optimal policy (.POL).
-constexpr int32_t kPolicyWriteLevel = 5;
-
-// The network files that gv_CFG_write asks for: .EPN, .MPN, .BPN, .UDC, .POL by level.
-std::vector<std::string> networkFileExtensions();
-
 // Stops the run (nothing written yet) when one of the outputs, numbered or named in the
 // working directory, is a project file PJFileName + n + PJFileExt with n from gv_CFG_fnr to
 // gv_CFG_lnr; the message names both.

@@ -18,20 +18,19 @@
 #include "duration/elementary_network.h"
 #include "experiments/beta_distribution.h"
 #include "experiments/experiments.h"
-#include "experiments/metrics_test.h"
 #include "experiments/policy_simulation.h"
 #include "experiments/precedence_structures.h"
 #include "experiments/project_layout.h"
 #include "experiments/topology_input.h"
 #include "network/base_network.h"
-#include "run/config.h"
-#include "run/driver.h"
-#include "run/fatal.h"
-#include "run/interrupt.h"
-#include "run/pipeline.h"
-#include "run/random15.h"
-#include "run/results_file.h"
-#include "run/run_state.h"
+#include "base/config.h"
+#include "project/solve.h"
+#include "base/fatal.h"
+#include "base/interrupt.h"
+#include "project/pipeline.h"
+#include "base/random15.h"
+#include "project/results_file.h"
+#include "base/run_state.h"
 #include "sdp/policy.h"
 
 namespace {
@@ -242,12 +241,12 @@ std::string solveAndSimulate(bool npvFirst, const Combination& combination, int3
     solveNpvWithMakespanKeepingPolicy(result, policy);
   else
     solveMakespanWithNpvKeepingPolicy(result, policy);
-  const float optimum = npvFirst ? result.slot[0] : -result.slot[0];
-  const float secondary = npvFirst ? -result.slot[1] : result.slot[1];
+  const float optimum = result.optimum;
+  const float secondary = result.secondary;
   checkSolvedValue(optimum, !npvFirst);
   checkSolvedValue(secondary, npvFirst);
   std::ostringstream row;
-  row << ';' << (optimum == 0.0f ? 0.0f : optimum) << ';' << (secondary == 0.0f ? 0.0f : secondary);
+  row << ';' << optimum << ';' << secondary;
   if (t.sampleCount < 1) {
     row << ";;;;;;";
     releaseKeptPolicy(policy);
@@ -286,8 +285,10 @@ struct NetworkTally {
 
 // One row in each results file for the network in hand under one combination.
 void runCombination(const Combination& combination, int32_t innerCount, int64_t topology, NetworkTally& tally) {
-  runConfig.gv_CFG_irq = combination.irq;
-  runConfig.gv_CFG_abandon = combination.abandon;
+  RunConfig settings = settingsInForce();
+  settings.gv_CFG_irq = combination.irq;
+  settings.gv_CFG_abandon = combination.abandon;
+  const SettingsScope scope(settings);
   ProjectPipeline steps;
   steps.solveFollows = true;
   steps.adjustBaseNetwork = [&] { setInstanceValues(combination, innerCount); };
@@ -372,13 +373,12 @@ void writeClosingNote() {
 
 // The network files are read with every field of every mode; the values that matter come
 // from TEST_TOP.DAT, and the SCVs of the files are used as set.
-void useNetworkFiles(int64_t firstNumber, int64_t lastNumber) {
-  RunConfig& config = runConfig;
+void useNetworkFiles(RunConfig& config, int64_t firstNumber, int64_t lastNumber) {
   config.PJFileName = kNetworkStem;
   config.PJFileExt = kNetworkExtension;
   config.gv_CFG_fnr = static_cast<int32_t>(firstNumber);
   config.gv_CFG_lnr = static_cast<int32_t>(lastNumber);
-  forceInstanceDataFlags();
+  forceInstanceDataFlags(config);
   config.gv_CFG_SCV_data = 1;
 }
 
@@ -407,7 +407,9 @@ void runTopologies() {
     for (int64_t i = size == t.firstSize ? t.firstTopology : 0; i < count; ++i)
       planned.push_back({firstNumberOfSize[static_cast<size_t>(size)] + i, &ofSize[static_cast<size_t>(i)], i + 1});
   }
-  useNetworkFiles(planned.empty() ? 1 : planned.front().number, planned.empty() ? 0 : planned.back().number);
+  RunConfig networks = runConfig;
+  useNetworkFiles(networks, planned.empty() ? 1 : planned.front().number, planned.empty() ? 0 : planned.back().number);
+  const SettingsScope scope(networks);
   createTopologyResultsFile(kNpvResultsFile, "MAKESPAN");
   createTopologyResultsFile(kMakespanResultsFile, "NPV");
   if (!planned.empty()) createNetworkDirectory();

@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "e2e/e2e_support.h"
-#include "run/config.h"
-#include "run/fatal.h"
-#include "run/output_names.h"
-#include "run/random15.h"
+#include "base/config.h"
+#include "base/fatal.h"
+#include "project/output_names.h"
+#include "base/random15.h"
 
 TEST(RandomSource, ClassicPortableSequence) {
   projectSrand(1);

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "e2e/e2e_support.h"
-#include "run/config.h"
-#include "run/fatal.h"
+#include "base/config.h"
+#include "base/fatal.h"
 
 namespace {
 
@@ -238,10 +238,9 @@ TEST(ConfigurationBlock, BannerAndLabelsByteForByte) {
   EXPECT_EQ(lines[69],
             "WHAT DISCOUNT RATE SHOULD BE USED IF THE PROJECT FILES DO NOT CONTAIN A DISCOUNT RATE (ANY REAL NUMBER) "
             "[gv_rate].");
-  const auto& keys = e2e::defaultConfigValues();
-  for (size_t k = 0; k < keys.size(); ++k) {
+  for (size_t k = 0; k < kConfigKeyCount; ++k) {
     const std::string& label = lines[9 + 2 * k];
-    const std::string tail = "[" + keys[k].first + "].";
+    const std::string tail = std::string("[") + kConfigKeys[k].name + "].";
     ASSERT_GE(label.size(), tail.size());
     EXPECT_EQ(label.substr(label.size() - tail.size()), tail) << "label of key " << k + 1;
   }

@@ -1,5 +1,5 @@
 // Run state shared by every stage: the project in hand and the storage choice.
-#include "run/run_state.h"
+#include "base/run_state.h"
 
 int32_t projectNumber = 0;
 bool useDiskStorage = false;

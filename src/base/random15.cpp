@@ -1,6 +1,6 @@
 // A portable 15-bit linear congruential generator with C srand/rand semantics, so that
 // drawn instances are the same on every platform and library.
-#include "run/random15.h"
+#include "base/random15.h"
 
 #include <cstdint>
 

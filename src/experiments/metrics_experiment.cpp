@@ -1,6 +1,6 @@
 // Mode 3, the metrics test: random instances of every base project written as .T3B project
 // files, their network metrics, then every instance through the normal per-project steps.
-#include "experiments/metrics_test.h"
+#include "experiments/metrics_experiment.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -17,13 +17,15 @@
 #include "experiments/project_layout.h"
 #include "metrics/network_metrics.h"
 #include "network/base_network.h"
-#include "run/config.h"
-#include "run/driver.h"
-#include "run/fatal.h"
-#include "run/interrupt.h"
-#include "run/output_names.h"
-#include "run/results_file.h"
-#include "run/run_state.h"
+#include "base/config.h"
+#include "base/fatal.h"
+#include "base/interrupt.h"
+#include "base/output_files.h"
+#include "project/output_names.h"
+#include "project/project_run.h"
+#include "project/solve.h"
+#include "project/results_file.h"
+#include "base/run_state.h"
 
 MetricsTestInput metricsTestInput;
 
@@ -136,21 +138,6 @@ void writeInstance(std::ostream& out) {
   writeProjectLayout(out, instance);
 }
 
-void forceInstanceDataFlags() {
-  RunConfig& c = runConfig;
-  c.gv_CFG_cost_data = true;
-  c.gv_CFG_mod_data = true;
-  c.gv_CFG_mode_data = true;
-  c.gv_CFG_pts_data = true;
-  c.gv_CFG_pms_data = true;
-  c.gv_CFG_rx_data = true;
-  // -1 reads the field and still lets the override apply, as 0 did without reading it.
-  if (c.gv_CFG_SCV_data == 0) c.gv_CFG_SCV_data = -1;
-  if (c.gv_CFG_skew_data == 0) c.gv_CFG_skew_data = -1;
-  // The rate is always in the file; -1 keeps its override, every other value reads it.
-  if (c.gv_CFG_rate_data != 1 && c.gv_CFG_rate_data != -1) c.gv_CFG_rate_data = 1;
-}
-
 namespace {
 
 // The instances 1 .. R x projects, their network files and those of the base projects, and
@@ -159,9 +146,9 @@ void checkInstanceNames() {
   const RunConfig& config = runConfig;
   const int64_t projects = std::max<int64_t>(0, int64_t{config.gv_CFG_lnr} - config.gv_CFG_fnr + 1);
   const int64_t instances = std::max<int64_t>(0, metricsTestInput.instancesPerProject) * projects;
-  std::vector<std::string> instanceFiles = networkFileExtensions();
+  std::vector<std::string> instanceFiles = writtenOutputExtensions();
   instanceFiles.push_back(kInstanceExtension);
-  checkOutputNames({{1, instances, instanceFiles}, {config.gv_CFG_fnr, config.gv_CFG_lnr, networkFileExtensions()}},
+  checkOutputNames({{1, instances, instanceFiles}, {config.gv_CFG_fnr, config.gv_CFG_lnr, writtenOutputExtensions()}},
                    {"RESULTS.CSV", kMetricsFileName});
 }
 
@@ -183,18 +170,24 @@ void runMetricsTest() {
     writeInstancesOfProject(instanceCount);
   }
 
-  runConfig.PJFileExt = kInstanceExtension;
-  runConfig.gv_CFG_fnr = 1;
-  runConfig.gv_CFG_lnr = static_cast<int32_t>(std::min<int64_t>(instanceCount, INT32_MAX));
-  forceInstanceDataFlags();
-  createResultsFile("RESULTS.CSV", kResultsHeaderLead);
+  // From here on the run reads the instances: the series of the .T3B files, with every field.
+  RunConfig instances = runConfig;
+  instances.PJFileExt = kInstanceExtension;
+  instances.gv_CFG_fnr = 1;
+  instances.gv_CFG_lnr = static_cast<int32_t>(std::min<int64_t>(instanceCount, INT32_MAX));
+  forceInstanceDataFlags(instances);
+  const SettingsScope scope(instances);
+  ProjectRun run;
+  run.steps.showMarkers = true;
+  run.objectives = chooseObjectives(instances);
+  createResultsFile("RESULTS.CSV", kResultsHeaderLead, run.objectives);
   std::cout << "INITIALIZED" << '\n';
   computeNetworkMetrics();
   std::cout << "METRICS OBTAINED" << '\n';
-  for (int64_t number = 1; number <= runConfig.gv_CFG_lnr; ++number) {
+  for (int64_t number = 1; number <= instances.gv_CFG_lnr; ++number) {
     checkInterrupt();
     projectNumber = static_cast<int32_t>(number);
-    runProject();
+    runProject(run);
   }
   releaseMetricsTestInput();
   solveResult = SolveResult{};

@@ -1,5 +1,5 @@
 // The signal flag and its check.
-#include "run/interrupt.h"
+#include "base/interrupt.h"
 
 #include <csignal>
 

@@ -23,7 +23,3 @@ void releaseMetricsTestInput();
 // One random instance of the project held in baseNetwork, in the project file layout with
 // every field of every mode, then the trailer. Draws in the order the values are written.
 void writeInstance(std::ostream& out);
-
-// The instances carry every field, so the project reader must take every field while the
-// SCV and skewness overrides keep their meaning: the data flags are set accordingly.
-void forceInstanceDataFlags();

@@ -1,11 +1,11 @@
 // The prompts' number reader and the fatal stop.
-#include "run/fatal.h"
+#include "base/fatal.h"
 
 #include <iostream>
 #include <limits>
 #include <string>
 
-#include "run/interrupt.h"
+#include "base/interrupt.h"
 
 bool readPromptNumber(long long& value) {
   // After a failed read std::cin no longer flushes std::cout by itself.

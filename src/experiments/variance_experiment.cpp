@@ -1,6 +1,6 @@
 // Mode 2, the project variance test: every project is solved for every rate, SCV setting,
 // drawn-value pass and structural variant of TEST2.DAT, one row of RES_T2.CSV per run.
-#include "experiments/variance_test.h"
+#include "experiments/variance_experiment.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,13 +15,15 @@
 #include "experiments/experiments.h"
 #include "metrics/network_metrics.h"
 #include "network/base_network.h"
-#include "run/config.h"
-#include "run/driver.h"
-#include "run/interrupt.h"
-#include "run/output_names.h"
-#include "run/pipeline.h"
-#include "run/results_file.h"
-#include "run/run_state.h"
+#include "base/config.h"
+#include "base/interrupt.h"
+#include "base/output_files.h"
+#include "project/output_names.h"
+#include "project/project_run.h"
+#include "project/solve.h"
+#include "project/pipeline.h"
+#include "project/results_file.h"
+#include "base/run_state.h"
 #include "udc/udc_network.h"
 
 VarianceTestInput varianceTestInput;
@@ -60,43 +62,29 @@ void checkVarianceTestValues(const ExperimentInput& input) {
 void runVarianceRun(int64_t number, int64_t variant, double rate, double scv, const DrawnProjectValues& drawn,
                     int64_t payoffIndex) {
   projectNumber = static_cast<int32_t>(number);
-  std::cout << "PROJECT [" << projectNumber << "]";
-  // Variants 2 and 5 solve makespan first, then NPV, for this run only.
-  const bool switchObjectives = variant == 2 || variant == 5;
-  const int32_t savedObjective = runConfig.gv_CFG_OBJ;
-  const int32_t savedSecondObjective = runConfig.gv_CFG_OBJ2;
-  if (switchObjectives) {
-    runConfig.gv_CFG_OBJ = 1;
-    runConfig.gv_CFG_OBJ2 = 0;
-  }
-  ProjectPipeline steps;
-  steps.showMarkers = true;
-  steps.solveFollows = configuredPairIsSolved();
-  steps.adjustBaseNetwork = [&] {
+  ProjectRun run;
+  run.resultsFile = kVarianceResultsFile;
+  run.steps.showMarkers = true;
+  run.steps.adjustBaseNetwork = [&] {
     adjustProjectForRun(rate, scv, drawn, static_cast<int>(payoffIndex));
     applyStructuralVariant(variant);
     // The drawn pay-off, and variant 4's cube of it, can leave the range the solver handles.
     checkProjectValues(" After the changes of TEST2.DAT (variant " + std::to_string(variant) + "),");
   };
-  double udcSeconds = 0;
-  const bool identified = buildProjectNetworks(steps, udcSeconds);
-  std::ostringstream out;
-  std::cout << " SCV: " << scv << " RATE: " << rate << " NR_UDC: " << udcNetwork.udcCount << " CPU[" << udcSeconds
-            << "]";
-  out << projectNumber << ';' << variant << ';' << scv << ';' << rate;
-  writeUdcFields(out, udcSeconds);
-  if (identified)
-    solveProject(out);
-  else
-    std::cout << " UDC IDENTIFICATION FAIL";
-  std::cout << '\n';
-  std::cout.flush();
-  appendResultsRow(kVarianceResultsFile, out.str());
-  if (switchObjectives) {
-    runConfig.gv_CFG_OBJ = savedObjective;
-    runConfig.gv_CFG_OBJ2 = savedSecondObjective;
+  // Variants 2 and 5 solve makespan first, then NPV, for this run only.
+  RunConfig objectives = runConfig;
+  if (variant == 2 || variant == 5) {
+    objectives.gv_CFG_OBJ = 1;
+    objectives.gv_CFG_OBJ2 = 0;
   }
-  releaseProjectNetworks();
+  run.objectives = chooseObjectives(objectives);
+  std::ostringstream console;
+  console << " SCV: " << scv << " RATE: " << rate;
+  run.consoleBeforeUdcs = console.str();
+  std::ostringstream lead;
+  lead << projectNumber << ';' << variant << ';' << scv << ';' << rate;
+  run.rowLead = lead.str();
+  runProject(run);
 }
 
 }  // namespace
@@ -244,10 +232,10 @@ void runVarianceTest() {
   solveResult = SolveResult{};
   std::cout << "BOOT" << '\n';
   readConfiguration();
-  checkOutputNames({{runConfig.gv_CFG_fnr, runConfig.gv_CFG_lnr, networkFileExtensions()}},
+  checkOutputNames({{runConfig.gv_CFG_fnr, runConfig.gv_CFG_lnr, writtenOutputExtensions()}},
                    {kVarianceResultsFile, kMetricsFileName});
   readVarianceTestInput();
-  createResultsFile(kVarianceResultsFile, kVarianceHeaderLead);
+  createResultsFile(kVarianceResultsFile, kVarianceHeaderLead, chooseObjectives(runConfig));
   std::cout << "INITIALIZED" << '\n';
   computeNetworkMetrics();
   std::cout << "METRICS OBTAINED" << '\n';

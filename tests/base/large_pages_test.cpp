@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "run/large_pages.h"
+#include "base/large_pages.h"
 
 namespace {
 

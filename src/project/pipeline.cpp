@@ -1,5 +1,5 @@
 // The per-project pipeline up to the UDCs, written once for every caller.
-#include "run/pipeline.h"
+#include "project/pipeline.h"
 
 #include <ctime>
 #include <iostream>

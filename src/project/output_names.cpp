@@ -1,14 +1,14 @@
 // Output names against project file names. The project series can hold two billion
 // numbers, so the names are compared as text: decimal(n) + extension against
 // decimal(m) + PJFileExt, solved for n and m instead of tried one by one.
-#include "run/output_names.h"
+#include "project/output_names.h"
 
 #include <filesystem>
 #include <optional>
 #include <utility>
 
-#include "run/config.h"
-#include "run/fatal.h"
+#include "base/config.h"
+#include "base/fatal.h"
 
 namespace {
 
@@ -84,13 +84,13 @@ std::optional<std::pair<int64_t, int64_t>> findClash(NumberRange outputs, const 
 
 // The project number m whose file, read from the working directory, is named name.
 std::optional<int64_t> projectNumberNamed(const std::string& name, NumberRange inputs) {
-  const std::string& stemPath = runConfig.PJFileName;
+  const std::string& stemPath = settingsInForce().PJFileName;
   const size_t slash = stemPath.find_last_of('/');
   const std::string directory = slash == std::string::npos ? std::string(".") : stemPath.substr(0, slash + 1);
   const std::string stem = slash == std::string::npos ? stemPath : stemPath.substr(slash + 1);
   std::error_code error;
   if (!std::filesystem::equivalent(directory, ".", error) || error) return std::nullopt;
-  const std::string& ext = runConfig.PJFileExt;
+  const std::string& ext = settingsInForce().PJFileExt;
   if (name.size() <= stem.size() + ext.size() || name.compare(0, stem.size(), stem) != 0 || !endsWith(name, ext))
     return std::nullopt;
   const std::string middle = name.substr(stem.size(), name.size() - stem.size() - ext.size());
@@ -111,19 +111,8 @@ std::optional<int64_t> projectNumberNamed(const std::string& name, NumberRange i
 
 }  // namespace
 
-std::vector<std::string> networkFileExtensions() {
-  std::vector<std::string> extensions;
-  const int32_t level = runConfig.gv_CFG_write;
-  if (level >= 1) extensions.push_back(".EPN");
-  if (level >= 2) extensions.push_back(".MPN");
-  if (level >= 3) extensions.push_back(".BPN");
-  if (level >= 4) extensions.push_back(".UDC");
-  if (level >= kPolicyWriteLevel) extensions.push_back(".POL");
-  return extensions;
-}
-
 void checkOutputNames(const std::vector<NumberedOutputs>& numbered, const std::vector<std::string>& fixedNames) {
-  const RunConfig& config = runConfig;
+  const RunConfig& config = settingsInForce();
   const NumberRange inputs{config.gv_CFG_fnr, config.gv_CFG_lnr};
   if (inputs.first > inputs.last) return;
   auto projectName = [&](int64_t m) { return config.PJFileName + std::to_string(m) + config.PJFileExt; };

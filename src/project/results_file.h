@@ -4,12 +4,11 @@
 #include <fstream>
 #include <string>
 
-// ";NPV;CPU NPV (SEC)" and the like, chosen from gv_CFG_OBJ and gv_CFG_OBJ2.
-std::string objectiveHeaderColumns();
+#include "project/objectives.h"
 
-// Creates (truncates) the file and writes the configuration block, three empty lines and
-// the header row: headerLead followed by the objective columns.
-void createResultsFile(const std::string& path, const std::string& headerLead);
+// Creates (truncates) the file and writes the configuration block of the settings in force,
+// three empty lines and the header row: headerLead followed by the columns of the objectives.
+void createResultsFile(const std::string& path, const std::string& headerLead, const ObjectiveChoice& objectives);
 
 // The header lead of RESULTS.CSV: "PROJECT;#ACT;...;CPU UDC (SEC)".
 extern const char* const kResultsHeaderLead;

@@ -8,11 +8,11 @@
 
 #include "duration/elementary_network.h"
 #include "e2e/e2e_support.h"
-#include "run/config.h"
-#include "run/driver.h"
-#include "run/fatal.h"
-#include "run/results_file.h"
-#include "run/run_state.h"
+#include "base/config.h"
+#include "base/fatal.h"
+#include "project/results_file.h"
+#include "project/solve.h"
+#include "base/run_state.h"
 #include "udc/udc_network.h"
 
 namespace {
@@ -42,7 +42,7 @@ TEST(ResultsFile, ObjectiveColumnsByPair) {
     runConfig = RunConfig{};
     runConfig.gv_CFG_OBJ = c.obj;
     runConfig.gv_CFG_OBJ2 = c.obj2;
-    EXPECT_EQ(objectiveHeaderColumns(), c.columns) << c.obj << " " << c.obj2;
+    EXPECT_EQ(objectiveHeaderColumns(chooseObjectives(runConfig)), c.columns) << c.obj << " " << c.obj2;
   }
 }
 
@@ -52,7 +52,7 @@ TEST(ResultsFile, HeadIsBlockThreeEmptyLinesAndHeader) {
   runConfig.gv_CFG_OBJ = 1;
   runConfig.gv_CFG_OBJ2 = 0;
   dir.write("RESULTS.CSV", "old contents\n");
-  createResultsFile("RESULTS.CSV", kResultsHeaderLead);
+  createResultsFile("RESULTS.CSV", kResultsHeaderLead, chooseObjectives(runConfig));
   std::ostringstream block;
   writeConfigurationBlock(block);
   EXPECT_EQ(dir.read("RESULTS.CSV"),
@@ -64,7 +64,7 @@ TEST(ResultsFile, HeadIsBlockThreeEmptyLinesAndHeader) {
 TEST(ResultsFile, UnopenableFileIsToldOnceOnStderr) {
   e2e::ScratchDirectory dir;
   StderrCapture errors;
-  createResultsFile("missing-dir/RESULTS.CSV", kResultsHeaderLead);
+  createResultsFile("missing-dir/RESULTS.CSV", kResultsHeaderLead, chooseObjectives(runConfig));
   appendResultsRow("missing-dir/RESULTS.CSV", "lost");
   appendResultsRow("missing-dir/RESULTS.CSV", "lost again");
   const std::string told = errors.captured.str();
@@ -98,7 +98,7 @@ TEST(SolveDispatch, MemoryGuardWithoutAutomaticStorage) {
     runConfig.gv_CFG_IO = io;
     e2e::ConsoleCapture console;
     std::ostringstream row;
-    solveProject(row);
+    solveProject(row, chooseObjectives(runConfig));
     EXPECT_EQ(console.text(), "INSUFFICIENT MEMORY: 1 MB REQUIRED...");
     EXPECT_EQ(row.str(), "");
     EXPECT_EQ(useDiskStorage, io == 1);
@@ -109,7 +109,7 @@ TEST(SolveDispatch, MemoryGuardWithoutAutomaticStorage) {
   runConfig.gv_CFG_IO = 0;
   e2e::ConsoleCapture console;
   std::ostringstream row;
-  solveProject(row);
+  solveProject(row, chooseObjectives(runConfig));
   EXPECT_EQ(console.text(), "INSUFFICIENT MEMORY: 1.5 MB REQUIRED...");
   udcNetwork = UdcNetwork{};
 }
@@ -124,7 +124,7 @@ TEST(SolveDispatch, UnservedObjectivePairsAddNothing) {
     runConfig.gv_CFG_OBJ2 = pair[1];
     e2e::ConsoleCapture console;
     std::ostringstream row;
-    solveProject(row);
+    solveProject(row, chooseObjectives(runConfig));
     EXPECT_EQ(console.text(), "");
     EXPECT_EQ(row.str(), "");
   }

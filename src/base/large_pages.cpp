@@ -1,5 +1,5 @@
 // The request for large pages, where the system takes requests (transparent large pages).
-#include "run/large_pages.h"
+#include "base/large_pages.h"
 
 #include <sys/mman.h>
 

@@ -1,0 +1,117 @@
+// Entry point. A fatal stop unwinds to here, so the console is flushed and the run ends with a
+// failure status instead of an abort; so does running out of memory (a project too large for
+// the machine), with one line on standard error, and SIGINT or SIGTERM, which end the run with
+// 128 + the signal once every state file has been removed on the way out.
+#include <iostream>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/driver.h"
+#include "base/config.h"
+#include "base/fatal.h"
+#include "base/interrupt.h"
+
+#ifndef TERVANO_VERSION
+#define TERVANO_VERSION "unknown"
+#endif
+
+namespace {
+
+const char* const kHelpText =
+    "tervano " TERVANO_VERSION
+    ": optimal expected NPV or minimal expected makespan of stochastic projects.\n"
+    "\n"
+    "Usage: tervano                      run in the working directory\n"
+    "       tervano --help | -h          this text\n"
+    "       tervano --version            the version\n"
+    "       tervano --config-template [KEY=VALUE ...]\n"
+    "                                    print a complete CONFIG.DAT: the example's values,\n"
+    "                                    the keys given replaced\n"
+    "       tervano --check-config       check CONFIG.DAT in the working directory as a run\n"
+    "                                    would, and say why it would be refused\n"
+    "\n"
+    "Run tervano inside a working directory that holds CONFIG.DAT (71 lines: the project file\n"
+    "names, the objectives, the data the files carry) and the project files PJFileName + n +\n"
+    "PJFileExt that it names. The program asks for a mode on standard input:\n"
+    "  0 the normal run, 1 the topology test (TEST_TOP.DAT), 2 the project variance\n"
+    "  test (TEST2.DAT), 3 the metrics test (TEST3.DAT); any other answer runs nothing.\n"
+    "It reports one console line per project and writes RESULTS.CSV (and the other outputs of\n"
+    "the mode) in the working directory, then waits for a key. Exit status: 0 after the end\n"
+    "prompt, 1 after a fatal error, 2 for a refused argument or configuration (the options\n"
+    "above), 128 + the signal after SIGINT or SIGTERM.\n"
+    "\n"
+    "The reference, with the layout of every file and the values accepted, is README.md at the\n"
+    "root of the source tree.\n";
+
+int refuse(const std::string& why) {
+  std::cerr << "tervano: " << why << '\n';
+  return 2;
+}
+
+// KEY=VALUE pairs, each value the whole rest of its argument.
+int printConfigTemplate(int argc, char** argv) {
+  std::vector<std::pair<std::string, std::string>> values;
+  for (int i = 2; i < argc; ++i) {
+    const std::string pair = argv[i];
+    const size_t equals = pair.find('=');
+    if (equals == std::string::npos || equals == 0)
+      return refuse("--config-template takes KEY=VALUE pairs, not '" + pair + "'.");
+    values.emplace_back(pair.substr(0, equals), pair.substr(equals + 1));
+  }
+  try {
+    std::cout << configurationTemplate(values);
+  } catch (const ConfigProblem& problem) {
+    return refuse(problem.what);
+  }
+  return 0;
+}
+
+int checkConfigFile() {
+  try {
+    checkConfigurationFile();
+  } catch (const ConfigProblem& problem) {
+    return refuse(problem.what);
+  }
+  return 0;
+}
+
+// The options besides a run: any other argument is refused rather than ignored.
+int answerArguments(int argc, char** argv) {
+  const std::string argument = argv[1];
+  if (argc == 2 && (argument == "--help" || argument == "-h")) {
+    std::cout << kHelpText;
+    return 0;
+  }
+  if (argc == 2 && argument == "--version") {
+    std::cout << "tervano " << TERVANO_VERSION << '\n';
+    return 0;
+  }
+  if (argument == "--config-template") return printConfigTemplate(argc, argv);
+  if (argc == 2 && argument == "--check-config") return checkConfigFile();
+  return refuse("unknown argument '" + argument +
+                "'. tervano takes no arguments besides the options of tervano --help; it reads CONFIG.DAT in the "
+                "working directory.");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1) return answerArguments(argc, argv);
+  installInterruptHandlers();
+  try {
+    return runProgram();
+  } catch (const FatalStop&) {
+    std::cout.flush();
+    return 1;
+  } catch (const InterruptStop& stop) {
+    std::cout.flush();
+    std::cerr << "tervano: stopped by signal " << stop.signal << "; the rows written so far are complete.\n";
+    return 128 + stop.signal;
+  } catch (const std::bad_alloc&) {
+    std::cout.flush();
+    std::cerr << "tervano: out of memory\n";
+    return 1;
+  }
+}

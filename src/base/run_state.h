@@ -1,0 +1,7 @@
+// Run state shared by every stage beside the configuration: the project in hand, whose number
+// names every file of it, and where the solve in hand keeps its state tables.
+#pragma once
+#include <cstdint>
+
+extern int32_t projectNumber;
+extern bool useDiskStorage;
