@@ -5,6 +5,8 @@ the label of gv_CFG_mxn_ranks holds the Latin-1 bytes 0xB2 and 0xB3, so every CO
 RESULTS.CSV is handled as bytes and written as Latin-1, never as UTF-8.
 """
 
+import re
+
 BANNER = [
     "||||                 TERVANO: CONFIGURATION FILE||||",
     "||||                                            ||||",
@@ -73,6 +75,7 @@ KEYS = [
 ]
 
 KEY_NAMES = [name for name, _ in KEYS]
+TEXT_KEYS = ("PJFileName", "PJFileExt")
 
 # tervano reads every line through a buffer of 256 characters.
 MAX_LINE_LENGTH = 255
@@ -93,6 +96,23 @@ def config_bytes(values):
         lines.append(label)
         lines.append(str(values[name]))
     return ("\n".join(lines) + "\n").encode("latin-1")
+
+
+# The leading number of a value line, as a C++ stream reads it (white space skipped).
+LEADING_NUMBER = re.compile(rb"\s*([+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?)")
+
+
+def read_values(lines):
+    """What the program reads from CONFIG.DAT, per key: the whole line of a text key, the leading
+    number of any other (the rest of its line and every label line are never read). Two files with
+    the same values are the same series; a value that differs only in how it is written (0.5 and
+    0.50) counts as a change, which errs on the side of running again."""
+    values = {}
+    for key in KEY_NAMES:
+        text = line_text(lines, value_line(key))
+        match = None if key in TEXT_KEYS else LEADING_NUMBER.match(text)
+        values[key] = (match.group(1) if match else text).decode("latin-1")
+    return values
 
 
 def split_lines(data):

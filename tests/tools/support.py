@@ -5,6 +5,7 @@ import os
 import shutil
 import subprocess
 import tempfile
+import time
 import unittest
 
 SOURCE_DIR = os.path.realpath(os.path.join(os.path.dirname(__file__), os.pardir, os.pardir))
@@ -39,6 +40,45 @@ def run_tervano(directory):
     """One sequential run of the series in directory; returns the console."""
     done = subprocess.run([TERVANO], cwd=directory, input=PROMPT_ANSWERS, capture_output=True, timeout=900)
     return done.stdout.decode("latin-1")
+
+
+def programs_in(directory):
+    """Pids of the programs (tervano) whose working directory lies in directory."""
+    binary, directory = os.path.realpath(TERVANO), os.path.realpath(directory)
+    pids = []
+    for name in os.listdir("/proc"):
+        try:
+            if os.readlink(f"/proc/{name}/exe") == binary and \
+                    (os.readlink(f"/proc/{name}/cwd") + "/").startswith(directory + "/"):
+                pids.append(int(name))
+        except OSError:
+            pass
+    return pids
+
+
+def wait_for(condition, what, timeout=120):
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError(f"waited {timeout} s for {what}")
+        time.sleep(0.2)
+
+
+def run_on_small_disk(test, size, script, **environment):
+    """Runs the shell script with a tmpfs of size mounted at $DISK, in a mount namespace of its own
+    (the mount ends with the script); skips where this user may not mount."""
+    disk = scratch_directory(test)
+    probe = subprocess.run(["unshare", "-m", "sh", "-c", f"mount -t tmpfs -o size={size} none {disk}"],
+                           capture_output=True, timeout=60) if shutil.which("unshare") else None
+    if probe is None or probe.returncode != 0:
+        raise unittest.SkipTest("no private mount of a small file system here (unshare -m, mount -t tmpfs)")
+    return subprocess.run(["unshare", "-m", "sh", "-c", f"mount -t tmpfs -o size={size} none \"$DISK\" && {script}"],
+                          capture_output=True, text=True, timeout=600,
+                          env=dict(os.environ, DISK=disk, **environment))
+
+
+def temporary_files(directory):
+    return [os.path.join(root, name) for root, _, names in os.walk(directory) for name in names if ".tmp" in name]
 
 
 def config_with(values):

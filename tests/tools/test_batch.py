@@ -16,20 +16,23 @@ SERIES = [("J30_1", "solved"), ("J30_2", "identification failed"), ("J30_3", "so
           ("J30_7", "identification failed"), ("J30_8", "insufficient memory"), (None, "error")]
 
 
-def make_series(test, projects, config_values):
+def make_series(test, projects, config_values, stem="P", line_end=b"\n"):
+    """A series of J30 projects (or files of the source tree, or None for an unreadable one) named
+    stem + n + .RCP, the stem Latin-1 as the program takes it."""
     workdir = os.path.join(support.scratch_directory(test), "series")
     os.makedirs(workdir)
     for number, name in enumerate(projects, start=1):
-        target = os.path.join(workdir, f"P{number}.RCP")
+        target = os.path.join(os.fsencode(workdir), stem.encode("latin-1") + b"%d.RCP" % number)
         if name is None:
             with open(target, "w") as handle:
                 handle.write("32\nx\n")
         else:
-            shutil.copy(support.data_path("j30-rcp", f"{name}.RCP"), target)
-    values = {11: "P", 17: len(projects)}
+            shutil.copy(os.path.join(support.SOURCE_DIR, name) if "/" in name
+                        else support.data_path("j30-rcp", f"{name}.RCP"), target)
+    values = {11: stem, 17: len(projects)}
     values.update(config_values)
     with open(os.path.join(workdir, "CONFIG.DAT"), "wb") as handle:
-        handle.write(support.config_with(values))
+        handle.write(support.config_with(values).replace(b"\n", line_end))
     return workdir
 
 
@@ -51,7 +54,8 @@ class EngineCases:
         return support.run_tool("tervano-batch", *args, "--tervano", support.TERVANO, *self.engine_args)
 
     def test_series_as_one_sequential_run_then_resume(self):
-        workdir = make_series(self, [name for name, _ in SERIES], {19: 10, 29: 3})
+        # A Latin-1 file stem, as the program takes it; results.csv says it in UTF-8.
+        workdir = make_series(self, [name for name, _ in SERIES], {19: 10, 29: 3}, stem="P\xe9")
         sequential = os.path.join(os.path.dirname(workdir), "sequential")
         shutil.copytree(workdir, sequential)
         support.run_tervano(sequential)
@@ -65,11 +69,20 @@ class EngineCases:
 
         table = read_table(workdir)
         self.assertEqual([row["status"] for row in table], [status for _, status in SERIES])
-        self.assertEqual([row["project_file"] for row in table], [f"P{n}.RCP" for n in range(1, 8)])
+        self.assertEqual([row["project_file"] for row in table], [f"P\xe9{n}.RCP" for n in range(1, 8)])
         lines = results.decode("latin-1").split("\n")
         header = lines[lines.index("") + 3].split(";")
-        self.assertEqual(list(table[0].keys()), ["number", "project_file", "status"] + header
-                         + ["wall_seconds", "peak_mib", "exit_status"])
+        settings = ["gv_CFG_OBJ", "gv_CFG_OBJ2", "gv_CFG_OBJ3", "gv_CFG_OBJ4", "gv_CFG_abandon", "gv_CFG_irq",
+                    "gv_CFG_SCV", "gv_CFG_hyper", "gv_rate", "gv_CFG_cost_data", "gv_CFG_mod_data",
+                    "gv_CFG_mode_data", "gv_CFG_pts_data", "gv_CFG_pms_data", "gv_CFG_rx_data", "gv_CFG_SCV_data",
+                    "gv_CFG_skew_data", "gv_CFG_rate_data"]
+        self.assertEqual(list(table[0].keys()), ["number", "instance", "project_file", "status"] + header
+                         + ["wall_seconds", "peak_mib", "exit_status", "version"] + settings)
+        version = subprocess.run([support.TERVANO, "--version"], capture_output=True, text=True).stdout.split()[1]
+        for row in table:
+            self.assertEqual((row["instance"], row["version"]), ("", version))
+            self.assertEqual([row[key] for key in settings], ["1", "-1", "-1", "-1"] + ["0"] * 2 + ["1", "0", "0.01"]
+                             + ["0"] * 5 + ["1"] + ["0"] * 3)
         rows = [line.split(";") for line in lines[lines.index("") + 4:] if line]
         for row, fields in zip(table, rows):
             self.assertEqual([row[column] for column in header], fields + [""] * (len(header) - len(fields)))
@@ -87,6 +100,19 @@ class EngineCases:
         self.assertEqual(support.read_bytes(os.path.join(workdir, "RESULTS.CSV")), results)
         self.assertEqual(support.read_bytes(os.path.join(workdir, "results.csv")).split(b"\n")[:7], table_before[:7])
 
+        # Labels and notes after a value are not read by the program: nothing is stale.
+        config_path = os.path.join(workdir, "CONFIG.DAT")
+        config = support.read_bytes(config_path)
+        self.assertIn(b"[gv_CFG_SCV].\n1\n", config)
+        self.assertIn(b"[gv_CFG_lnr].\n7\n", config)
+        with open(config_path, "wb") as handle:
+            handle.write(config.replace(b"[gv_CFG_SCV].\n1\n", b"[gv_CFG_SCV], edited.\n1  exponential\n"))
+        again = self.batch("run", workdir)
+        self.assertIn("1 to run, 6 done before", again.stdout)
+        self.assertEqual(record_times(workdir, range(1, 7)), times)
+        with open(config_path, "wb") as handle:
+            handle.write(config)
+
         # A project whose record is gone runs again, alone of the complete ones.
         os.remove(os.path.join(workdir, "batch", "3", "record.json"))
         times = record_times(workdir, [1, 2, 4, 5, 6])
@@ -103,6 +129,13 @@ class EngineCases:
         merged = support.run_tool("tervano-batch", "merge", workdir, "--tervano", support.TERVANO)
         self.assertEqual(merged.returncode, 1, merged.stderr)
         self.assertEqual(support.read_bytes(os.path.join(workdir, "RESULTS.CSV")), results)
+        self.assertEqual(support.read_bytes(os.path.join(workdir, "results.csv")), table)
+
+        # A merge works over the jobs there are, not over the number range.
+        with open(config_path, "wb") as handle:
+            handle.write(config.replace(b"[gv_CFG_lnr].\n7\n", b"[gv_CFG_lnr].\n2147483647\n"))
+        merged = support.run_tool("tervano-batch", "merge", workdir, "--tervano", support.TERVANO, timeout=60)
+        self.assertEqual(merged.returncode, 1, merged.stderr)
         self.assertEqual(support.read_bytes(os.path.join(workdir, "results.csv")), table)
 
     def test_time_and_memory_limits(self):
