@@ -66,15 +66,16 @@ def wait_for(condition, what, timeout=120):
 
 def run_on_small_disk(test, size, script, **environment):
     """Runs the shell script with a tmpfs of size mounted at $DISK, in a mount namespace of its own
-    (the mount ends with the script); skips where this user may not mount."""
+    (the mount ends with the script); skips where this user may not mount. Returns the
+    CompletedProcess and the path of $DISK."""
     disk = scratch_directory(test)
     probe = subprocess.run(["unshare", "-m", "sh", "-c", f"mount -t tmpfs -o size={size} none {disk}"],
                            capture_output=True, timeout=60) if shutil.which("unshare") else None
     if probe is None or probe.returncode != 0:
         raise unittest.SkipTest("no private mount of a small file system here (unshare -m, mount -t tmpfs)")
-    return subprocess.run(["unshare", "-m", "sh", "-c", f"mount -t tmpfs -o size={size} none \"$DISK\" && {script}"],
-                          capture_output=True, text=True, timeout=600,
-                          env=dict(os.environ, DISK=disk, **environment))
+    done = subprocess.run(["unshare", "-m", "sh", "-c", f"mount -t tmpfs -o size={size} none \"$DISK\" && {script}"],
+                          capture_output=True, text=True, timeout=600, env=dict(os.environ, DISK=disk, **environment))
+    return done, disk
 
 
 def temporary_files(directory):

@@ -3,8 +3,10 @@ resume, the time and memory limits, and the series it refuses. The engine suites
 engine is absent (no `parallel` on PATH; no Slurm cluster answering `sinfo`)."""
 
 import csv
+import json
 import os
 import shutil
+import signal
 import subprocess
 import unittest
 
@@ -154,8 +156,97 @@ class EngineCases:
         self.assertLess(float(row["peak_mib"]), 40)
 
 
+    def test_stops_and_kills_keep_every_earlier_result(self):
+        # Patterson's project is done at once; J30_34 with hyper-exponential durations runs for seconds.
+        workdir = make_series(self, ["examples/patterson/PATTERSON_1.RCP", "J30_34"], {21: 100000000, 61: 2})
+        done = self.batch("run", workdir)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        values = [(row["status"], row["MAKESPAN"]) for row in read_table(workdir)]
+        self.assertEqual([status for status, _ in values], ["solved", "solved"])
+        command = [os.path.join(support.TOOLS_DIR, "tervano-batch"), "run", workdir, "--fresh", "--tervano",
+                   support.TERVANO, *map(str, self.engine_args)]
+
+        def start(*extra):
+            tool = subprocess.Popen(command + list(extra), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                    stderr=subprocess.PIPE, text=True)
+            self.addCleanup(lambda: (tool.kill(), tool.wait(), tool.stdout.close(), tool.stderr.close()))
+            support.wait_for(lambda: support.programs_in(os.path.join(workdir, "batch", "2")), "project 2 to start")
+            return tool
+
+        def assert_earlier_results_kept(what, tool, status):
+            self.assertEqual(tool.wait(300), status, what)
+            errors = tool.stderr.read()
+            self.assertNotIn("Traceback", errors, what)
+            self.assertEqual(support.programs_in(workdir), [], what)
+            merged = support.run_tool("tervano-batch", "merge", workdir, "--tervano", support.TERVANO)
+            self.assertEqual(merged.returncode, 0, what + ": " + merged.stderr)
+            self.assertEqual([(row["status"], row["MAKESPAN"]) for row in read_table(workdir)], values, what)
+
+        # A reader that goes away (| head -1) stops the run like Ctrl-C: engine, jobs and all.
+        tool = start()
+        tool.stdout.readline()
+        tool.stdout.close()
+        assert_earlier_results_kept("closed pipe", tool, 130)
+        tool = start()
+        tool.send_signal(signal.SIGTERM)
+        assert_earlier_results_kept("SIGTERM", tool, 130)
+        if self.engine_args[1] == "slurm":
+            with subprocess.Popen(command + ["--partition", "none-such"], stderr=subprocess.PIPE, text=True) as tool:
+                assert_earlier_results_kept("sbatch refused", tool, 2)
+
+        # A killed tool leaves its engine running, which keeps the working directory from a second run.
+        tool = start()
+        tool.kill()
+        tool.wait()
+        again = self.batch("run", workdir)
+        self.assertEqual(again.returncode, 2, again.stdout + again.stderr)
+        self.assertIn("still run", again.stderr)
+        self.stop_engine_left(workdir)
+        support.wait_for(lambda: not support.programs_in(workdir), "the jobs to stop")
+        again = self.batch("run", workdir)
+        self.assertIn("0 to run, 2 done before", again.stdout)
+
+        if support.SANITIZED:
+            return
+        # The program killed by hand under a memory limit is an error, not out of memory, and runs again.
+        tool = start("--memory-mb", "4000")
+        os.kill(support.programs_in(os.path.join(workdir, "batch", "2"))[0], signal.SIGKILL)
+        self.assertEqual(tool.wait(300), 1)
+        self.assertEqual([(row["status"], row["exit_status"]) for row in read_table(workdir)],
+                         [("solved", "0"), ("error", "137")])
+        again = self.batch("run", workdir)
+        self.assertIn("1 to run, 1 done before", again.stdout)
+        self.assertEqual([(row["status"], row["MAKESPAN"]) for row in read_table(workdir)], values)
+
+
 class ParallelEngine(EngineCases, unittest.TestCase):
     engine_args = ("--engine", "parallel", "--jobs", 2)
+
+    def stop_engine_left(self, workdir):
+        with open(os.path.join(workdir, "batch", "engine.json"), encoding="utf-8") as handle:
+            os.kill(json.load(handle)["pid"], signal.SIGINT)
+
+    def test_full_disk(self):
+        # A series that ran, on a disk then filled: the merge and a new run stop naming the file they cannot
+        # write, leave no temporary file, and the earlier results stand.
+        workdir = make_series(self, ["examples/patterson/PATTERSON_1.RCP"], {})
+        out = support.scratch_directory(self)
+        tool = os.path.join(support.TOOLS_DIR, "tervano-batch")
+        script = ('cp -a "$SERIES"/. "$DISK"/ && "$TOOL" run "$DISK" --tervano "$TERVANO" > "$OUT/run.txt" 2>&1; '
+                  'dd if=/dev/zero of="$DISK/filler" bs=1k 2>/dev/null; '
+                  '"$TOOL" merge "$DISK" --tervano "$TERVANO" > "$OUT/merge.txt" 2>&1; echo $? >> "$OUT/merge.txt"; '
+                  '"$TOOL" run "$DISK" --fresh --tervano "$TERVANO" > "$OUT/fresh.txt" 2>&1; echo $? >> "$OUT/fresh.txt"; '
+                  'rm "$DISK/filler"; cp -a "$DISK" "$OUT/series"')
+        done, disk = support.run_on_small_disk(self, "256k", script, SERIES=workdir, OUT=out, TOOL=tool,
+                                               TERVANO=support.TERVANO)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("1 solved", support.read_bytes(os.path.join(out, "run.txt")).decode())
+        for name, file in (("merge.txt", "RESULTS.CSV"), ("fresh.txt", "batch/head/CONFIG.DAT")):
+            said = support.read_bytes(os.path.join(out, name)).decode().splitlines()
+            self.assertEqual(said, [f"tervano-batch: cannot write {disk}/{file}: No space left on device", "2"], name)
+        series = os.path.join(out, "series")
+        self.assertEqual(support.temporary_files(series), [])
+        self.assertEqual([row["status"] for row in read_table(series)], ["solved"])
 
     @classmethod
     def setUpClass(cls):
