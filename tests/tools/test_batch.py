@@ -8,6 +8,7 @@ import os
 import shutil
 import signal
 import subprocess
+import tempfile
 import unittest
 
 import support
@@ -273,14 +274,18 @@ class BatchRefusals(unittest.TestCase):
     """Series the tool refuses before it runs anything, whatever the engine."""
 
     def test_refused_series(self):
+        # A CR LF file whose absolute stem is 255 characters long, as many as a line holds (without the CR).
+        workdir_length = len(os.path.join(tempfile.gettempdir(), "tervano-tools-12345678", "series/"))
+        longest = {"stem": "s" * (255 - workdir_length), "line_end": b"\r\n"}
         cases = [
-            ("drawn SCVs", {59: 0, 61: -1}, [], "the series draws its SCVs (gv_CFG_SCV -1)"),
-            ("a missing project file", {17: 3}, [], "project files missing: P2.RCP, P3.RCP"),
-            ("no engine", {}, ["--engine", "parallel"], "GNU parallel is not installed"),
+            ("drawn SCVs", {59: 0, 61: -1}, {}, [], "the series draws its SCVs (gv_CFG_SCV -1)"),
+            ("a missing project file", {17: 3}, {}, [], "project files missing: P2.RCP, P3.RCP"),
+            ("no engine", {}, {}, ["--engine", "parallel"], "GNU parallel is not installed"),
+            ("no engine for the longest stem", {}, longest, [], "GNU parallel is not installed"),
         ]
-        for name, config_values, args, message in cases:
+        for name, config_values, series_options, args, message in cases:
             with self.subTest(name):
-                workdir = make_series(self, ["J30_1"], config_values)
+                workdir = make_series(self, ["J30_1"], config_values, **series_options)
                 # Only python3 on PATH: no engine, no tervano but the one given.
                 bare = support.scratch_directory(self)
                 os.symlink(shutil.which("python3"), os.path.join(bare, "python3"))
