@@ -192,7 +192,8 @@ class EngineCases:
         tool.send_signal(signal.SIGTERM)
         assert_earlier_results_kept("SIGTERM", tool, 130)
         if self.engine_args[1] == "slurm":
-            with subprocess.Popen(command + ["--partition", "none-such"], stderr=subprocess.PIPE, text=True) as tool:
+            with subprocess.Popen(command + ["--partition", "none-such"], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                  text=True) as tool:
                 assert_earlier_results_kept("sbatch refused", tool, 2)
 
         # A killed tool leaves its engine running, which keeps the working directory from a second run.
@@ -257,6 +258,13 @@ class ParallelEngine(EngineCases, unittest.TestCase):
 
 class SlurmEngine(EngineCases, unittest.TestCase):
     engine_args = ("--engine", "slurm", "--jobs", 2)
+
+    def stop_engine_left(self, workdir):
+        with open(os.path.join(workdir, "batch", "slurm-job.json"), encoding="utf-8") as handle:
+            job_id = json.load(handle)["job_id"]
+        subprocess.run(["scancel", job_id], check=True, timeout=60)
+        support.wait_for(lambda: not subprocess.run(["squeue", "-h", "-j", job_id], capture_output=True,
+                                                    text=True).stdout.strip(), "the job array to end")
 
     @classmethod
     def setUpClass(cls):
