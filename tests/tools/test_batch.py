@@ -39,6 +39,13 @@ def make_series(test, projects, config_values, stem="P", line_end=b"\n"):
     return workdir
 
 
+def readme_commands(section):
+    """The shell blocks of a README section, each as its lines."""
+    text = support.read_bytes(os.path.join(support.SOURCE_DIR, "README.md")).decode("utf-8")
+    text = text.split(section + "\n", 1)[1].split("\n### ", 1)[0]
+    return [block.split("```", 1)[0].strip().split("\n") for block in text.split("```sh\n")[1:]]
+
+
 def read_table(workdir):
     with open(os.path.join(workdir, "results.csv"), encoding="utf-8", newline="") as handle:
         return list(csv.DictReader(handle))
@@ -219,6 +226,47 @@ class EngineCases:
         again = self.batch("run", workdir)
         self.assertIn("1 to run, 1 done before", again.stdout)
         self.assertEqual([(row["status"], row["MAKESPAN"]) for row in read_table(workdir)], values)
+
+
+    def test_readme_quick_start(self):
+        # The README's commands as they stand, run on two J30 instances (fast at SCV 0.5 too) for the 480.
+        one_machine, slurm, two_series = readme_commands("## Running a benchmark set")
+        blocks = [one_machine, two_series] if self.engine_args[1] == "parallel" else [slurm]
+        if support.SANITIZED and self.engine_args[1] == "slurm":
+            self.skipTest("the Slurm example holds the program to --memory-mb, which a sanitized program cannot run under")
+        scratch = support.scratch_directory(self)
+        os.makedirs(os.path.join(scratch, "shared", "data", "j30"))
+        for name in ("j304_1.sm", "j3010_2.sm"):
+            shutil.copy(support.data_path("j30", name), os.path.join(scratch, "shared", "data", "j30"))
+        work = os.path.join(scratch, "work")
+        os.makedirs(work)
+        os.symlink(support.TOOLS_DIR, os.path.join(work, "tools"))
+        environment = dict(os.environ, PATH=os.path.dirname(support.TERVANO) + os.pathsep + os.environ["PATH"])
+        said = []
+        for block in blocks:
+            for command in block:
+                done = subprocess.run(["sh", "-c", command], cwd=work, env=environment, capture_output=True, text=True,
+                                      timeout=900, stdin=subprocess.DEVNULL)
+                self.assertEqual(done.returncode, 0, command + "\n" + done.stdout + done.stderr)
+                said.append(done.stdout)
+        self.assertIn("Counter({'solved': 2})", said[2])
+        if self.engine_args[1] == "slurm":
+            return
+        version = subprocess.run([support.TERVANO, "--version"], capture_output=True, text=True).stdout.split()[1]
+        with open(os.path.join(work, "runs", "j30-both.csv"), encoding="utf-8", newline="") as handle:
+            table = list(csv.DictReader(handle))
+        self.assertEqual([(row["instance"], row["gv_CFG_SCV"], row["status"], row["version"]) for row in table],
+                         [(instance, scv, "solved", version) for scv in ("1", "0.5") for instance in ("j304_1", "j3010_2")])
+        self.assertNotEqual([row["MAKESPAN"] for row in table[:2]], [row["MAKESPAN"] for row in table[2:]])
+        # A series of the other objective has other columns: not concatenated.
+        npv = os.path.join(work, "npv.csv")
+        with open(npv, "wb") as handle:
+            handle.write(support.read_bytes(os.path.join(work, "runs", "j30", "results.csv")).replace(b"MAKESPAN", b"NPV"))
+        refused = support.run_tool("tervano-batch", "merge", "runs/j30", npv, "--out", "mixed.csv", cwd=work)
+        self.assertEqual(refused.returncode, 2)
+        self.assertIn(f"only {npv} has NPV, CPU NPV (SEC); only runs/j30/results.csv has MAKESPAN, CPU MAKESPAN (SEC)",
+                      refused.stderr)
+        self.assertFalse(os.path.exists(os.path.join(work, "mixed.csv")))
 
 
 class ParallelEngine(EngineCases, unittest.TestCase):
