@@ -4,6 +4,7 @@ directories, runs of the tools and of tervano itself, and RESULTS.CSV with the C
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -15,6 +16,8 @@ TERVANO = os.environ.get("TERVANO_BINARY", os.path.join(SOURCE_DIR, "build", "te
 # A sanitized program cannot run under a limit on its address space (the sanitizers reserve terabytes).
 SANITIZED = os.environ.get("TERVANO_SANITIZE", "OFF").upper() in ("1", "ON", "TRUE", "YES")
 PROMPT_ANSWERS = b"0\n0\n"
+sys.dont_write_bytecode = True
+sys.path.insert(0, TOOLS_DIR)
 
 
 def data_path(*parts):
@@ -83,11 +86,15 @@ def temporary_files(directory):
 
 
 def config_with(values):
-    """examples/patterson/CONFIG.DAT with some value lines replaced ({line number: text})."""
+    """examples/patterson/CONFIG.DAT with the values of some keys replaced ({key: text}), the lines
+    found in the program's own layout (tervano --config-template)."""
+    import tervano_config
+    if tervano_config.layout is None:
+        tervano_config.load(TERVANO)
     with open(os.path.join(SOURCE_DIR, "examples", "patterson", "CONFIG.DAT"), "rb") as handle:
         lines = handle.read().split(b"\n")
-    for number, text in values.items():
-        lines[number - 1] = str(text).encode("latin-1")
+    for key, text in values.items():
+        lines[tervano_config.value_line(key) - 1] = str(text).encode("latin-1")
     return b"\n".join(lines)
 
 

@@ -32,7 +32,7 @@ def make_series(test, projects, config_values, stem="P", line_end=b"\n"):
         else:
             shutil.copy(os.path.join(support.SOURCE_DIR, name) if "/" in name
                         else support.data_path("j30-rcp", f"{name}.RCP"), target)
-    values = {11: stem, 17: len(projects)}
+    values = {"PJFileName": stem, "gv_CFG_lnr": len(projects)}
     values.update(config_values)
     with open(os.path.join(workdir, "CONFIG.DAT"), "wb") as handle:
         handle.write(support.config_with(values).replace(b"\n", line_end))
@@ -65,7 +65,7 @@ class EngineCases:
 
     def test_series_as_one_sequential_run_then_resume(self):
         # A Latin-1 file stem, as the program takes it; results.csv says it in UTF-8.
-        workdir = make_series(self, [name for name, _ in SERIES], {19: 10, 29: 3}, stem="P\xe9")
+        workdir = make_series(self, [name for name, _ in SERIES], {"gv_bits": 10, "gv_CFG_max_mem": 3}, stem="P\xe9")
         sequential = os.path.join(os.path.dirname(workdir), "sequential")
         shutil.copytree(workdir, sequential)
         support.run_tervano(sequential)
@@ -150,7 +150,7 @@ class EngineCases:
 
     def test_time_and_memory_limits(self):
         # J30_34 with hyper-exponential durations: seconds of work and hundreds of MiB.
-        workdir = make_series(self, ["J30_34"], {21: 100000000, 61: 2})
+        workdir = make_series(self, ["J30_34"], {"gv_CFG_mxn_UDC": 100000000, "gv_CFG_SCV": 2})
         done = self.batch("run", workdir, "--time-limit", 1)
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
         self.assertEqual(read_table(workdir)[0]["status"], "timeout")
@@ -166,7 +166,7 @@ class EngineCases:
 
     def test_stops_and_kills_keep_every_earlier_result(self):
         # Patterson's project is done at once; J30_34 with hyper-exponential durations runs for seconds.
-        workdir = make_series(self, ["examples/patterson/PATTERSON_1.RCP", "J30_34"], {21: 100000000, 61: 2})
+        workdir = make_series(self, ["examples/patterson/PATTERSON_1.RCP", "J30_34"], {"gv_CFG_mxn_UDC": 100000000, "gv_CFG_SCV": 2})
         done = self.batch("run", workdir)
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
         values = [(row["status"], row["MAKESPAN"]) for row in read_table(workdir)]
@@ -334,8 +334,8 @@ class BatchRefusals(unittest.TestCase):
         workdir_length = len(os.path.join(tempfile.gettempdir(), "tervano-tools-12345678", "series/"))
         longest = {"stem": "s" * (255 - workdir_length), "line_end": b"\r\n"}
         cases = [
-            ("drawn SCVs", {59: 0, 61: -1}, {}, [], "the series draws its SCVs (gv_CFG_SCV -1)"),
-            ("a missing project file", {17: 3}, {}, [], "project files missing: P2.RCP, P3.RCP"),
+            ("drawn SCVs", {"gv_CFG_SCV_data": 0, "gv_CFG_SCV": -1}, {}, [], "the series draws its SCVs (gv_CFG_SCV -1)"),
+            ("a missing project file", {"gv_CFG_lnr": 3}, {}, [], "project files missing: P2.RCP, P3.RCP"),
             ("no engine", {}, {}, ["--engine", "parallel"], "GNU parallel is not installed"),
             ("no engine for the longest stem", {}, longest, [], "GNU parallel is not installed"),
         ]

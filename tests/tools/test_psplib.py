@@ -33,7 +33,8 @@ class PsplibConversion(unittest.TestCase):
                                  f"J30_{number}.RCP")
         # The series' CONFIG.DAT is the program's layout, Latin-1 labels included; only values differ.
         config = support.read_bytes(os.path.join(out, "CONFIG.DAT")).split(b"\n")
-        example = support.config_with({11: "J30_", 17: 480, 21: 100000000, 29: 16000}).split(b"\n")
+        example = support.config_with({"PJFileName": "J30_", "gv_CFG_lnr": 480, "gv_CFG_mxn_UDC": 100000000,
+                                       "gv_CFG_max_mem": 16000}).split(b"\n")
         self.assertEqual(config, example)
 
     def test_nonrenewable_budgets_and_modes_that_can_never_run(self):
