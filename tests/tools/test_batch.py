@@ -276,6 +276,16 @@ class ParallelEngine(EngineCases, unittest.TestCase):
         with open(os.path.join(workdir, "batch", "engine.json"), encoding="utf-8") as handle:
             os.kill(json.load(handle)["pid"], signal.SIGINT)
 
+    def test_running_projects_progress(self):
+        helped = subprocess.run([support.TERVANO, "--help"], capture_output=True, text=True).stdout
+        if "--progress-file" not in helped:
+            self.skipTest("this tervano keeps no progress file")
+        workdir = make_series(self, ["J30_34"], {"gv_CFG_mxn_UDC": 100000000, "gv_CFG_SCV": 2})
+        done = self.batch("run", workdir, "--progress")
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        self.assertRegex(done.stdout, r"\nrunning: 1 (identify|solve) \d+/(\d+|\?) UDCs")
+        self.assertFalse(os.path.exists(os.path.join(workdir, "batch", "1", "progress")))
+
     def test_full_disk(self):
         # A series that ran, on a disk then filled: the merge and a new run stop naming the file they cannot
         # write, leave no temporary file, and the earlier results stand.
@@ -339,6 +349,11 @@ class BatchRefusals(unittest.TestCase):
             ("no engine", {}, {}, ["--engine", "parallel"], "GNU parallel is not installed"),
             ("no engine for the longest stem", {}, longest, [], "GNU parallel is not installed"),
         ]
+        probe = subprocess.run([support.TERVANO, "--check-config"], cwd=os.path.join(support.SOURCE_DIR, "examples",
+                               "patterson"), capture_output=True, text=True)
+        if probe.returncode == 0:  # a program that says what a run would refuse
+            cases.append(("an objective the program does not compute", {"gv_CFG_OBJ": 2}, {}, [],
+                          "tervano refuses the series' CONFIG.DAT (as a job reads it): "))
         for name, config_values, series_options, args, message in cases:
             with self.subTest(name):
                 workdir = make_series(self, ["J30_1"], config_values, **series_options)
