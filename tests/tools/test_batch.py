@@ -8,6 +8,7 @@ import os
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import unittest
 
@@ -285,6 +286,25 @@ class ParallelEngine(EngineCases, unittest.TestCase):
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
         self.assertRegex(done.stdout, r"\nrunning: 1 (identify|solve) \d+/(\d+|\?) UDCs")
         self.assertFalse(os.path.exists(os.path.join(workdir, "batch", "1", "progress")))
+
+    def test_cut_row_is_no_result(self):
+        # A program whose last write is cut short (here by a limit on the size of its files, as a full
+        # disk would) leaves a row without its end: an error, whatever the program's exit status.
+        workdir = make_series(self, ["examples/patterson/PATTERSON_1.RCP"], {})
+        done = self.batch("run", workdir)
+        self.assertEqual(read_table(workdir)[0]["status"], "solved", done.stdout + done.stderr)
+        size = os.path.getsize(os.path.join(workdir, "batch", "1", "RESULTS.CSV"))
+        limited = os.path.join(support.scratch_directory(self), "tervano")
+        with open(limited, "w") as handle:
+            handle.write(f"#!{sys.executable}\nimport os, resource, signal, sys\n"
+                         f"resource.setrlimit(resource.RLIMIT_FSIZE, ({size - 10}, {size - 10}))\n"
+                         f"signal.signal(signal.SIGXFSZ, signal.SIG_IGN)\n"
+                         f"os.execv({support.TERVANO!r}, [{support.TERVANO!r}] + sys.argv[1:])\n")
+        os.chmod(limited, 0o755)
+        done = support.run_tool("tervano-batch", "run", workdir, "--fresh", "--tervano", limited, *self.engine_args)
+        self.assertEqual(done.returncode, 1, done.stdout + done.stderr)
+        self.assertRegex(done.stdout, r"project 1 error: ")
+        self.assertEqual([(row["status"], row["MAKESPAN"]) for row in read_table(workdir)], [("error", "")])
 
     def test_full_disk(self):
         # A series that ran, on a disk then filled: the merge and a new run stop naming the file they cannot
