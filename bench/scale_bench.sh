@@ -49,14 +49,14 @@ mkdir -p "$work/data/parallel"
 
 # config <stem> <ext> <number> <SCV> <gv_bits>
 config() {
-  bench_config "scale bench" PJFileName="$1" PJFileExt="$2" gv_CFG_fnr="$3" gv_CFG_lnr="$3" \
+  bench_config "$new" PJFileName="$1" PJFileExt="$2" gv_CFG_fnr="$3" gv_CFG_lnr="$3" \
     gv_CFG_SCV="$4" gv_bits="$5"
 }
 
 # The process's resident memory with no project (the configuration and its tables).
 baseline() {
   mkdir -p "$work/empty"
-  bench_config "scale bench" gv_CFG_lnr=0 > "$work/empty/CONFIG.DAT"
+  bench_config "$new" gv_CFG_lnr=0 > "$work/empty/CONFIG.DAT"
   (cd "$work/empty" && printf '0\n0\n' | /usr/bin/time -f '%M' -o rss.txt "$1" > /dev/null)
   cat "$work/empty/rss.txt"
 }

@@ -23,7 +23,7 @@ trap 'rm -rf "$work"' EXIT
 
 # config <file stem> <ext> <number> <OBJ> <OBJ2> <SCV_data> <SCV> <cost> <mode/mod/pts/pms> <rate_data> <IO>
 config() {
-  bench_config "solver bench" PJFileName="$1" PJFileExt="$2" gv_CFG_fnr="$3" gv_CFG_lnr="$3" \
+  bench_config "$build/tervano" PJFileName="$1" PJFileExt="$2" gv_CFG_fnr="$3" gv_CFG_lnr="$3" \
     gv_CFG_mxn_UDC=20000000 gv_CFG_max_mem=4000 gv_CFG_OBJ="$4" gv_CFG_OBJ2="$5" gv_CFG_IO="${11}" \
     gv_CFG_cost_data="$8" gv_CFG_mod_data="$9" gv_CFG_mode_data="$9" gv_CFG_pts_data="$9" \
     gv_CFG_pms_data="$9" gv_CFG_SCV_data="$6" gv_CFG_SCV="$7" gv_CFG_rate_data="${10}"

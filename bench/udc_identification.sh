@@ -21,7 +21,7 @@ while [ "$i" -le "$last" ]; do
   i=$((i + 1))
 done
 
-bench_config "udc identification bench" PJFileName=J30_ PJFileExt=.RCP gv_CFG_fnr="$first" \
+bench_config "$build/tervano" PJFileName=J30_ PJFileExt=.RCP gv_CFG_fnr="$first" \
   gv_CFG_lnr="$last" gv_CFG_mxn_UDC=10000000 gv_CFG_max_mem=1000 gv_CFG_OBJ=0 gv_CFG_OBJ2=0 \
   > "$work/CONFIG.DAT"
 

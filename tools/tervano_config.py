@@ -1,11 +1,20 @@
-"""CONFIG.DAT as the tools write and edit it: the 71-line layout of tervano's configuration file.
-
-The banner and the label lines are tervano's own (the same as in examples/patterson/CONFIG.DAT);
-the label of gv_CFG_mxn_ranks holds the Latin-1 bytes 0xB2 and 0xB3, so every CONFIG.DAT and
-RESULTS.CSV is handled as bytes and written as Latin-1, never as UTF-8.
+"""CONFIG.DAT as the tools read and write it. The layout (the banner, a label line and a value line
+per key in file order, the defaults) is the program's: `tervano --config-template [KEY=VALUE ...]`
+prints a whole file, and the tools locate each key's value line in that file instead of keeping a
+copy of the table. A label (that of gv_CFG_mxn_ranks) holds Latin-1 bytes, so every CONFIG.DAT and
+RESULTS.CSV is handled as bytes and written as the program writes it, never re-encoded.
 """
 
-BANNER = [
+import re
+import subprocess
+
+
+class ConfigError(Exception):
+    """The program refused a key or a value, or could not be asked."""
+
+
+# The same layout for a program that does not answer --config-template yet.
+_BANNER = [
     "||||                 TERVANO: CONFIGURATION FILE||||",
     "||||                                            ||||",
     "||||EXAMPLE INPUT FILES:                        ||||",
@@ -17,8 +26,7 @@ BANNER = [
     "||||||||||||||||||||||||||||||||||||||||||||||||||||",
 ]
 
-# The 31 keys in file order with their label lines.
-KEYS = [
+_KEYS = [
     ("PJFileName", "PROJECT FILE NAME (E.G. 'EXAMPLE_DIRECTORY\\EXAMPLEPROJECT_') [PJFileName]."),
     ("PJFileExt", "PROJECT FILE NAME EXTENSION (E.G. '.RCP') [PJFileExt]."),
     ("gv_CFG_fnr", "FIRST PROJECT FILE NUMBER (E.G. '1') [gv_CFG_fnr]."),
@@ -72,27 +80,105 @@ KEYS = [
      " (ANY REAL NUMBER) [gv_rate]."),
 ]
 
-KEY_NAMES = [name for name, _ in KEYS]
+# The defaults of examples/basic/CONFIG.DAT, for the same.
+_KEYS_DEFAULTS = [
+    ("PJFileName", "PROJECT_"), ("PJFileExt", ".RCP"), ("gv_CFG_fnr", 1), ("gv_CFG_lnr", 3), ("gv_bits", 40),
+    ("gv_CFG_mxn_UDC", 100000000), ("gv_CFG_mxn_UDC_links", 10), ("gv_CFG_mxn_UDC_prr", -1), ("gv_CFG_mxn_ranks", 3),
+    ("gv_CFG_max_mem", 16000), ("gv_CFG_OBJ", 0), ("gv_CFG_OBJ2", -1), ("gv_CFG_OBJ3", -1), ("gv_CFG_OBJ4", -1),
+    ("gv_CFG_write", 0), ("gv_CFG_IO", 0), ("gv_CFG_abandon", 0), ("gv_CFG_irq", 0), ("gv_CFG_cost_data", 1),
+    ("gv_CFG_mod_data", 0), ("gv_CFG_mode_data", 0), ("gv_CFG_pts_data", 0), ("gv_CFG_pms_data", 0),
+    ("gv_CFG_rx_data", 1), ("gv_CFG_SCV_data", 0), ("gv_CFG_SCV", 1), ("gv_CFG_hyper", 0), ("gv_CFG_skew_data", 0),
+    ("gv_CFG_skew", 0), ("gv_CFG_rate_data", 0), ("gv_rate", 0.01),
+]
 
 # tervano reads every line through a buffer of 256 characters.
 MAX_LINE_LENGTH = 255
+# The leading number of a value line, as a C++ stream reads it (white space skipped).
+LEADING_NUMBER = re.compile(rb"\s*([+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?)")
+LABEL_KEY = re.compile(rb"\[([A-Za-z_][A-Za-z0-9_]*)\]\.?\s*$")
+
+
+def _built_in_template(values):
+    lines = list(_BANNER)
+    for name, label in _KEYS:
+        lines.append(label)
+        lines.append(str(values.get(name, "")))
+    unknown = [key for key in values if key not in [name for name, _ in _KEYS]]
+    if unknown:
+        raise ConfigError(f"unknown key {unknown[0]}")
+    return ("\n".join(lines) + "\n").encode("latin-1")
+
+
+def template(tervano, values=None):
+    """A whole CONFIG.DAT from the program: its defaults with the given keys replaced."""
+    arguments = [f"{key}={value}" for key, value in (values or {}).items()]
+    try:
+        done = subprocess.run([tervano, "--config-template", *arguments], capture_output=True,
+                              stdin=subprocess.DEVNULL, timeout=60)
+    except (OSError, subprocess.TimeoutExpired) as error:
+        raise ConfigError(f"cannot run {tervano}: {error}") from None
+    if done.returncode == 0 and done.stdout:
+        return done.stdout
+    if b"unknown argument '--config-template'" in done.stderr:
+        defaults = {name: value for name, value in _KEYS_DEFAULTS}
+        defaults.update(values or {})
+        return _built_in_template(defaults)
+    raise ConfigError(done.stderr.decode("latin-1").strip().removeprefix("tervano: ")
+                      or f"{tervano} --config-template: exit status {done.returncode}")
+
+
+class Layout:
+    """Where each key's value stands in a CONFIG.DAT: read off a template, whose label lines end in
+    the key in brackets and whose value lines follow them. A key whose default is not a number takes
+    its whole line as text (the file names); any other starts its line with a number."""
+
+    def __init__(self, data):
+        lines = split_lines(data)
+        self.value_lines = {}
+        for number in range(1, len(lines)):
+            match = LABEL_KEY.search(line_text(lines, number))
+            if match:
+                self.value_lines[match.group(1).decode("ascii")] = number + 1
+        self.keys = list(self.value_lines)
+        self.text_keys = {key for key in self.keys
+                          if not re.fullmatch(rb"\s*[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?\s*",
+                                              line_text(lines, self.value_lines[key]))}
+        self.data = data
+        if "gv_rate" not in self.value_lines or "PJFileName" not in self.value_lines:
+            raise ConfigError("the program's --config-template is not a CONFIG.DAT")
+
+
+layout = None
+
+
+def load(tervano=None, data=None):
+    """Takes the layout from a template (given, or asked of the program); returns the template."""
+    global layout
+    data = data if data is not None else template(tervano)
+    layout = Layout(data)
+    return data
 
 
 def value_line(key):
     """1-based number of the line that holds the key's value."""
-    return 11 + 2 * KEY_NAMES.index(key)
+    return layout.value_lines[key]
 
 
-def config_bytes(values):
-    """A whole CONFIG.DAT from a value per key (text or number), Latin-1 encoded."""
-    missing = [name for name in KEY_NAMES if name not in values]
-    if missing:
-        raise ValueError("no value for " + ", ".join(missing))
-    lines = list(BANNER)
-    for name, label in KEYS:
-        lines.append(label)
-        lines.append(str(values[name]))
-    return ("\n".join(lines) + "\n").encode("latin-1")
+def key_names():
+    return list(layout.keys)
+
+
+def read_values(lines):
+    """What the program reads from CONFIG.DAT, per key: the whole line of a text key, the leading
+    number of any other (the rest of its line and every label line are never read). Two files with
+    the same values are the same series; a value that differs only in how it is written (0.5 and
+    0.50) counts as a change, which errs on the side of running again."""
+    values = {}
+    for key in layout.keys:
+        text = line_text(lines, value_line(key))
+        match = None if key in layout.text_keys else LEADING_NUMBER.match(text)
+        values[key] = (match.group(1) if match else text).decode("latin-1")
+    return values
 
 
 def split_lines(data):

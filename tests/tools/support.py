@@ -4,7 +4,9 @@ directories, runs of the tools and of tervano itself, and RESULTS.CSV with the C
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
+import time
 import unittest
 
 SOURCE_DIR = os.path.realpath(os.path.join(os.path.dirname(__file__), os.pardir, os.pardir))
@@ -14,6 +16,8 @@ TERVANO = os.environ.get("TERVANO_BINARY", os.path.join(SOURCE_DIR, "build", "te
 # A sanitized program cannot run under a limit on its address space (the sanitizers reserve terabytes).
 SANITIZED = os.environ.get("TERVANO_SANITIZE", "OFF").upper() in ("1", "ON", "TRUE", "YES")
 PROMPT_ANSWERS = b"0\n0\n"
+sys.dont_write_bytecode = True
+sys.path.insert(0, TOOLS_DIR)
 
 
 def data_path(*parts):
@@ -41,12 +45,56 @@ def run_tervano(directory):
     return done.stdout.decode("latin-1")
 
 
+def programs_in(directory):
+    """Pids of the programs (tervano) whose working directory lies in directory."""
+    binary, directory = os.path.realpath(TERVANO), os.path.realpath(directory)
+    pids = []
+    for name in os.listdir("/proc"):
+        try:
+            if os.readlink(f"/proc/{name}/exe") == binary and \
+                    (os.readlink(f"/proc/{name}/cwd") + "/").startswith(directory + "/"):
+                pids.append(int(name))
+        except OSError:
+            pass
+    return pids
+
+
+def wait_for(condition, what, timeout=120):
+    deadline = time.monotonic() + timeout
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError(f"waited {timeout} s for {what}")
+        time.sleep(0.2)
+
+
+def run_on_small_disk(test, size, script, **environment):
+    """Runs the shell script with a tmpfs of size mounted at $DISK, in a mount namespace of its own
+    (the mount ends with the script); skips where this user may not mount. Returns the
+    CompletedProcess and the path of $DISK."""
+    disk = scratch_directory(test)
+    probe = subprocess.run(["unshare", "-m", "sh", "-c", f"mount -t tmpfs -o size={size} none {disk}"],
+                           capture_output=True, timeout=60) if shutil.which("unshare") else None
+    if probe is None or probe.returncode != 0:
+        raise unittest.SkipTest("no private mount of a small file system here (unshare -m, mount -t tmpfs)")
+    done = subprocess.run(["unshare", "-m", "sh", "-c", f"mount -t tmpfs -o size={size} none \"$DISK\" && {script}"],
+                          capture_output=True, text=True, timeout=600, env=dict(os.environ, DISK=disk, **environment))
+    return done, disk
+
+
+def temporary_files(directory):
+    return [os.path.join(root, name) for root, _, names in os.walk(directory) for name in names if ".tmp" in name]
+
+
 def config_with(values):
-    """examples/patterson/CONFIG.DAT with some value lines replaced ({line number: text})."""
+    """examples/patterson/CONFIG.DAT with the values of some keys replaced ({key: text}), the lines
+    found in the program's own layout (tervano --config-template)."""
+    import tervano_config
+    if tervano_config.layout is None:
+        tervano_config.load(TERVANO)
     with open(os.path.join(SOURCE_DIR, "examples", "patterson", "CONFIG.DAT"), "rb") as handle:
         lines = handle.read().split(b"\n")
-    for number, text in values.items():
-        lines[number - 1] = str(text).encode("latin-1")
+    for key, text in values.items():
+        lines[tervano_config.value_line(key) - 1] = str(text).encode("latin-1")
     return b"\n".join(lines)
 
 

@@ -33,7 +33,8 @@ class PsplibConversion(unittest.TestCase):
                                  f"J30_{number}.RCP")
         # The series' CONFIG.DAT is the program's layout, Latin-1 labels included; only values differ.
         config = support.read_bytes(os.path.join(out, "CONFIG.DAT")).split(b"\n")
-        example = support.config_with({11: "J30_", 17: 480, 21: 100000000, 29: 16000}).split(b"\n")
+        example = support.config_with({"PJFileName": "J30_", "gv_CFG_lnr": 480, "gv_CFG_mxn_UDC": 100000000,
+                                       "gv_CFG_max_mem": 16000}).split(b"\n")
         self.assertEqual(config, example)
 
     def test_nonrenewable_budgets_and_modes_that_can_never_run(self):
@@ -47,7 +48,26 @@ class PsplibConversion(unittest.TestCase):
         self.assertNotIn(never_binding + ":", refused.stderr)
         self.assertFalse(os.path.exists(out), "a refused conversion writes nothing")
 
+        # The others converted, the refused one listed with its reason.
+        done = support.run_tool("tervano-psplib", "--skip-refused", "--out", out, binding, never_binding)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn(binding + ": non-renewable budgets can bind", done.stderr)
+        self.assertEqual([(row["number"], row["source"], row["note"][:39], row["project_file"])
+                          for row in read_index(os.path.join(out, "index.csv"))],
+                         [("", binding, "refused: non-renewable budgets can bind", ""),
+                          ("1", never_binding, "left out non-renewable N 1, N 2 (never ", "J10MM_1.RCP")])
+
+        # Files there already (an edited CONFIG.DAT among them) are replaced only when asked.
+        with open(os.path.join(out, "CONFIG.DAT"), "ab") as handle:
+            handle.write(b"edited\n")
+        kept = {name: support.read_bytes(os.path.join(out, name)) for name in os.listdir(out)}
         done = support.run_tool("tervano-psplib", "--drop-nonrenewable", "--out", out, binding, never_binding)
+        self.assertEqual(done.returncode, 1)
+        self.assertIn(f"{out} holds files that this conversion would replace: J10MM_1.RCP, index.csv, "
+                      "CONFIG.DAT; nothing written (--force replaces them)", done.stderr)
+        self.assertEqual({name: support.read_bytes(os.path.join(out, name)) for name in os.listdir(out)}, kept)
+        done = support.run_tool("tervano-psplib", "--drop-nonrenewable", "--force", "--out", out, binding,
+                                never_binding)
         self.assertEqual(done.returncode, 0, done.stderr)
         notes = [row["note"] for row in read_index(os.path.join(out, "index.csv"))]
         self.assertRegex(notes[0], r"^dropped non-renewable N 1, N 2 \(can bind: N 1, N 2\)")
@@ -57,10 +77,19 @@ class PsplibConversion(unittest.TestCase):
         console = support.run_tervano(out)
         self.assertEqual(len(re.findall(r"OPT MAKESPAN: \d", console)), 2, console)
 
+    def test_full_disk_writes_nothing(self):
+        script = '"$TOOL" --out "$DISK/j30" "$J30"; echo "status $?"; ls -A "$DISK"'
+        done, disk = support.run_on_small_disk(self, "256k", script, TOOL=os.path.join(support.TOOLS_DIR,
+                                               "tervano-psplib"), J30=support.data_path("j30"))
+        self.assertRegex(done.stderr, r"^tervano-psplib: cannot write " + re.escape(disk)
+                         + r"/j30/J30_\d+\.RCP: No space left on device; nothing written\n$")
+        self.assertEqual(done.stdout, "status 1\n")
+
     def test_unreadable_files_are_named_with_the_line(self):
         original = support.read_bytes(support.data_path("j30", "j301_1.sm")).decode("latin-1").split("\n")
         precedence_of_job_1 = next(i for i, line in enumerate(original) if re.match(r"\s+1\s+1\s+3\s+2\s+3\s+4", line))
         request_of_job_2 = next(i for i, line in enumerate(original) if re.match(r"\s+2\s+1\s+8\s+4", line))
+        request_of_sink = original.index("RESOURCEAVAILABILITIES:") - 2
         availabilities = original.index("RESOURCEAVAILABILITIES:")
         cases = [
             ("a word among the successors", {precedence_of_job_1: "   1        1          3           2   x   4"},
@@ -71,6 +100,13 @@ class PsplibConversion(unittest.TestCase):
              request_of_job_2 + 1, "mode 1 of job 2"),
             ("the file ends early", {i: None for i in range(availabilities, len(original))},
              availabilities, "ends before the resource availabilities"),
+            # Files the program would refuse once converted.
+            ("a sink with a duration", {request_of_sink: " 32      1     2       0    0    0    0"}, None,
+             "the sink (job 32) has a duration"),
+            ("a second source", {precedence_of_job_1: "   1        1          2           3   4"}, None,
+             "job 2 besides job 1 has no predecessor"),
+            ("a duration out of range", {request_of_job_2: "  2      1 80000000000000 4    0    0    0"}, None,
+             "job 2 mode 1 has the duration 80000000000000, above the program's largest, 1e+12"),
         ]
         directory = support.scratch_directory(self)
         for name, changes, line, message in cases:
@@ -81,8 +117,9 @@ class PsplibConversion(unittest.TestCase):
                     handle.write("\n".join(text for text in lines if text is not None))
                 done = support.run_tool("tervano-psplib", "--out", os.path.join(directory, "out"), path)
                 self.assertEqual(done.returncode, 1)
-                self.assertIn(f"{path}:{line}: ", done.stderr)
+                self.assertIn(f"{path}:{line}: " if line else f"{path}: ", done.stderr)
                 self.assertIn(message, done.stderr)
+                self.assertFalse(os.path.exists(os.path.join(directory, "out")))
 
 
 if __name__ == "__main__":
