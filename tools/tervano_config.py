@@ -13,100 +13,9 @@ class ConfigError(Exception):
     """The program refused a key or a value, or could not be asked."""
 
 
-# The same layout for a program that does not answer --config-template yet.
-_BANNER = [
-    "||||                 TERVANO: CONFIGURATION FILE||||",
-    "||||                                            ||||",
-    "||||EXAMPLE INPUT FILES:                        ||||",
-    "||||\\EXAMPLE_DIRECTORY\\EXAMPLEPROJECT_1.RCP     ||||",
-    "||||\\EXAMPLE_DIRECTORY\\EXAMPLEPROJECT_2.RCP     ||||",
-    "||||...                                         ||||",
-    "||||\\EXAMPLE_DIRECTORY\\EXAMPLEPROJECT_9.RCP     ||||",
-    "||||                                            ||||",
-    "||||||||||||||||||||||||||||||||||||||||||||||||||||",
-]
-
-_KEYS = [
-    ("PJFileName", "PROJECT FILE NAME (E.G. 'EXAMPLE_DIRECTORY\\EXAMPLEPROJECT_') [PJFileName]."),
-    ("PJFileExt", "PROJECT FILE NAME EXTENSION (E.G. '.RCP') [PJFileExt]."),
-    ("gv_CFG_fnr", "FIRST PROJECT FILE NUMBER (E.G. '1') [gv_CFG_fnr]."),
-    ("gv_CFG_lnr", "LAST PROJECT FILE NUMBER (E.G. '9') [gv_CFG_lnr]."),
-    ("gv_bits", "MAXIMUM NUMBER OF ACTIVITIES EXECUTED IN PARALLEL (16 = unsigned short int | 19 = unsigned int"
-     " | 32 = unsigned __int64) [gv_bits]."),
-    ("gv_CFG_mxn_UDC", "MAXIMUM NUMBER OF UDCs [gv_CFG_mxn_UDC]."),
-    ("gv_CFG_mxn_UDC_links", "INITIAL MAXIMUM NUMBER OF UDC LINKS [gv_CFG_mxn_UDC_links]."),
-    ("gv_CFG_mxn_UDC_prr", "INITIAL MAXIMUM NUMBER OF UDCs PER RANK (-1 = AUTOMATIC | >0 = USER-DEFINED)"
-     " [gv_CFG_mxn_UDC_prr]."),
-    ("gv_CFG_mxn_ranks", "MAXIMUM NUMBER OF RANKS (1 = NUMBER OF ACTIVITIES | 2 = (NUMBER OF ACTIVITIES)\xb2"
-     " | 3 = (NUMBER OF ACTIVITIES)\xb3) [gv_CFG_mxn_ranks]."),
-    ("gv_CFG_max_mem", "MAXIMUM AVAILABLE WORKING MEMORY (-1 = USE HARD DISK | 0 = NO LIMIT | >0 = NUMBER OF MB"
-     " AVAILABLE WORKING MEMORY) [gv_CFG_max_mem]."),
-    ("gv_CFG_OBJ", "OBJECTIVE FUNCTION (0 = NPV | 1 = MAKESPAN | 2 = NPV VARIANCE | 3 = MAKESPAN VARIANCE)"
-     " [gv_CFG_OBJ]."),
-    ("gv_CFG_OBJ2", "SECOND OBJECTIVE FUNCTION (-1 = NO SECOND OBJECTIVE |0 = NPV | 1 = MAKESPAN | 2 = NPV VARIANCE"
-     " | 3 = MAKESPAN VARIANCE) [gv_CFG_OBJ2]."),
-    ("gv_CFG_OBJ3", "THIRD OBJECTIVE FUNCTION (-1 = NO THIRD OBJECTIVE |0 = NPV | 1 = MAKESPAN | 2 = NPV VARIANCE"
-     " | 3 = MAKESPAN VARIANCE) [gv_CFG_OBJ3]."),
-    ("gv_CFG_OBJ4", "FOURTH OBJECTIVE FUNCTION (-1 = NO FOURTH OBJECTIVE |0 = NPV | 1 = MAKESPAN | 2 = NPV VARIANCE"
-     " | 3 = MAKESPAN VARIANCE) [gv_CFG_OBJ4]."),
-    ("gv_CFG_write", "WHAT OUTPUT FILES HAVE TO BE WRITTEN (0 = RESULTS | 1 = RESULTS & EPN | 2 = RESULTS, EPN & MPN"
-     " | 3 = RESULTS, EPN, MPN & BPN | 4 = RESULTS, EPN, MPN, BPN & UDC) [gv_CFG_write]."),
-    ("gv_CFG_IO", "USE HARD DRIVE TO STORE PROCESSING DATA (-1 = AUTOMATIC | 0 = DO NOT USE HARD DRIVE, ONLY USE"
-     " WORKING MEMORY | 1 = USE HARD DRIVE) [gv_CFG_IO]."),
-    ("gv_CFG_abandon", "ALLOW PROJECT TO BE ABANDONED (0 = NO | 1 = YES) [gv_CFG_abandon]."),
-    ("gv_CFG_irq", "ALLOW DECISIONS TO BE MADE DURING ACTIVITY EXECUTION (0 = NO | 1 = YES) [gv_CFG_irq]."),
-    ("gv_CFG_cost_data", "PROJECT FILES CONTAIN COST DATA (0 = NO | 1 = YES) [gv_CFG_cost_data]."),
-    ("gv_CFG_mod_data", "PROJECT FILES CONTAIN MODULE DATA (0 = NO | 1 = YES) [gv_CFG_mod_data]."),
-    ("gv_CFG_mode_data", "PROJECT FILES CONTAIN MULTIMODE DATA (0 = NO | 1 = YES) [gv_CFG_mode_data]."),
-    ("gv_CFG_pts_data", "PROJECT FILES CONTAIN DATA ON THE PROBABILITY OF TECHNICAL SUCCESS OF ACTIVITIES"
-     " (0 = NO | 1 = YES) [gv_CFG_pts_data]."),
-    ("gv_CFG_pms_data", "PROJECT FILES CONTAIN DATA ON THE PROBABILITY OF MODULAR SUCCESS OF ACTIVITIES"
-     " (0 = NO | 1 = YES) [gv_CFG_pms_data]."),
-    ("gv_CFG_rx_data", "PROJECT FILES CONTAIN RESOURCE DATA (0 = NO | 1 = YES) [gv_CFG_rx_data]."),
-    ("gv_CFG_SCV_data", "PROJECT FILES CONTAIN DATA ON THE SCV OF THE ACTIVITY DURATION (-1 = YES BUT OVERRIDE"
-     " | 0 = NO | 1 = YES) [gv_CFG_SCV_data]."),
-    ("gv_CFG_SCV", "WHAT SCV SHOULD BE USED FOR ALL ACTIVITY DURATIONS IF THE PROJECT FILES DO NOT CONTAIN DATA ON"
-     " ACTIVITY DURATION SCV (-1 = RANDOMIZED | 0 = DETERMINISTIC | >0 = PHASE-TYPE) [gv_CFG_SCV]."),
-    ("gv_CFG_hyper", "WHAT DISTRIBUTION DO WE USE IN ORDER TO MODEL DURATIONS THAT HAVE SCV LARGER THAN 1"
-     " (0 = HYPER-EXPONENTIAL | REAL NUMBER IN ]0,1[ = SERIAL EXPONENTIAL DISTRIBUTION, NUMBER DETERMINES THE"
-     " DURATION OF THE FIRST PHASE) [gv_CFG_hyper]."),
-    ("gv_CFG_skew_data", "PROJECT FILES CONTAIN DATA ON THE SKEWNESS OF THE ACTIVITY DURATION (-1 = YES BUT"
-     " OVERRIDE | 0 = NO | 1 = YES) [gv_CFG_skew_data]."),
-    ("gv_CFG_skew", "WHAT SKEWNESS SHOULD BE USED FOR ALL ACTIVITY DURATIONS IF THE PROJECT FILES DO NOT CONTAIN"
-     " DATA ON ACTIVITY DURATION SCV (0 = NOT SKEWED) [gv_CFG_skew]."),
-    ("gv_CFG_rate_data", "PROJECT FILES CONTAIN DATA ON THE DISCOUNT RATE USED (-1 = YES BUT OVERRIDE | 0 = NO"
-     " | 1 = YES) [gv_CFG_rate_data]."),
-    ("gv_rate", "WHAT DISCOUNT RATE SHOULD BE USED IF THE PROJECT FILES DO NOT CONTAIN A DISCOUNT RATE"
-     " (ANY REAL NUMBER) [gv_rate]."),
-]
-
-# The defaults of examples/basic/CONFIG.DAT, for the same.
-_KEYS_DEFAULTS = [
-    ("PJFileName", "PROJECT_"), ("PJFileExt", ".RCP"), ("gv_CFG_fnr", 1), ("gv_CFG_lnr", 3), ("gv_bits", 40),
-    ("gv_CFG_mxn_UDC", 100000000), ("gv_CFG_mxn_UDC_links", 10), ("gv_CFG_mxn_UDC_prr", -1), ("gv_CFG_mxn_ranks", 3),
-    ("gv_CFG_max_mem", 16000), ("gv_CFG_OBJ", 0), ("gv_CFG_OBJ2", -1), ("gv_CFG_OBJ3", -1), ("gv_CFG_OBJ4", -1),
-    ("gv_CFG_write", 0), ("gv_CFG_IO", 0), ("gv_CFG_abandon", 0), ("gv_CFG_irq", 0), ("gv_CFG_cost_data", 1),
-    ("gv_CFG_mod_data", 0), ("gv_CFG_mode_data", 0), ("gv_CFG_pts_data", 0), ("gv_CFG_pms_data", 0),
-    ("gv_CFG_rx_data", 1), ("gv_CFG_SCV_data", 0), ("gv_CFG_SCV", 1), ("gv_CFG_hyper", 0), ("gv_CFG_skew_data", 0),
-    ("gv_CFG_skew", 0), ("gv_CFG_rate_data", 0), ("gv_rate", 0.01),
-]
-
-# tervano reads every line through a buffer of 256 characters.
-MAX_LINE_LENGTH = 255
 # The leading number of a value line, as a C++ stream reads it (white space skipped).
 LEADING_NUMBER = re.compile(rb"\s*([+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?)")
 LABEL_KEY = re.compile(rb"\[([A-Za-z_][A-Za-z0-9_]*)\]\.?\s*$")
-
-
-def _built_in_template(values):
-    lines = list(_BANNER)
-    for name, label in _KEYS:
-        lines.append(label)
-        lines.append(str(values.get(name, "")))
-    unknown = [key for key in values if key not in [name for name, _ in _KEYS]]
-    if unknown:
-        raise ConfigError(f"unknown key {unknown[0]}")
-    return ("\n".join(lines) + "\n").encode("latin-1")
 
 
 def template(tervano, values=None):
@@ -119,10 +28,6 @@ def template(tervano, values=None):
         raise ConfigError(f"cannot run {tervano}: {error}") from None
     if done.returncode == 0 and done.stdout:
         return done.stdout
-    if b"unknown argument '--config-template'" in done.stderr:
-        defaults = {name: value for name, value in _KEYS_DEFAULTS}
-        defaults.update(values or {})
-        return _built_in_template(defaults)
     raise ConfigError(done.stderr.decode("latin-1").strip().removeprefix("tervano: ")
                       or f"{tervano} --config-template: exit status {done.returncode}")
 

@@ -4,6 +4,7 @@
 #include "base/config.h"
 
 #include <filesystem>
+#include <initializer_list>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -192,15 +193,78 @@ struct ConfigLineReader {
         config.*key.real = readLeadingNumber<double>(key.name);
         break;
       case ConfigValueType::kYesNo: {
-        // 0 and 1 set the flag; any other whole number leaves it as it was.
         const int32_t value = readLeadingNumber<int32_t>(key.name);
-        if (value == 0) config.*key.yesNo = false;
-        if (value == 1) config.*key.yesNo = true;
+        if (value != 0 && value != 1)
+          stop(std::string("the value of ") + key.name + " is " + std::to_string(value) +
+               "; it is 0 (no) or 1 (yes).");
+        config.*key.yesNo = value == 1;
         break;
       }
     }
   }
 };
+
+// The line of CONFIG.DAT that holds the value of key.
+int valueLineOf(const char* name) {
+  for (int k = 0; k < kConfigKeyCount; ++k)
+    if (std::string(kConfigKeys[k].name) == name) return kConfigBannerLineCount + 2 * k + 2;
+  return 0;
+}
+
+[[noreturn]] void refuseSetting(const char* name, const std::string& value, const std::string& why) {
+  throw ConfigProblem{"CONFIG.DAT line " + std::to_string(valueLineOf(name)) + ": " + name + " " + value + " " + why};
+}
+
+std::string formatDouble(double value);
+
+void checkChoice(const char* name, int32_t value, std::initializer_list<int32_t> allowed, const char* meanings) {
+  for (int32_t choice : allowed)
+    if (value == choice) return;
+  refuseSetting(name, std::to_string(value), std::string("is not one of the choices of its label: ") + meanings + ".");
+}
+
+const char* const kSlotNames[4] = {"gv_CFG_OBJ", "gv_CFG_OBJ2", "gv_CFG_OBJ3", "gv_CFG_OBJ4"};
+
+// gv_CFG_OBJ is optimised; each later slot names a measure of that policy or -1, and the
+// first -1 ends the list.
+void checkObjectiveSlots(const RunConfig& config) {
+  const int32_t slots[4] = {config.gv_CFG_OBJ, config.gv_CFG_OBJ2, config.gv_CFG_OBJ3, config.gv_CFG_OBJ4};
+  if (slots[0] == 2 || slots[0] == 3)
+    refuseSetting(kSlotNames[0], std::to_string(slots[0]),
+                  std::string("(") + kMeasureNames[slots[0]] + ") is a measure of a policy, not an objective to "
+                  "optimise: optimise 0 (NPV) or 1 (MAKESPAN) and name the variance in gv_CFG_OBJ2.");
+  checkChoice(kSlotNames[0], slots[0], {0, 1}, "0 = NPV | 1 = MAKESPAN");
+  bool ended = false;
+  for (int slot = 1; slot < 4; ++slot) {
+    const int32_t measure = slots[slot];
+    const std::string value = std::to_string(measure);
+    if (measure == -1) {
+      ended = true;
+      continue;
+    }
+    checkChoice(kSlotNames[slot], measure, {-1, 0, 1, 2, 3},
+                "-1 = none | 0 = NPV | 1 = MAKESPAN | 2 = NPV VARIANCE | 3 = MAKESPAN VARIANCE");
+    if (ended)
+      refuseSetting(kSlotNames[slot], value,
+                    std::string("follows a -1 in ") + kSlotNames[slot - 1] +
+                        ", which ends the list of measures: put the measures in the first slots.");
+    if (measure == slots[0])
+      refuseSetting(kSlotNames[slot], value,
+                    std::string("(") + kMeasureNames[measure] + ") names again the objective that gv_CFG_OBJ "
+                    "optimises: its value is already reported.");
+    for (int before = 1; before < slot; ++before)
+      if (slots[before] == measure)
+        refuseSetting(kSlotNames[slot], value,
+                      std::string("(") + kMeasureNames[measure] + ") is named twice, also in " +
+                          kSlotNames[before] + ".");
+    if (measure >= 2)
+      refuseSetting(kSlotNames[slot], value,
+                    std::string("(") + kMeasureNames[measure] + ") is not computed by this version of tervano.");
+    if (slot > 1)
+      refuseSetting(kSlotNames[slot], value,
+                    "is a second measure of the policy; this version of tervano reports one (gv_CFG_OBJ2).");
+  }
+}
 
 std::string formatDouble(double value) {
   std::ostringstream text;
@@ -225,6 +289,50 @@ std::string shownValue(const ConfigKey& key, const RunConfig& config) {
 
 }  // namespace
 
+const char* const kMeasureNames[kMeasureCount] = {"NPV", "MAKESPAN", "NPV VARIANCE", "MAKESPAN VARIANCE"};
+
+std::vector<int32_t> configuredMeasures(const RunConfig& config) {
+  std::vector<int32_t> measures;
+  for (int32_t measure : {config.gv_CFG_OBJ2, config.gv_CFG_OBJ3, config.gv_CFG_OBJ4}) {
+    if (measure == -1) break;
+    measures.push_back(measure);
+  }
+  return measures;
+}
+
+void checkSettings(const RunConfig& config) {
+  checkObjectiveSlots(config);
+  if (config.gv_CFG_write > 5)
+    refuseSetting("gv_CFG_write", std::to_string(config.gv_CFG_write),
+                  "is above 5, the highest level (5 = also the optimal policy, .POL).");
+  checkChoice("gv_CFG_IO", config.gv_CFG_IO, {-1, 0, 1}, "-1 = AUTOMATIC | 0 = ONLY WORKING MEMORY | 1 = HARD DRIVE");
+  if (!(config.gv_CFG_max_mem >= 0 || config.gv_CFG_max_mem == -1))
+    refuseSetting("gv_CFG_max_mem", formatDouble(config.gv_CFG_max_mem),
+                  "is not one of the choices of its label: -1 = USE HARD DISK | 0 = NO LIMIT | >0 = MB.");
+  const char* const dataChoices = "-1 = YES BUT OVERRIDE | 0 = NO | 1 = YES";
+  checkChoice("gv_CFG_SCV_data", config.gv_CFG_SCV_data, {-1, 0, 1}, dataChoices);
+  checkChoice("gv_CFG_skew_data", config.gv_CFG_skew_data, {-1, 0, 1}, dataChoices);
+  checkChoice("gv_CFG_rate_data", config.gv_CFG_rate_data, {-1, 0, 1}, dataChoices);
+  // gv_CFG_SCV, gv_CFG_skew and gv_rate count only where the files carry no value of their own.
+  const double scv = config.gv_CFG_SCV;
+  if (config.gv_CFG_SCV_data != 1 && scv != -1.0) {
+    if (scv == 0.0)
+      refuseSetting("gv_CFG_SCV", "0",
+                    "(deterministic durations) cannot be solved: the program models every duration as a Markov "
+                    "chain. Use a small SCV such as 0.01 (a chain of 100 phases) to come close to it.");
+    if (!(scv >= 0.001))
+      refuseSetting("gv_CFG_SCV", formatDouble(scv),
+                    "is not one of the choices of its label (-1 = RANDOMIZED | >0 = PHASE-TYPE); an SCV is at "
+                    "least 0.001.");
+  }
+  if (!(config.gv_CFG_hyper >= 0.0 && config.gv_CFG_hyper < 1.0))
+    refuseSetting("gv_CFG_hyper", formatDouble(config.gv_CFG_hyper),
+                  "is not one of the choices of its label: 0 = HYPER-EXPONENTIAL | a number in ]0,1[ = SERIAL.");
+  if (config.gv_CFG_rate_data != 1 && !(config.gv_rate >= 0.0))
+    refuseSetting("gv_rate", formatDouble(config.gv_rate),
+                  "is negative: with a negative rate the expected discounted value diverges.");
+}
+
 void readConfigurationText(std::istream& in, RunConfig& config) {
   ConfigLineReader reader{in, {}, 0};
   for (int line = 1; line <= kConfigBannerLineCount; ++line) reader.readLine("the banner");
@@ -233,6 +341,7 @@ void readConfigurationText(std::istream& in, RunConfig& config) {
     reader.readLine("a label line");
     reader.readKeyValue(key, config);
   }
+  checkSettings(config);
 }
 
 namespace {

@@ -68,6 +68,15 @@ constexpr int kConfigBannerLineCount = 9;
 constexpr int kConfigLineCount = kConfigBannerLineCount + 2 * kConfigKeyCount;
 
 extern const ConfigKey kConfigKeys[kConfigKeyCount];
+
+// The names of the objectives and measures by the number the objective slots give them:
+// 0 NPV, 1 MAKESPAN, 2 NPV VARIANCE, 3 MAKESPAN VARIANCE.
+constexpr int kMeasureCount = 4;
+extern const char* const kMeasureNames[kMeasureCount];
+
+// The objective slots as they are read: gv_CFG_OBJ, then the measures of its policy up to the
+// first -1.
+std::vector<int32_t> configuredMeasures(const RunConfig& config);
 extern const char* const kConfigBanner[kConfigBannerLineCount];
 
 // A configuration that cannot be taken; what says why (naming CONFIG.DAT and the line where
@@ -99,8 +108,13 @@ class SettingsScope {
 // the run.
 void readConfiguration();
 
-// Reads a configuration text into config; throws ConfigProblem.
+// Reads a configuration text into config and checks its settings (checkSettings); throws
+// ConfigProblem.
 void readConfigurationText(std::istream& in, RunConfig& config);
+
+// Every setting means what its label says: a value the label does not allow, or a choice the
+// program does not compute, throws ConfigProblem naming the line, the key and what to use.
+void checkSettings(const RunConfig& config);
 
 // Reads CONFIG.DAT in the working directory as readConfiguration does, into a configuration
 // of its own; throws ConfigProblem where a run would stop.

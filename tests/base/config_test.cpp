@@ -55,8 +55,8 @@ TEST(ConfigurationReader, ReadsEveryKeyInFileOrder) {
                                        {"gv_CFG_max_mem", "512.5"},
                                        {"gv_CFG_OBJ", "1"},
                                        {"gv_CFG_OBJ2", "0"},
-                                       {"gv_CFG_OBJ3", "2"},
-                                       {"gv_CFG_OBJ4", "3"},
+                                       {"gv_CFG_OBJ3", "-1"},
+                                       {"gv_CFG_OBJ4", "-1"},
                                        {"gv_CFG_write", "4"},
                                        {"gv_CFG_IO", "-1"},
                                        {"gv_CFG_abandon", "1"},
@@ -87,8 +87,8 @@ TEST(ConfigurationReader, ReadsEveryKeyInFileOrder) {
   EXPECT_EQ(c.gv_CFG_max_mem, 512.5);
   EXPECT_EQ(c.gv_CFG_OBJ, 1);
   EXPECT_EQ(c.gv_CFG_OBJ2, 0);
-  EXPECT_EQ(c.gv_CFG_OBJ3, 2);
-  EXPECT_EQ(c.gv_CFG_OBJ4, 3);
+  EXPECT_EQ(c.gv_CFG_OBJ3, -1);
+  EXPECT_EQ(c.gv_CFG_OBJ4, -1);
   EXPECT_EQ(c.gv_CFG_write, 4);
   EXPECT_EQ(c.gv_CFG_IO, -1);
   EXPECT_TRUE(c.gv_CFG_abandon);
@@ -115,16 +115,41 @@ TEST(ConfigurationReader, GvBitsIsTheLimitInForceAndTheBlockShowsIt) {
   EXPECT_EQ(splitLines(blockText())[18], "25");
 }
 
-TEST(ConfigurationReader, BoolOtherThanZeroOrOneLeavesTheField) {
+// Every setting means what its label says, or the run stops before anything is written,
+// naming the line, the value and what to use instead.
+TEST(ConfigurationReader, ValuesTheLabelsDoNotAllowStop) {
   e2e::ScratchDirectory dir;
-  dir.write("CONFIG.DAT", e2e::configText({{"gv_CFG_irq", "2"}, {"gv_CFG_abandon", "2"}, {"gv_CFG_rx_data", "0"}}));
-  runConfig = RunConfig{};
-  runConfig.gv_CFG_irq = true;
-  readConfiguration();
-  EXPECT_TRUE(runConfig.gv_CFG_irq);
-  EXPECT_FALSE(runConfig.gv_CFG_abandon);
-  EXPECT_FALSE(runConfig.gv_CFG_rx_data);
-  EXPECT_EQ(runConfig.gv_rate, 0.01);
+  const std::pair<std::map<std::string, std::string>, std::string> cases[] = {
+      {{{"gv_CFG_irq", "2"}}, "line 45: the value of gv_CFG_irq is 2; it is 0 (no) or 1 (yes)."},
+      {{{"gv_CFG_rx_data", "-1"}}, "line 57: the value of gv_CFG_rx_data is -1; it is 0 (no) or 1 (yes)."},
+      {{{"gv_CFG_SCV", "0"}}, "line 61: gv_CFG_SCV 0 (deterministic durations) cannot be solved"},
+      {{{"gv_CFG_SCV", "-0.5"}}, "line 61: gv_CFG_SCV -0.5 is not one of the choices of its label"},
+      {{{"gv_CFG_SCV", "-2"}}, "line 61: gv_CFG_SCV -2 is not one of the choices"},
+      {{{"gv_CFG_SCV", "0.0005"}}, "line 61: gv_CFG_SCV 0.0005 is not one of the choices of its label (-1 = RANDOMIZED | >0 = PHASE-TYPE); an SCV is at least 0.001."},
+      {{{"gv_CFG_hyper", "1"}}, "line 63: gv_CFG_hyper 1 is not one of the choices of its label"},
+      {{{"gv_CFG_rate_data", "2"}}, "line 69: gv_CFG_rate_data 2 is not one of the choices of its label"},
+      {{{"gv_CFG_IO", "2"}}, "line 41: gv_CFG_IO 2 is not one of the choices"},
+      {{{"gv_CFG_write", "6"}}, "line 39: gv_CFG_write 6 is above 5"},
+      {{{"gv_CFG_max_mem", "-2"}}, "line 29: gv_CFG_max_mem -2 is not one of the choices"},
+      {{{"gv_rate", "-0.01"}}, "line 71: gv_rate -0.01 is negative"},
+      {{{"gv_CFG_OBJ", "2"}}, "line 31: gv_CFG_OBJ 2 (NPV VARIANCE) is a measure of a policy, not an objective"},
+      {{{"gv_CFG_OBJ", "-1"}}, "line 31: gv_CFG_OBJ -1 is not one of the choices of its label: 0 = NPV | 1"},
+      {{{"gv_CFG_OBJ2", "0"}}, "line 33: gv_CFG_OBJ2 0 (NPV) names again the objective"},
+      {{{"gv_CFG_OBJ2", "4"}}, "line 33: gv_CFG_OBJ2 4 is not one of the choices"},
+      {{{"gv_CFG_OBJ3", "1"}}, "line 35: gv_CFG_OBJ3 1 follows a -1 in gv_CFG_OBJ2, which ends the list"},
+      {{{"gv_CFG_OBJ2", "1"}, {"gv_CFG_OBJ3", "1"}}, "line 35: gv_CFG_OBJ3 1 (MAKESPAN) is named twice"},
+  };
+  for (const auto& [values, message] : cases) {
+    dir.write("CONFIG.DAT", e2e::configText(values));
+    e2e::ConsoleCapture console("\n");
+    EXPECT_THROW(readConfiguration(), FatalStop) << message;
+    EXPECT_NE(console.text().find("\nCONFIG.DAT " + message), std::string::npos) << console.text();
+  }
+  // Values that only count where the files carry none are not looked at otherwise.
+  readConfigText(dir, e2e::configText({{"gv_CFG_SCV_data", "1"}, {"gv_CFG_SCV", "0"}, {"gv_CFG_rate_data", "1"},
+                                       {"gv_rate", "-1"}, {"gv_CFG_write", "-1"}, {"gv_CFG_OBJ2", "1"}}));
+  EXPECT_EQ(runConfig.gv_CFG_SCV, 0.0);
+  EXPECT_EQ(runConfig.gv_CFG_OBJ2, 1);
 }
 
 TEST(ConfigurationReader, TextAfterANumberIsSkippedAndTextLinesKeepBlanks) {
