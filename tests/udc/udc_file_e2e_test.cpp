@@ -6,6 +6,7 @@
 #include <string>
 
 #include "e2e/e2e_support.h"
+#include "e2e/j30_first.h"
 
 namespace {
 
@@ -53,49 +54,12 @@ TEST(UdcFileEndToEnd, ActivityThatNeverFitsFailsTheProjectOnly) {
   EXPECT_EQ(out.exitCode, 0);
 }
 
-// PSPLIB J30 project j301_1 in the Patterson layout.
-const char* const kJ30First =
-    "32 4\n"
-    "12 13 4 12\n"
-    "0 0 0 0 0 3 2 3 4\n"
-    "8 4 0 0 0 3 6 11 15\n"
-    "4 10 0 0 0 3 7 8 13\n"
-    "6 0 0 0 3 3 5 9 10\n"
-    "3 3 0 0 0 1 20\n"
-    "8 0 0 0 8 1 30\n"
-    "5 4 0 0 0 1 27\n"
-    "9 0 1 0 0 3 12 19 27\n"
-    "2 6 0 0 0 1 14\n"
-    "7 0 0 0 1 2 16 25\n"
-    "9 0 5 0 0 2 20 26\n"
-    "2 0 7 0 0 1 14\n"
-    "6 4 0 0 0 2 17 18\n"
-    "3 0 8 0 0 1 17\n"
-    "9 3 0 0 0 1 25\n"
-    "10 0 0 0 5 2 21 22\n"
-    "6 0 0 0 8 1 22\n"
-    "5 0 0 0 7 2 20 22\n"
-    "3 0 1 0 0 2 24 29\n"
-    "7 0 10 0 0 2 23 25\n"
-    "2 0 0 0 6 1 28\n"
-    "7 2 0 0 0 1 23\n"
-    "2 3 0 0 0 1 24\n"
-    "3 0 9 0 0 1 30\n"
-    "3 4 0 0 0 1 30\n"
-    "7 0 0 4 0 1 31\n"
-    "8 0 0 0 7 1 28\n"
-    "3 0 8 0 0 1 31\n"
-    "7 0 7 0 0 1 32\n"
-    "2 0 7 0 0 1 32\n"
-    "2 0 0 2 0 1 32\n"
-    "0 0 0 0 0 0\n";
-
 TEST(UdcFileEndToEnd, J30ProjectCountsStayFixed) {
   e2e::WorkDirectory dir;
   dir.write("CONFIG.DAT", e2e::configText({{"PJFileName", "J30_"},
                                            {"PJFileExt", ".RCP"},
                                            {"gv_CFG_OBJ2", "-1"}}));
-  dir.write("J30_1.RCP", kJ30First);
+  dir.write("J30_1.RCP", e2e::kJ30First);
   const e2e::RunOutput out = dir.run("0\n0\n");
   EXPECT_NE(e2e::maskCpuTimes(out.console).find("PROJECT [1][R][M][E] NR_UDC: 435 CPU[*]"), std::string::npos);
   // UDCs, states, entry states, peak states and the largest UDC.
@@ -109,7 +73,7 @@ TEST(UdcFileEndToEnd, J30ProjectOptimaStayFixed) {
                                            {"PJFileExt", ".RCP"},
                                            {"gv_CFG_OBJ", "1"},
                                            {"gv_CFG_OBJ2", "-1"}}));
-  dir.write("J30_1.RCP", kJ30First);
+  dir.write("J30_1.RCP", e2e::kJ30First);
   const e2e::RunOutput out = dir.run("0\n0\n");
   EXPECT_NE(e2e::maskCpuTimes(out.console).find("NR_UDC: 435 CPU[*] OPT MAKESPAN: 59.5949 CPU[*]\n"),
             std::string::npos)

@@ -1,0 +1,104 @@
+// Exact pins of every state value a solve computes: a hash of all tables of the kept policy
+// (decision and continuation values of both objectives, in UDC and table order), so that a
+// change of any value anywhere in the recursion fails here, not only one of the optimum.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "base/config.h"
+#include "base/run_state.h"
+#include "e2e/e2e_support.h"
+#include "e2e/j30_first.h"
+#include "project/pipeline.h"
+#include "sdp/policy.h"
+#include "udc/udc_network.h"
+
+namespace {
+
+// FNV-1a over the bits of every value.
+uint64_t hashOfValues(const KeptPolicy& policy) {
+  uint64_t hash = 14695981039346656037ull;
+  auto mix = [&](float value) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    for (int shift = 0; shift < 32; shift += 8) {
+      hash ^= (bits >> shift) & 0xffu;
+      hash *= 1099511628211ull;
+    }
+  };
+  for (const UdcStateTable& table : policy.tables)
+    for (uint32_t i = 0; i < table.count; ++i) {
+      mix(table.decisionAt(i));
+      mix(table.continuationAt(i));
+      mix(table.secondaryDecisionAt(i));
+      mix(table.secondaryContinuationAt(i));
+    }
+  return hash;
+}
+
+struct Pinned {
+  uint64_t hash;
+  uint64_t states;
+  SolveResult result;
+};
+
+Pinned solveKeepingEveryValue(const std::string& configText, const std::string& projectName,
+                              const std::string& projectText, bool makespanFirst) {
+  e2e::ScratchDirectory dir;
+  dir.write("CONFIG.DAT", configText);
+  dir.write(projectName, projectText);
+  runConfig = RunConfig{};
+  readConfiguration();
+  projectNumber = runConfig.gv_CFG_fnr;
+  double udcSeconds = 0;
+  Pinned pinned{};
+  if (!buildProjectNetworks(ProjectPipeline{}, udcSeconds)) {
+    ADD_FAILURE() << "identification failed";
+    return pinned;
+  }
+  KeptPolicy policy;
+  if (makespanFirst)
+    solveMakespanWithNpvKeepingPolicy(pinned.result, policy);
+  else
+    solveNpvWithMakespanKeepingPolicy(pinned.result, policy);
+  pinned.hash = hashOfValues(policy);
+  pinned.states = udcNetwork.udcTotalStates;
+  releaseKeptPolicy(policy);
+  releaseProjectNetworks();
+  runConfig = RunConfig{};
+  return pinned;
+}
+
+}  // namespace
+
+TEST(ValuePins, PattersonExample) {
+  const std::string example = TERVANO_SOURCE_DIR "/examples/patterson/";
+  const Pinned pinned = solveKeepingEveryValue(e2e::readWholeFile(example + "CONFIG.DAT"), "PATTERSON_1.RCP",
+                                               e2e::readWholeFile(example + "PATTERSON_1.RCP"), true);
+  EXPECT_EQ(pinned.states, 687u);
+  EXPECT_EQ(pinned.result.optimum, 0x1.11f062p+4f);  // 17.1212: the console shows six digits
+  EXPECT_EQ(pinned.result.secondary, 0x0p+0f);
+  EXPECT_EQ(pinned.hash, 6527474643027127785u);
+}
+
+TEST(ValuePins, BasicExampleNpvFirst) {
+  const std::string example = TERVANO_SOURCE_DIR "/examples/basic/";
+  const Pinned pinned = solveKeepingEveryValue(e2e::readWholeFile(example + "CONFIG.DAT"), "PROJECT_1.RCP",
+                                               e2e::readWholeFile(example + "PROJECT_1.RCP"), false);
+  EXPECT_EQ(pinned.states, 42u);
+  EXPECT_EQ(pinned.result.optimum, 0x1.11e7dcp+7f);  // 136.953 and a makespan of 7.21904
+  EXPECT_EQ(pinned.result.secondary, 0x1.ce04ep+2f);
+  EXPECT_EQ(pinned.hash, 18223585825085139108u);
+}
+
+TEST(ValuePins, J30FirstExponential) {
+  const Pinned pinned =
+      solveKeepingEveryValue(e2e::configText({{"PJFileName", "J30_"}, {"gv_CFG_OBJ", "1"}}),
+                             "J30_1.RCP", e2e::kJ30First, true);
+  EXPECT_EQ(pinned.states, 1282293u);
+  EXPECT_EQ(pinned.result.optimum, 0x1.dcc24cp+5f);  // 59.5949
+  EXPECT_EQ(pinned.result.secondary, 0x0p+0f);
+  EXPECT_EQ(pinned.hash, 6062112616641689853u);
+}
