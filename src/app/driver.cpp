@@ -27,18 +27,22 @@ void checkNormalRunOutputNames() {
 }  // namespace
 
 int runProgram() {
-  std::cout << "Choose test [0 = NO TEST CONFIG ONLY | 1 = TOPOLOGIES TEST | 2 = PROJECT VARIANCE TEST | 3 = "
-               "METRICS TEST]"
-            << '\n';
+  const char* const choices =
+      "0 = NO TEST CONFIG ONLY | 1 = TOPOLOGIES TEST | 2 = PROJECT VARIANCE TEST | 3 = METRICS TEST";
+  std::cout << "Choose test [" << choices << "]" << '\n';
   long long mode = -1;
   const bool answered = readPromptNumber(mode);
   std::cout << "\n\n";
-  if (answered) {
-    if (mode == 0) runNormal();
-    if (mode == 1) runTopologyTest();
-    if (mode == 2) runVarianceTest();
-    if (mode == 3) runMetricsTest();
+  // An answer the prompt does not offer (a word, no answer at all) runs nothing and says so,
+  // rather than ending as a run that succeeded.
+  if (!answered || mode < 0 || mode > 3) {
+    std::cout << "No such test: answer one of [" << choices << "]. Nothing was run." << '\n';
+    return kRefusedModeStatus;
   }
+  if (mode == 0) runNormal();
+  if (mode == 1) runTopologyTest();
+  if (mode == 2) runVarianceTest();
+  if (mode == 3) runMetricsTest();
   std::cout << "\n\n" << "Test complete. Press any key to exit application..." << '\n';
   waitForAnyKey();
   return 0;

@@ -2,7 +2,11 @@
 // and the end prompt.
 #pragma once
 
-// The whole program: mode prompt, the chosen mode, the end prompt. Returns 0.
+// The exit status after an answer to the mode prompt that it does not offer.
+constexpr int kRefusedModeStatus = 2;
+
+// The whole program: mode prompt, the chosen mode, the end prompt. Returns 0, or
+// kRefusedModeStatus (nothing run) when the answer is none of the modes.
 int runProgram();
 
 // Mode 0.

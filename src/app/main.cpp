@@ -1,7 +1,10 @@
 // Entry point. A fatal stop unwinds to here, so the console is flushed and the run ends with a
 // failure status instead of an abort; so does running out of memory (a project too large for
 // the machine), with one line on standard error, and SIGINT or SIGTERM, which end the run with
-// 128 + the signal once every state file has been removed on the way out.
+// 128 + the signal once every state file has been removed on the way out. The progress file,
+// when one is kept, goes on every way out.
+#include <unistd.h>
+
 #include <iostream>
 #include <new>
 #include <string>
@@ -12,18 +15,22 @@
 #include "base/config.h"
 #include "base/fatal.h"
 #include "base/interrupt.h"
-
-#ifndef TERVANO_VERSION
-#define TERVANO_VERSION "unknown"
-#endif
+#include "base/progress.h"
+#include "base/version.h"
 
 namespace {
 
+// After "tervano <version>".
 const char* const kHelpText =
-    "tervano " TERVANO_VERSION
     ": optimal expected NPV or minimal expected makespan of stochastic projects.\n"
     "\n"
-    "Usage: tervano                      run in the working directory\n"
+    "Usage: tervano [--progress] [--progress-file PATH]\n"
+    "                                    run in the working directory; a long identification\n"
+    "                                    or solve shows its progress on standard error when\n"
+    "                                    that is a terminal (--progress: also when it is not),\n"
+    "                                    and with --progress-file also in PATH, one line of\n"
+    "                                    key=value fields rewritten at most once a second and\n"
+    "                                    removed at the end\n"
     "       tervano --help | -h          this text\n"
     "       tervano --version            the version\n"
     "       tervano --config-template [KEY=VALUE ...]\n"
@@ -36,11 +43,12 @@ const char* const kHelpText =
     "names, the objectives, the data the files carry) and the project files PJFileName + n +\n"
     "PJFileExt that it names. The program asks for a mode on standard input:\n"
     "  0 the normal run, 1 the topology test (TEST_TOP.DAT), 2 the project variance\n"
-    "  test (TEST2.DAT), 3 the metrics test (TEST3.DAT); any other answer runs nothing.\n"
+    "  test (TEST2.DAT), 3 the metrics test (TEST3.DAT); any other answer (a word, none)\n"
+    "  runs nothing and is answered with the choices.\n"
     "It reports one console line per project and writes RESULTS.CSV (and the other outputs of\n"
     "the mode) in the working directory, then waits for a key. Exit status: 0 after the end\n"
-    "prompt, 1 after a fatal error, 2 for a refused argument or configuration (the options\n"
-    "above), 128 + the signal after SIGINT or SIGTERM.\n"
+    "prompt, 1 after a fatal error, 2 for a refused argument, configuration (the options\n"
+    "above) or mode answer, 128 + the signal after SIGINT or SIGTERM.\n"
     "\n"
     "The reference, with the layout of every file and the values accepted, is README.md at the\n"
     "root of the source tree.\n";
@@ -48,6 +56,12 @@ const char* const kHelpText =
 int refuse(const std::string& why) {
   std::cerr << "tervano: " << why << '\n';
   return 2;
+}
+
+int refuseUnknown(const std::string& argument) {
+  return refuse("unknown argument '" + argument +
+                "'. tervano takes no arguments besides the options of tervano --help; it reads CONFIG.DAT in the "
+                "working directory.");
 }
 
 // KEY=VALUE pairs, each value the whole rest of its argument.
@@ -81,25 +95,59 @@ int checkConfigFile() {
 int answerArguments(int argc, char** argv) {
   const std::string argument = argv[1];
   if (argc == 2 && (argument == "--help" || argument == "-h")) {
-    std::cout << kHelpText;
+    std::cout << "tervano " << kProgramVersion << kHelpText;
     return 0;
   }
   if (argc == 2 && argument == "--version") {
-    std::cout << "tervano " << TERVANO_VERSION << '\n';
+    std::cout << "tervano " << kProgramVersion << '\n';
     return 0;
   }
   if (argument == "--config-template") return printConfigTemplate(argc, argv);
   if (argc == 2 && argument == "--check-config") return checkConfigFile();
-  return refuse("unknown argument '" + argument +
-                "'. tervano takes no arguments besides the options of tervano --help; it reads CONFIG.DAT in the "
-                "working directory.");
+  return refuseUnknown(argument);
 }
+
+bool isRunOption(const std::string& argument) { return argument == "--progress" || argument == "--progress-file"; }
+
+// The options of a run; false (after the refusal) for anything else among them.
+bool readRunOptions(int argc, char** argv, ProgressOutput& progress, int& status) {
+  bool asked = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument == "--progress") {
+      asked = true;
+    } else if (argument == "--progress-file") {
+      if (i + 1 >= argc || std::string(argv[i + 1]).empty()) {
+        status = refuse("--progress-file takes the path of the file: --progress-file PATH.");
+        return false;
+      }
+      progress.filePath = argv[++i];
+    } else {
+      status = refuseUnknown(argument);
+      return false;
+    }
+  }
+  const bool terminal = isatty(STDERR_FILENO) == 1;
+  progress.onStandardError = asked || terminal;
+  progress.trackConsoleLine = terminal && isatty(STDOUT_FILENO) == 1;
+  return true;
+}
+
+// Removes the progress file on the way out, whichever way that is.
+struct ProgressEnd {
+  ~ProgressEnd() { finishProgress(); }
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc > 1) return answerArguments(argc, argv);
+  if (argc > 1 && !isRunOption(argv[1])) return answerArguments(argc, argv);
+  ProgressOutput progress;
+  int refused = 0;
+  if (!readRunOptions(argc, argv, progress, refused)) return refused;
   installInterruptHandlers();
+  configureProgress(progress);
+  ProgressEnd progressEnd;
   try {
     return runProgram();
   } catch (const FatalStop&) {

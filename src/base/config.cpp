@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "base/fatal.h"
+#include "base/version.h"
 
 RunConfig runConfig;
 
@@ -369,8 +370,22 @@ void checkConfigurationFile() {
   readConfigurationFile(config);
 }
 
+namespace {
+
+// The second banner line of a results file says which version wrote it, under the title; the
+// reader skips the banner, so the block still reads as a CONFIG.DAT.
+std::string versionBannerLine() {
+  std::string inner = "                 VERSION " + std::string(kProgramVersion);
+  const size_t width = std::string(kConfigBanner[1]).size() - 8;
+  if (inner.size() < width) inner.append(width - inner.size(), ' ');
+  return "||||" + inner + "||||";
+}
+
+}  // namespace
+
 void writeConfigurationBlock(std::ostream& out, const RunConfig& config) {
-  for (const char* line : kConfigBanner) out << line << '\n';
+  for (int line = 0; line < kConfigBannerLineCount; ++line)
+    out << (line == 1 ? versionBannerLine() : std::string(kConfigBanner[line])) << '\n';
   for (const ConfigKey& key : kConfigKeys) out << key.label << '\n' << shownValue(key, config) << '\n';
 }
 

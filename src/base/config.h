@@ -120,7 +120,8 @@ void checkSettings(const RunConfig& config);
 // of its own; throws ConfigProblem where a run would stop.
 void checkConfigurationFile();
 
-// The 71 lines of CONFIG.DAT's layout, filled with the values in force.
+// The 71 lines of CONFIG.DAT's layout, filled with the values in force; the second banner
+// line names the program's version.
 void writeConfigurationBlock(std::ostream& out);
 void writeConfigurationBlock(std::ostream& out, const RunConfig& config);
 

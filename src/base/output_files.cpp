@@ -10,6 +10,7 @@ const OutputFileRow kOutputFiles[kOutputFileCount] = {
     {OutputFile::kBaseNetwork, ".BPN", 3},
     {OutputFile::kUdcNetwork, ".UDC", 4},
     {OutputFile::kPolicy, ".POL", 5},
+    {OutputFile::kPolicyTable, ".policy.csv", 5},
 };
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-enum class OutputFile : uint8_t { kElementaryNetwork, kMarkovNetwork, kBaseNetwork, kUdcNetwork, kPolicy };
+enum class OutputFile : uint8_t { kElementaryNetwork, kMarkovNetwork, kBaseNetwork, kUdcNetwork, kPolicy, kPolicyTable };
 
 struct OutputFileRow {
   OutputFile file;
@@ -16,7 +16,7 @@ struct OutputFileRow {
   int32_t writeLevel;
 };
 
-constexpr int kOutputFileCount = 5;
+constexpr int kOutputFileCount = 6;
 extern const OutputFileRow kOutputFiles[kOutputFileCount];
 
 // Whether the write level in force asks for the file.

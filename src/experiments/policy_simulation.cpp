@@ -21,9 +21,7 @@
 #include "base/fatal.h"
 #include "base/interrupt.h"
 #include "base/random15.h"
-#include "sdp/state_table.h"
-#include "udc/state_walk.h"
-#include "udc/transition_rule.h"
+#include "sdp/policy_moves.h"
 #include "udc/udc_network.h"
 
 void addToMean(RunningMean& mean, double value) {
@@ -41,30 +39,6 @@ double halfWidth95(const RunningMean& mean) {
 
 namespace {
 
-enum class OutcomeShape : uint8_t { kWeighted, kDrawn, kChosen };
-
-// One outcome of a completion in a given state: its weight (a factor or a probability), the
-// state it leads to and, for a drawn or chosen successor, which one.
-struct SimOutcome {
-  OutcomeShape shape = OutcomeShape::kWeighted;
-  double weight = 0;
-  int32_t udc = 0;
-  uint32_t index = 0;
-  int32_t successor = -1;  // drawn: the elementary activity entering; chosen: its index
-};
-
-// What a run needs of one state, worked out the first time a run stands on it.
-struct StateView {
-  int32_t instantaneous = -1;                  // position, or -1
-  std::vector<int32_t> members;                // elementary activity by position
-  std::vector<int32_t> activeActivities;       // by ascending position
-  std::vector<int32_t> activePositions;
-  int32_t startActivity = -1;                  // the member the decision starts
-  uint32_t startIndex = 0;                     // the state after that start
-  std::vector<std::vector<SimOutcome>> outcomes;  // by position, filled when first needed
-  uint64_t outcomesKnown = 0;
-};
-
 struct PendingCompletion {
   double time;
   int32_t activity;
@@ -75,14 +49,8 @@ struct SimulationWork {
   const DurationSamples* samples = nullptr;
   int32_t queueCapacity = 0;
   double discountRate = 0;
-  // The walk and the transition classes of the UDC taken up, and its member set.
-  UdcStateWalk walk;
-  std::vector<BitWord> members;
-  TransitionPlan plan;
-  int32_t walkUdc = -1;
-  std::vector<int32_t> classUdc;
-  uint32_t finger = 0;
-  std::unordered_map<uint64_t, StateView> views;
+  // The states and outcomes met so far, kept over all runs.
+  PolicyMoves moves;
   // Phase chains: the mode (base activity and mode) of each elementary activity, -1 for the
   // mode-choice and mode-join dummies.
   std::vector<int32_t> chainOf;
@@ -97,133 +65,6 @@ struct SimulationWork {
   std::vector<PendingCompletion> pending;
   std::vector<int32_t> path;
 };
-
-// ---- Everything the simulation asks of the UDC network and of the walk ----
-
-// The UDC that holds the project's end alone: the last in the final numbering.
-int32_t lastUdc() { return udcNetwork.udcCount - 1; }
-
-// Stands the walk on the state of UDC u with this key (taking the UDC up when it changes).
-void standOnState(SimulationWork& work, int32_t u, StateKey key) {
-  UdcStateWalk& walk = work.walk;
-  if (work.walkUdc != u) {
-    udcMembersInto(u, work.members.data(), elementaryNetwork.nBitWords);
-    beginUdc(walk, work.members.data());
-    beginUdcTransitions(work.plan, walk);
-    work.classUdc.clear();
-    work.walkUdc = u;
-  }
-  walk.key = key;
-  walk.finishedMask = 0;
-  walk.activeMask = 0;
-  walk.totalRate = 0;
-  StateKey rest = key;
-  for (int32_t p = 0; p < walk.memberCount; ++p) {
-    const uint8_t status = static_cast<uint8_t>(rest % 3);
-    rest /= 3;
-    walk.status[static_cast<size_t>(p)] = status;
-    if (status == kActive) {
-      walk.activeMask |= positionBit(p);
-      walk.totalRate += walk.rate[static_cast<size_t>(p)];
-    } else if (status == kFinished) {
-      walk.finishedMask |= positionBit(p);
-    }
-  }
-}
-
-// The UDC holding the target of a class of the UDC taken up.
-int32_t resolveTargetUdc(const SimulationWork& work, int32_t classId) {
-  const TargetClass& target = work.plan.classes[static_cast<size_t>(classId)];
-  if (target.inPlace) return work.walkUdc;
-  const BitWord* members = targetMembersOf(work.plan, target);
-  for (uint32_t t : udcSuccessorsOf(work.walkUdc))
-    if (udcHasMembers(static_cast<int32_t>(t), members, elementaryNetwork.nBitWords)) return static_cast<int32_t>(t);
-  stopFatal("Internal error: a transition out of UDC " + std::to_string(work.walkUdc) +
-            " leads to no successor UDC; the policy simulation and identification disagree on the network.");
-}
-
-// ---- States and outcomes ----
-
-uint32_t indexOfState(SimulationWork& work, int32_t u, StateKey key) {
-  const UdcStateTable& table = work.policy->tables[static_cast<size_t>(u)];
-  return findState(table, table.count, key, work.finger, u);
-}
-
-// Gathers the outcomes that the transition rule lists for one completion.
-struct OutcomeCollector {
-  SimulationWork& work;
-  std::vector<SimOutcome>& outcomes;
-  int32_t completing = -1;
-  int32_t successor = 0;
-
-  SimOutcome lead(OutcomeShape shape, double weight, int32_t classId) {
-    SimOutcome outcome;
-    outcome.shape = shape;
-    outcome.weight = weight;
-    outcome.udc = work.classUdc[static_cast<size_t>(classId)];
-    const StateKey key = targetKeyOf(work.plan, work.plan.classes[static_cast<size_t>(classId)], work.walk);
-    outcome.index = indexOfState(work, outcome.udc, key);
-    return outcome;
-  }
-  void newClass(int32_t id) {
-    if (work.classUdc.size() <= static_cast<size_t>(id)) work.classUdc.resize(static_cast<size_t>(id) + 1, -1);
-    work.classUdc[static_cast<size_t>(id)] = resolveTargetUdc(work, id);
-  }
-  void weighted(OutcomeKind, double factor, int32_t id) {
-    outcomes.push_back(lead(OutcomeShape::kWeighted, factor, id));
-  }
-  void beginDraw() { successor = 0; }
-  void drawn(double q, int32_t id) {
-    SimOutcome outcome = lead(OutcomeShape::kDrawn, q, id);
-    const std::vector<int32_t>& successors = elementaryNetwork.elemSuccessors[static_cast<size_t>(completing)];
-    outcome.successor = successors[static_cast<size_t>(successor++)];
-    outcomes.push_back(outcome);
-  }
-  void endDraw() {}
-  void beginChoice() { successor = 0; }
-  void chosen(int32_t id) {
-    SimOutcome outcome = lead(OutcomeShape::kChosen, 0.0, id);
-    outcome.successor = successor++;
-    outcomes.push_back(outcome);
-  }
-  void endChoice() {}
-};
-
-StateView& viewOf(SimulationWork& work, int32_t u, uint32_t index) {
-  const uint64_t id = (static_cast<uint64_t>(u) << 32) | index;
-  auto found = work.views.find(id);
-  if (found != work.views.end()) return found->second;
-  StateView& view = work.views[id];
-  const UdcStateTable& table = work.policy->tables[static_cast<size_t>(u)];
-  const StateKey key = table.keyAt(index);
-  standOnState(work, u, key);
-  const UdcStateWalk& walk = work.walk;
-  view.instantaneous = walk.instantaneousPosition();
-  view.members.assign(walk.memberByPosition.begin(), walk.memberByPosition.begin() + walk.memberCount);
-  for (int32_t p = 0; p < walk.memberCount; ++p) {
-    if (!(walk.activeMask & positionBit(p))) continue;
-    view.activeActivities.push_back(walk.activityAt(p));
-    view.activePositions.push_back(p);
-  }
-  const StateDecision& decision = work.policy->decisions[static_cast<size_t>(u)][index];
-  if (decision.start >= 0) {
-    view.startActivity = walk.activityAt(decision.start);
-    view.startIndex = indexOfState(work, u, key + kPowersOfThree[static_cast<size_t>(decision.start)]);
-  }
-  view.outcomes.resize(static_cast<size_t>(walk.memberCount));
-  return view;
-}
-
-const std::vector<SimOutcome>& outcomesOf(SimulationWork& work, int32_t u, uint32_t index, StateView& view,
-                                          int32_t p) {
-  std::vector<SimOutcome>& outcomes = view.outcomes[static_cast<size_t>(p)];
-  if (view.outcomesKnown & positionBit(p)) return outcomes;
-  standOnState(work, u, work.policy->tables[static_cast<size_t>(u)].keyAt(index));
-  OutcomeCollector collector{work, outcomes, work.walk.activityAt(p)};
-  forEachOutcome(work.plan, work.walk, p, collector);
-  view.outcomesKnown |= positionBit(p);
-  return outcomes;
-}
 
 // ---- Draws ----
 
@@ -286,7 +127,7 @@ void planChain(SimulationWork& work, int32_t entry) {
 }
 
 // After a move: every active member has its completion pending, nothing else has.
-void updatePending(SimulationWork& work, const StateView& view, double time) {
+void updatePending(SimulationWork& work, const PolicyStateView& view, double time) {
   ++work.step;
   for (int32_t e : view.activeActivities) work.activeStamp[static_cast<size_t>(e)] = work.step;
   size_t kept = 0;
@@ -320,18 +161,12 @@ struct RunPosition {
   bool ended = false;
 };
 
-// Decision side unless the continuation value is strictly greater: the solver's best(c', v').
-bool takenAtDecision(const SimulationWork& work, int32_t u, uint32_t index) {
-  const UdcStateTable& table = work.policy->tables[static_cast<size_t>(u)];
-  return !(table.continuationAt(index) > table.decisionAt(index));
-}
-
 // The completion of the member at position p of the state at hand: the outcome taken and
 // the side of the state it leads to; a completion without a next state ends the project.
-void complete(SimulationWork& work, RunPosition& at, StateView& view, int32_t p) {
-  const std::vector<SimOutcome>& outcomes = outcomesOf(work, at.udc, at.index, view, p);
+void complete(SimulationWork& work, RunPosition& at, PolicyStateView& view, int32_t p) {
+  const std::vector<PolicyOutcome>& outcomes = policyOutcomes(work.moves, at.udc, at.index, view, p);
   const StateDecision& decision = work.policy->decisions[static_cast<size_t>(at.udc)][at.index];
-  const SimOutcome* taken = nullptr;
+  const PolicyOutcome* taken = nullptr;
   if (outcomes.empty()) {
     at.ended = true;
     return;
@@ -339,14 +174,14 @@ void complete(SimulationWork& work, RunPosition& at, StateView& view, int32_t p)
   switch (outcomes.front().shape) {
     case OutcomeShape::kWeighted: {
       double total = 0;
-      for (const SimOutcome& outcome : outcomes) total += outcome.weight;
+      for (const PolicyOutcome& outcome : outcomes) total += outcome.weight;
       if (outcomes.size() == 1 && total >= 1.0) {
         taken = &outcomes.front();
       } else {
         // The mass no outcome takes is the failure of the last member of a module.
         const double u = uniform30();
         double cumulative = 0;
-        for (const SimOutcome& outcome : outcomes) {
+        for (const PolicyOutcome& outcome : outcomes) {
           cumulative += outcome.weight;
           if (u < cumulative) {
             taken = &outcome;
@@ -360,19 +195,19 @@ void complete(SimulationWork& work, RunPosition& at, StateView& view, int32_t p)
         at.ended = true;
         return;
       }
-      at.decide = takenAtDecision(work, taken->udc, taken->index);
+      at.decide = takenAtDecision(*work.policy, taken->udc, taken->index);
       break;
     }
     case OutcomeShape::kDrawn: {
       const size_t e = static_cast<size_t>(view.members[static_cast<size_t>(p)]);
       if (work.planStamp[e] == work.run)
-        for (const SimOutcome& outcome : outcomes)
+        for (const PolicyOutcome& outcome : outcomes)
           if (outcome.successor == work.plannedNext[e]) taken = &outcome;
       if (taken == nullptr) {
         // Not planned (cannot occur): drawn by the probabilities.
         const double u = uniform30();
         double cumulative = 0;
-        for (const SimOutcome& outcome : outcomes) {
+        for (const PolicyOutcome& outcome : outcomes) {
           cumulative += outcome.weight;
           taken = &outcome;
           if (u < cumulative) break;
@@ -382,7 +217,7 @@ void complete(SimulationWork& work, RunPosition& at, StateView& view, int32_t p)
       break;
     }
     case OutcomeShape::kChosen:
-      for (const SimOutcome& outcome : outcomes)
+      for (const PolicyOutcome& outcome : outcomes)
         if (outcome.successor == decision.chosen) taken = &outcome;
       if (taken == nullptr) taken = &outcomes.front();
       at.decide = decision.chosenThenDecide;
@@ -402,9 +237,9 @@ struct RunValues {
 // the run goes on under the policy so that its makespan is the one the solver reports.
 RunValues simulateRun(SimulationWork& work) {
   const ElementaryNetwork& net = elementaryNetwork;
-  const int32_t last = lastUdc();
+  const int32_t last = projectEndUdc();
   RunPosition at;
-  at.decide = takenAtDecision(work, 0, 0);
+  at.decide = takenAtDecision(*work.policy, 0, 0);
   double time = 0;
   RunValues values;
   bool abandoned = false;
@@ -414,7 +249,7 @@ RunValues simulateRun(SimulationWork& work) {
       if (!abandoned) values.npv += net.elemCost.back() * std::exp(-work.discountRate * time);
       break;
     }
-    StateView& view = viewOf(work, at.udc, at.index);
+    PolicyStateView& view = policyStateView(work.moves, at.udc, at.index);
     updatePending(work, view, time);
     const StateDecision& decision = work.policy->decisions[static_cast<size_t>(at.udc)][at.index];
     if (view.instantaneous >= 0) {
@@ -452,9 +287,7 @@ RunValues simulateRun(SimulationWork& work) {
 void prepareSimulation(SimulationWork& work) {
   const ElementaryNetwork& net = elementaryNetwork;
   const size_t n = static_cast<size_t>(net.nElementary);
-  prepareStateWalk(work.walk);
-  prepareTransitionPlan(work.plan, true);
-  work.members.assign(static_cast<size_t>(net.nBitWords), 0);
+  preparePolicyMoves(work.moves, *work.policy);
   work.discountRate = baseNetwork.discountRate;
   work.chainOf.assign(n, -1);
   std::unordered_map<int64_t, int32_t> chains;

@@ -151,6 +151,7 @@ void renumberSuccessors() {
       if (successor == 1) numberedFromZero = true;
     }
   }
+  network.firstActivityNumber = numberedFromZero ? 0 : 1;
   for (int32_t a = 0; a < n; ++a) {
     for (int32_t& successor : network.activities[a].successors) {
       if (numberedFromZero && successor == n)

@@ -26,6 +26,10 @@ struct BaseNetwork {
   int32_t activityCount = 0;
   // Survives releaseBaseNetwork: the "unchanged" rate rule reads the previous value.
   double discountRate = 0;
+  // The number the project file gives its first activity, 1 or 0 (a file that names activity 1
+  // as a successor numbers from 0): the readable policy names activities as the file does.
+  // Survives releaseBaseNetwork, like the rate.
+  int32_t firstActivityNumber = 1;
   // resourceCount and resourceAvailability stay valid until releaseElementaryNetwork.
   int32_t resourceCount = 0;
   std::vector<double> resourceAvailability;

@@ -15,6 +15,7 @@
 #include "network/base_network.h"
 #include "sdp/policy.h"
 #include "sdp/policy_file.h"
+#include "sdp/policy_table.h"
 #include "udc/udc_network.h"
 
 SolveResult solveResult;
@@ -91,6 +92,7 @@ void solveProject(std::ostream& results, const ObjectiveChoice& choice) {
   for (int32_t measure : choice.measures) checkSolvedValue(solveResult.secondary, measureRow(measure).isMakespan);
   if (keepPolicy) {
     writePolicyFile(policy, optimised.isMakespan);
+    writePolicyTable(policy, optimised.isMakespan);
     releaseKeptPolicy(policy);
   }
   std::cout << optimised.optimumWords << solveResult.optimum << " CPU[" << solveSeconds << "]";

@@ -12,6 +12,7 @@
 #include "base/config.h"
 #include "base/fatal.h"
 #include "base/interrupt.h"
+#include "base/progress.h"
 #include "base/run_state.h"
 #include "sdp/policy.h"
 #include "sdp/recursion.h"
@@ -370,7 +371,9 @@ void sweepUdcs(SolveResult& result, KeptPolicy* policy = nullptr) {
   const int32_t udcCount = udcNetwork.udcCount;
   // The last UDC in the final numbering holds the project's end alone.
   const int32_t last = udcCount - 1;
+  ProgressPhaseScope progress(ProgressPhase::kSolve, udcCount, udcNetwork.udcTotalStates);
   fillTerminalTable(last, Primary::terminalValue(), Secondary::terminalValue());
+  noteUdcProgress(udcStateCount(last));
 
   Evaluator evaluator{sweepWork, elementaryNetwork};
   if constexpr (Evaluator::kKeeps) {
@@ -401,7 +404,9 @@ void sweepUdcs(SolveResult& result, KeptPolicy* policy = nullptr) {
     } else {
       walkUdcStates(sweepWork.walk, false, [&](const UdcStateWalk& walk) { evaluator.evaluate(walk, table); });
     }
+    const uint32_t states = table.count;
     endUdcTable(successorsOfSwept(sweepWork, u));
+    noteUdcProgress(states);
   }
 
   const UdcStateTable& first = udcTable(0);

@@ -16,6 +16,7 @@
 #include "base/interrupt.h"
 #include "base/large_pages.h"
 #include "base/output_files.h"
+#include "base/progress.h"
 #include "duration/elementary_network.h"
 #include "network/base_network.h"
 #include "udc/state_walk.h"
@@ -305,6 +306,7 @@ bool identifyUdcs() {
     forEachPositionDown(state.activeMask & ~followed, [&](int p) { follow(state, p); });
   };
 
+  ProgressPhaseScope progress(ProgressPhase::kIdentify, 0, 0);
   for (int32_t u = 0; u < udcNetwork.udcCount; ++u) {
     checkInterrupt();
     udcMembersInto(u, work.members.data(), words);
@@ -340,6 +342,7 @@ bool identifyUdcs() {
       return failIdentification(text.str(), udcNetwork.udcCount, maxMembers);
     }
     appendUdcLinks(udcNetwork, static_cast<uint32_t>(statesOfUdc), work.successors);
+    noteUdcProgress(statesOfUdc, udcNetwork.udcCount);
     if (settingsInForce().gv_CFG_write < 0) std::cout << '-' << udcNetwork.udcCount;
   }
 

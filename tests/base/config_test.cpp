@@ -8,6 +8,7 @@
 #include "e2e/e2e_support.h"
 #include "base/config.h"
 #include "base/fatal.h"
+#include "base/version.h"
 
 namespace {
 
@@ -251,7 +252,10 @@ TEST(ConfigurationBlock, BannerAndLabelsByteForByte) {
   const std::vector<std::string> lines = splitLines(blockText());
   ASSERT_EQ(lines.size(), 71u);
   EXPECT_EQ(lines[0], "||||                 TERVANO: CONFIGURATION FILE||||");
-  EXPECT_EQ(lines[1], "||||                                            ||||");
+  // The version that wrote the block stands under the title; the template keeps the example's line.
+  EXPECT_EQ(lines[1], "||||                 VERSION " + std::string(kProgramVersion) +
+                          std::string(19 - std::string(kProgramVersion).size(), ' ') + "||||");
+  EXPECT_EQ(splitLines(configurationText({}))[1], "||||                                            ||||");
   EXPECT_EQ(lines[3], "||||\\EXAMPLE_DIRECTORY\\EXAMPLEPROJECT_1.RCP     ||||");
   EXPECT_EQ(lines[5], "||||...                                         ||||");
   EXPECT_EQ(lines[8], std::string(52, '|'));

@@ -2,9 +2,11 @@
 // the fatal stops and the exit status.
 #include <gtest/gtest.h>
 
+#include <fnmatch.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 
@@ -60,12 +62,17 @@ std::string maskedRows(const std::string& results) {
 
 }  // namespace
 
-TEST(ModePromptE2e, AnyOtherAnswerGoesStraightToTheEndPrompt) {
-  for (const std::string input : {"7\n0\n", "-1\n", "x\n", "", "99999999999999999999\n"}) {
+// An answer the prompt does not offer runs nothing, names the choices and fails, instead of
+// ending like a run that succeeded.
+TEST(ModePromptE2e, AnyOtherAnswerIsRefusedWithTheChoices) {
+  for (const std::string input : {"7\n0\n", "-1\n", "x\n", "", "99999999999999999999\n", "4\n"}) {
     e2e::WorkDirectory dir;
     const e2e::RunOutput output = dir.run(input);
-    EXPECT_EQ(output.console, kModePrompt + kEndPrompt) << "answer " << input;
-    EXPECT_EQ(output.exitCode, 0);
+    EXPECT_EQ(output.console, kModePrompt +
+                                  "No such test: answer one of [0 = NO TEST CONFIG ONLY | 1 = TOPOLOGIES TEST | 2 = "
+                                  "PROJECT VARIANCE TEST | 3 = METRICS TEST]. Nothing was run.\n")
+        << "answer " << input;
+    EXPECT_EQ(output.exitCode, 2);
     EXPECT_TRUE(dir.fileNames().empty());
   }
 }
@@ -238,7 +245,51 @@ TEST(ExamplesE2e, BasicNpvRunRegression) {
                 "PROJECT [3][R][M][E] NR_UDC: 12 CPU[*] OPT NPV: 234.615 CPU[*]\n" +
                 kEndPrompt);
   EXPECT_EQ(output.exitCode, 0);
-  EXPECT_EQ(dir.read("RESULTS.CSV").substr(0, dir.read("CONFIG.DAT").size()), dir.read("CONFIG.DAT"));
+  // The results file starts with the configuration, the version that wrote it in the banner.
+  std::string block = dir.read("CONFIG.DAT");
+  const std::string blank = "\n||||                                            ||||\n";
+  block.replace(block.find(blank), blank.size(), "\n||||                 VERSION 1.0.0              ||||\n");
+  EXPECT_EQ(dir.read("RESULTS.CSV").substr(0, block.size()), block);
+}
+
+// Whatever a mode writes in an example's directory, at the highest write level, is ignored by
+// examples/.gitignore, so that running the examples leaves nothing untracked.
+TEST(ExamplesE2e, EveryOutputOfTheModesIsIgnored) {
+  std::vector<std::pair<std::string, bool>> patterns;  // the pattern, and whether it names a directory
+  std::istringstream ignore(e2e::readWholeFile(e2e::fs::path(TERVANO_SOURCE_DIR) / "examples/.gitignore"));
+  for (std::string line; std::getline(ignore, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    const bool directory = line.back() == '/';
+    patterns.emplace_back(directory ? line.substr(0, line.size() - 1) : line, directory);
+  }
+  const std::pair<const char*, const char*> runs[] = {
+      {"basic", "0"}, {"patterson", "0"}, {"mode1", "1"}, {"mode2", "2"}, {"mode3", "3"}};
+  for (const auto& [example, mode] : runs) {
+    e2e::WorkDirectory dir;
+    std::vector<std::string> shipped;
+    for (const auto& entry : e2e::fs::directory_iterator(e2e::fs::path(TERVANO_SOURCE_DIR) / "examples" / example)) {
+      shipped.push_back(entry.path().filename().string());
+      dir.write(shipped.back(), e2e::readWholeFile(entry.path()));
+    }
+    std::string config = dir.read("CONFIG.DAT");
+    const std::string level = "[gv_CFG_write].\n";
+    const size_t value = config.find(level) + level.size();
+    config.replace(value, config.find('\n', value) - value, "5");
+    dir.write("CONFIG.DAT", config);
+    const e2e::RunOutput output = dir.run(std::string(mode) + "\n0\n0\n0\n", 300);
+    EXPECT_EQ(output.exitCode, 0) << example << output.console;
+    int written = 0;
+    for (const auto& entry : e2e::fs::directory_iterator(dir.work)) {
+      const std::string name = entry.path().filename().string();
+      if (std::find(shipped.begin(), shipped.end(), name) != shipped.end()) continue;
+      ++written;
+      bool ignored = false;
+      for (const auto& [pattern, directory] : patterns)
+        ignored = ignored || (directory == entry.is_directory() && fnmatch(pattern.c_str(), name.c_str(), 0) == 0);
+      EXPECT_TRUE(ignored) << example << " writes " << name << ", which examples/.gitignore does not cover";
+    }
+    EXPECT_GT(written, 0) << example;
+  }
 }
 
 TEST(ExamplesE2e, PattersonMakespanRunRegression) {
@@ -281,6 +332,19 @@ TEST(ArgumentsE2e, HelpVersionAndAnythingElseRefused) {
     EXPECT_EQ(output.exitCode, 2);
     EXPECT_EQ(output.console, "");
     EXPECT_NE(output.errors.find("tervano: unknown argument '" + arguments[0] + "'"), std::string::npos);
+  }
+  EXPECT_TRUE(dir.fileNames().empty());
+  // The options of a run go with a run alone, and --progress-file names its file.
+  const std::pair<std::vector<std::string>, std::string> runOptions[] = {
+      {{"--progress-file"}, "tervano: --progress-file takes the path of the file: --progress-file PATH.\n"},
+      {{"--progress", "--progress-file", ""}, "tervano: --progress-file takes the path of the file"},
+      {{"--progress", "--help"}, "tervano: unknown argument '--help'"},
+  };
+  for (const auto& [arguments, message] : runOptions) {
+    output = dir.run("0\n0\n", 30, arguments);
+    EXPECT_EQ(output.exitCode, 2);
+    EXPECT_EQ(output.console, "");
+    EXPECT_EQ(output.errors.rfind(message, 0), 0u) << output.errors;
   }
   EXPECT_TRUE(dir.fileNames().empty());
   output = dir.run("", 30, {"-h"});
@@ -398,7 +462,8 @@ TEST(NormalRunE2e, PolicyFileOfTheWorkedExample) {
 
 // An output that would replace a project file stops the run before anything is written.
 TEST(FatalStopE2e, OutputNamedLikeAProjectFileStopsBeforeWriting) {
-  for (const auto& [ext, level] : {std::pair{".UDC", "4"}, std::pair{".EPN", "1"}, std::pair{".POL", "5"}}) {
+  for (const auto& [ext, level] :
+       {std::pair{".UDC", "4"}, std::pair{".EPN", "1"}, std::pair{".POL", "5"}, std::pair{".policy.csv", "5"}}) {
     e2e::WorkDirectory dir;
     dir.write("CONFIG.DAT", e2e::configText(costConfig({{"PJFileExt", ext}, {"gv_CFG_write", level}})));
     dir.write(std::string("P1") + ext, kOneActivityProject);
@@ -436,13 +501,31 @@ TEST(InterruptE2e, SignalEndsTheRunWithCompleteRowsAndNoStateFiles) {
     dir.write("CONFIG.DAT", e2e::configText(costConfig({{"gv_CFG_lnr", "4"}, {"gv_CFG_IO", "1"},
                                                         {"gv_CFG_SCV", "0.2"}, {"gv_CFG_rx_data", "1"}})));
     for (const char* name : {"P1.RCP", "P2.RCP", "P3.RCP", "P4.RCP"}) dir.write(name, project);
-    e2e::RunningProgram program = dir.start("0\n0\n");
+    e2e::RunningProgram program = dir.start("0\n0\n", {"--progress-file", "progress"});
     // The first project's line reaches the pipe as soon as it is done.
     ASSERT_TRUE(waitForConsole(program, "PROJECT [2]"));
+    // The progress file of a batch is there from the first phase on, one line of fields.
+    const std::string progress = dir.read("progress");
+    std::istringstream fields(progress);
+    std::string field;
+    for (const char* key : {"project=", "phase=", "udcs_done=", "udcs_total=", "states=", "states_per_second=",
+                            "eta_seconds="}) {
+      if (!(fields >> field) || field.rfind(key, 0) != 0) {
+        ADD_FAILURE() << "no " << key << " in " << progress;
+        break;
+      }
+      const std::string value = field.substr(std::string(key).size());
+      const bool number = !value.empty() && value.find_first_not_of("-0123456789") == std::string::npos;
+      EXPECT_TRUE(std::string(key) == "phase=" ? value == "identify" || value == "solve" : number) << progress;
+    }
+    EXPECT_FALSE(fields >> field) << progress;
+    EXPECT_TRUE(!progress.empty() && progress.back() == '\n') << progress;
     program.sendSignal(signal);
     const e2e::RunOutput output = program.finish();
     EXPECT_EQ(output.exitCode, 128 + signal) << output.console;
-    EXPECT_NE(output.errors.find("tervano: stopped by signal " + std::to_string(signal)), std::string::npos);
+    // Standard error is no terminal: the progress stays off it, and its file goes on the way out.
+    EXPECT_EQ(output.errors, "tervano: stopped by signal " + std::to_string(signal) +
+                                 "; the rows written so far are complete.\n");
     const std::string rows = maskedRows(dir.read("RESULTS.CSV"));
     const long rowCount = std::count(rows.begin(), rows.end(), '\n');
     EXPECT_GE(rowCount, 1);

@@ -2,14 +2,21 @@
 // simulated means of both objectives must agree with the exact values within their
 // intervals, on networks with closed forms and on random small networks with every kind of
 // duration, modes, modules, risks, resources, abandonment and decisions at phase changes;
-// sampled durations must be spread over the phase chain so that they add up.
+// sampled durations must be spread over the phase chain so that they add up. On the same
+// networks the readable policy, followed forwards with the probabilities it lists, must come
+// to the exact values too.
 #include <gtest/gtest.h>
 
 #include <random>
 
+#include <iostream>
+#include <sstream>
+
+#include "e2e/e2e_support.h"
 #include "experiments/policy_simulation.h"
 #include "base/random15.h"
 #include "sdp/policy.h"
+#include "sdp/policy_table.h"
 #include "sdp/solver_fixture.h"
 
 using namespace solver_test;
@@ -46,14 +53,63 @@ void expectWithin(const PolicySimulation& simulated, Exact expected, double widt
   EXPECT_NEAR(simulated.makespan.mean, expected.makespan, widths * halfWidth95(simulated.makespan) + 1e-6) << name;
 }
 
+// The readable policy of one solve of the project built: written whole, a probability in
+// ]0, 1] on every row, and followed forwards it comes to the solve's values (the other
+// objective only where nothing is abandoned: the solver counts the makespan of going on).
+void expectPolicyTableAgrees(bool npvFirst, bool mayAbandon, const std::string& name) {
+  e2e::ScratchDirectory dir;
+  KeptPolicy policy;
+  SolveResult solved;
+  if (npvFirst)
+    solveNpvWithMakespanKeepingPolicy(solved, policy);
+  else
+    solveMakespanWithNpvKeepingPolicy(solved, policy);
+  const PolicyTableResult table = writePolicyTable(policy, !npvFirst);
+  ASSERT_GE(table.rows, 1) << name;
+  const double npv = npvFirst ? solved.optimum : solved.secondary;
+  const double makespan = npvFirst ? solved.secondary : solved.optimum;
+  if (npvFirst || !mayAbandon) {
+    EXPECT_NEAR(table.npv, npv, 1e-5 * std::max(1.0, std::fabs(npv))) << name;
+  }
+  if (!npvFirst || !table.abandoned) {
+    EXPECT_NEAR(table.makespan, makespan, 1e-5 * std::max(1.0, makespan)) << name;
+  }
+  std::istringstream rows(dir.read("tst0.policy.csv"));
+  std::string row;
+  ASSERT_TRUE(std::getline(rows, row));
+  EXPECT_EQ(row, kPolicyTableHeader);
+  int64_t count = 0;
+  for (; std::getline(rows, row); ++count) {
+    std::vector<std::string> fields;
+    std::istringstream cells(row);
+    for (std::string cell; std::getline(cells, cell, ',');) fields.push_back(cell);
+    ASSERT_EQ(fields.size(), 10u) << row;
+    const double probability = std::stod(fields[5]);
+    EXPECT_TRUE(probability > 0 && probability <= 1 + 1e-12) << name << ": " << row;
+  }
+  EXPECT_EQ(count, table.rows) << name;
+  // One row more than the limit: no file, and standard error says why.
+  std::ostringstream told;
+  std::streambuf* const previous = std::cerr.rdbuf(told.rdbuf());
+  const PolicyTableResult cut = writePolicyTable(policy, !npvFirst, table.rows - 1);
+  std::cerr.rdbuf(previous);
+  EXPECT_EQ(cut.rows, -1) << name;
+  EXPECT_FALSE(dir.exists("tst0.policy.csv")) << name;
+  EXPECT_NE(told.str().find("tst0.policy.csv is not written: the optimal policy of project 0 decides in more than " +
+                            std::to_string(table.rows - 1) + " reachable states"),
+            std::string::npos)
+      << told.str();
+}
+
 // Both solves of the project, each with its policy simulated; every simulated mean must lie
-// within `widths` half-widths of the solver's exact value.
+// within `widths` half-widths of the solver's exact value. The readable policy of each agrees.
 void expectSimulationAgrees(const ProjectSpec& plan, int32_t runs, double widths, const std::string& name) {
   ASSERT_TRUE(buildProject(plan)) << name;
   for (bool npvFirst : {true, false}) {
     const SimulatedSolve solve = simulateSolve(npvFirst, runs);
     expectWithin(solve.simulated, solve.exact, widths, name + (npvFirst ? " NPV first" : " makespan first"));
     EXPECT_EQ(solve.simulated.npv.count, runs);
+    expectPolicyTableAgrees(npvFirst, plan.abandon, name + (npvFirst ? " table, NPV first" : " table, makespan first"));
   }
   releaseProject();
 }
