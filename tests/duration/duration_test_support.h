@@ -19,19 +19,13 @@
 #include "base/config.h"
 #include "base/fatal.h"
 #include "base/run_state.h"
+#include "network/test_project.h"
 
 namespace durtest {
 
 inline ExecutionMode makeMode(double duration, double scv = 1.0, double cost = 0, double pts = 1.0,
                               double pms = 0, std::vector<double> use = {}) {
-  ExecutionMode mode;
-  mode.duration = duration;
-  mode.scv = scv;
-  mode.cost = cost;
-  mode.pts = pts;
-  mode.pms = pms;
-  mode.resourceUse = std::move(use);
-  return mode;
+  return test_project::mode(duration, scv, cost, pts, pms, std::move(use));
 }
 
 struct ActivitySpec {
@@ -45,20 +39,12 @@ inline constexpr std::nullopt_t kOwnModule = std::nullopt;
 // Fills baseNetwork as the reader would leave it: predecessors derived in index order.
 inline void installBaseNetwork(const std::vector<ActivitySpec>& plans, std::vector<double> availability = {},
                                double discountRate = 0.01) {
-  baseNetwork = BaseNetwork{};
-  baseNetwork.activityCount = static_cast<int32_t>(plans.size());
-  baseNetwork.discountRate = discountRate;
-  baseNetwork.resourceCount = static_cast<int32_t>(availability.size());
-  baseNetwork.resourceAvailability = std::move(availability);
-  baseNetwork.activities.resize(plans.size());
-  for (size_t a = 0; a < plans.size(); ++a) {
-    Activity& activity = baseNetwork.activities[a];
-    activity.modes = plans[a].modes;
-    activity.successors = plans[a].successors;
-    activity.parentModule = plans[a].parentModule.value_or(static_cast<int32_t>(a));
-  }
-  for (size_t a = 0; a < plans.size(); ++a)
-    for (int32_t s : plans[a].successors) baseNetwork.activities[s].predecessors.push_back(static_cast<int32_t>(a));
+  test_project::Project project;
+  project.availability = std::move(availability);
+  project.discountRate = discountRate;
+  for (const ActivitySpec& plan : plans)
+    project.activities.push_back({plan.modes, plan.successors, plan.parentModule});
+  test_project::installBaseNetwork(project);
 }
 
 // Captures std::cout and offers one answer on std::cin for the fatal prompt.

@@ -10,6 +10,7 @@
 
 #include "duration/elementary_network.h"
 #include "network/base_network.h"
+#include "network/test_project.h"
 #include "udc/udc_network.h"
 
 namespace mtest {
@@ -26,29 +27,20 @@ struct ActivitySpec {
   std::vector<int32_t> successors;
 };
 
+// Every mode takes one unit of every resource.
 inline void installBase(const std::vector<ActivitySpec>& plans, double rate = 0.0, std::vector<double> availability = {}) {
-  baseNetwork = BaseNetwork{};
-  baseNetwork.activityCount = static_cast<int32_t>(plans.size());
-  baseNetwork.discountRate = rate;
-  baseNetwork.resourceCount = static_cast<int32_t>(availability.size());
-  baseNetwork.resourceAvailability = availability;
-  baseNetwork.activities.resize(plans.size());
-  for (size_t a = 0; a < plans.size(); ++a) {
-    Activity& activity = baseNetwork.activities[a];
-    for (const ModeSpec& m : plans[a].modes) {
-      ExecutionMode mode;
-      mode.duration = m.duration;
-      mode.scv = m.scv;
-      mode.cost = m.cost;
-      mode.pts = m.pts;
-      mode.resourceUse.assign(availability.size(), 1.0);
-      activity.modes.push_back(mode);
-    }
-    activity.successors = plans[a].successors;
-    activity.parentModule = static_cast<int32_t>(a);
+  test_project::Project project;
+  project.discountRate = rate;
+  for (const ActivitySpec& plan : plans) {
+    test_project::Activity activity;
+    for (const ModeSpec& m : plan.modes)
+      activity.modes.push_back(test_project::mode(m.duration, m.scv, m.cost, m.pts, 0,
+                                                  std::vector<double>(availability.size(), 1.0)));
+    activity.successors = plan.successors;
+    project.activities.push_back(std::move(activity));
   }
-  for (size_t a = 0; a < plans.size(); ++a)
-    for (int32_t s : plans[a].successors) baseNetwork.activities[s].predecessors.push_back(static_cast<int32_t>(a));
+  project.availability = std::move(availability);
+  test_project::installBaseNetwork(project);
 }
 
 // Dummy start, the given real activities with one mode each, dummy end with the pay-off.
@@ -61,7 +53,7 @@ inline void installMirrorElementary() {
   const int n = baseNetwork.activityCount;
   elementaryNetwork = ElementaryNetwork{};
   elementaryNetwork.nElementary = n;
-  elementaryNetwork.nBitWords = (n + 15) / 16;
+  elementaryNetwork.nBitWords = (n + kBitWordBits - 1) / kBitWordBits;
   elementaryNetwork.elemAncestors.resize(n);
   for (int e = 0; e < n; ++e) {
     std::vector<int32_t> stack(baseNetwork.activities[e].predecessors);

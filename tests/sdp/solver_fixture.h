@@ -9,6 +9,7 @@
 
 #include "duration/elementary_network.h"
 #include "network/base_network.h"
+#include "network/test_project.h"
 #include "base/config.h"
 #include "project/pipeline.h"
 #include "base/run_state.h"
@@ -78,31 +79,18 @@ inline bool buildProject(const ProjectSpec& plan) {
   runConfig.PJFileName = "tst";
   runConfig.PJFileExt = ".dat";
 
-  baseNetwork = BaseNetwork{};
-  baseNetwork.activityCount = static_cast<int32_t>(plan.activities.size());
-  baseNetwork.discountRate = plan.discountRate;
-  baseNetwork.resourceCount = static_cast<int32_t>(plan.availability.size());
-  baseNetwork.resourceAvailability = plan.availability;
-  baseNetwork.activities.resize(plan.activities.size());
-  for (size_t a = 0; a < plan.activities.size(); ++a) {
-    Activity& activity = baseNetwork.activities[a];
-    activity.successors = plan.activities[a].successors;
-    activity.parentModule = plan.activities[a].module < 0 ? static_cast<int32_t>(a) : plan.activities[a].module;
-    for (const ModeSpec& m : plan.activities[a].modes) {
-      ExecutionMode mode;
-      mode.duration = m.duration;
-      mode.scv = m.scv;
-      mode.cost = m.cost;
-      mode.pts = m.pts;
-      mode.pms = m.pms;
-      mode.resourceUse = m.use;
-      mode.resourceUse.resize(plan.availability.size(), 0.0);
-      activity.modes.push_back(mode);
-    }
+  test_project::Project project;
+  project.availability = plan.availability;
+  project.discountRate = plan.discountRate;
+  for (const ActivitySpec& spec : plan.activities) {
+    test_project::Activity activity;
+    for (const ModeSpec& m : spec.modes)
+      activity.modes.push_back(test_project::mode(m.duration, m.scv, m.cost, m.pts, m.pms, m.use));
+    activity.successors.assign(spec.successors.begin(), spec.successors.end());
+    if (spec.module >= 0) activity.module = spec.module;
+    project.activities.push_back(std::move(activity));
   }
-  for (size_t a = 0; a < plan.activities.size(); ++a)
-    for (int s : plan.activities[a].successors)
-      baseNetwork.activities[static_cast<size_t>(s)].predecessors.push_back(static_cast<int32_t>(a));
+  test_project::installBaseNetwork(project);
 
   ProjectPipeline steps;
   steps.readFile = false;
