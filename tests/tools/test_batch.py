@@ -5,6 +5,7 @@ engine is absent (no `parallel` on PATH; no Slurm cluster answering `sinfo`)."""
 import csv
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -43,7 +44,7 @@ def make_series(test, projects, config_values, stem="P", line_end=b"\n"):
 def readme_commands(section):
     """The shell blocks of a README section, each as its lines."""
     text = support.read_bytes(os.path.join(support.SOURCE_DIR, "README.md")).decode("utf-8")
-    text = text.split(section + "\n", 1)[1].split("\n### ", 1)[0]
+    text = re.split(r"\n##+ ", text.split(section + "\n", 1)[1], maxsplit=1)[0]
     return [block.split("```", 1)[0].strip().split("\n") for block in text.split("```sh\n")[1:]]
 
 
