@@ -177,9 +177,13 @@ struct StateEvaluator {
   static LaneValues best(const UdcStateTable& table, uint32_t i) {
     const double c = table.continuationAt(i);
     const double v = table.decisionAt(i);
-    LaneValues out{c > v ? c : v, {}};
-    const int side = c > v ? kContinuationSide : kDecisionSide;
-    eachLane<K>([&](auto j) { out.ride[j] = outcomeValue<j>(table, i, side); });
+    LaneValues out{c, {}};
+    if (c > v) {
+      eachLane<K>([&](auto j) { out.ride[j] = outcomeValue<j>(table, i, kContinuationSide); });
+      return out;
+    }
+    out.primary = v;
+    eachLane<K>([&](auto j) { out.ride[j] = outcomeValue<j>(table, i, kDecisionSide); });
     return out;
   }
 
