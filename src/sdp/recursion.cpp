@@ -1,11 +1,13 @@
 // The backward stochastic dynamic program. The evaluation of a state is written once and
-// parameterised by a primary objective and an optional secondary one that rides along:
-// the secondary never decides anything, it takes its value wherever the primary picks.
-// Which outcomes a completion has and where they lead is the transition rule's; here they
-// are weighted and combined.
+// parameterised by a primary objective and the lanes that ride along with it (the other
+// objective's mean, the variances): a lane never decides anything, it takes its value
+// wherever the primary picks. Which outcomes a completion has and where they lead is the
+// transition rule's; here they are weighted and combined.
 #include <algorithm>
+#include <array>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 #include "duration/elementary_network.h"
 #include "network/base_network.h"
