@@ -258,12 +258,6 @@ void checkObjectiveSlots(const RunConfig& config) {
         refuseSetting(kSlotNames[slot], value,
                       std::string("(") + kMeasureNames[measure] + ") is named twice, also in " +
                           kSlotNames[before] + ".");
-    if (measure >= 2)
-      refuseSetting(kSlotNames[slot], value,
-                    std::string("(") + kMeasureNames[measure] + ") is not computed by this version of tervano.");
-    if (slot > 1)
-      refuseSetting(kSlotNames[slot], value,
-                    "is a second measure of the policy; this version of tervano reports one (gv_CFG_OBJ2).");
   }
 }
 

@@ -23,8 +23,8 @@ struct RunConfig {
   double gv_CFG_max_mem = 0;
   int32_t gv_CFG_OBJ = 0;
   int32_t gv_CFG_OBJ2 = 0;
-  int32_t gv_CFG_OBJ3 = 0;
-  int32_t gv_CFG_OBJ4 = 0;
+  int32_t gv_CFG_OBJ3 = -1;  // none: a record filled in code names no third or fourth measure
+  int32_t gv_CFG_OBJ4 = -1;
   int32_t gv_CFG_write = 0;
   int32_t gv_CFG_IO = 0;
   bool gv_CFG_abandon = false;

@@ -9,6 +9,7 @@
 #include <limits>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "duration/elementary_network.h"
 #include "experiments/experiment_input.h"
@@ -71,11 +72,17 @@ void runVarianceRun(int64_t number, int64_t variant, double rate, double scv, co
     // The drawn pay-off, and variant 4's cube of it, can leave the range the solver handles.
     checkProjectValues(" After the changes of TEST2.DAT (variant " + std::to_string(variant) + "),");
   };
-  // Variants 2 and 5 solve makespan first, then NPV, for this run only.
+  // Variants 2 and 5 solve makespan first, then NPV, for this run only; the variances asked
+  // for follow in their slot order.
   RunConfig objectives = runConfig;
   if (variant == 2 || variant == 5) {
+    std::vector<int32_t> variances;
+    for (int32_t measure : configuredMeasures(runConfig))
+      if (measure == 2 || measure == 3) variances.push_back(measure);
     objectives.gv_CFG_OBJ = 1;
     objectives.gv_CFG_OBJ2 = 0;
+    objectives.gv_CFG_OBJ3 = variances.size() > 0 ? variances[0] : -1;
+    objectives.gv_CFG_OBJ4 = variances.size() > 1 ? variances[1] : -1;
   }
   run.objectives = chooseObjectives(objectives);
   std::ostringstream console;

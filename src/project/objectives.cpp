@@ -1,9 +1,13 @@
 // The objective table and the choice CONFIG.DAT makes from it.
 #include "project/objectives.h"
 
-const MeasureRow kMeasures[2] = {
-    {kObjectiveNpv, "NPV", "CPU NPV (SEC)", " OPT NPV: ", " NPV: ", false},
-    {kObjectiveMakespan, "MAKESPAN", "CPU MAKESPAN (SEC)", " OPT MAKESPAN: ", " MAKESPAN: ", true},
+#include <algorithm>
+
+const MeasureRow kMeasures[kMeasureCount] = {
+    {kObjectiveNpv, "NPV", "CPU NPV (SEC)", " OPT NPV: ", " NPV: ", false, false},
+    {kObjectiveMakespan, "MAKESPAN", "CPU MAKESPAN (SEC)", " OPT MAKESPAN: ", " MAKESPAN: ", true, false},
+    {2, "NPV VARIANCE", nullptr, nullptr, " NPV VARIANCE: ", false, true},
+    {3, "MAKESPAN VARIANCE", nullptr, nullptr, " MAKESPAN VARIANCE: ", true, true},
 };
 
 const MeasureRow& measureRow(int32_t number) { return kMeasures[number]; }
@@ -12,9 +16,18 @@ ObjectiveChoice chooseObjectives(const RunConfig& config) {
   ObjectiveChoice choice;
   if (config.gv_CFG_OBJ != kObjectiveNpv && config.gv_CFG_OBJ != kObjectiveMakespan) return choice;
   choice.objective = config.gv_CFG_OBJ;
-  const int32_t other = choice.objective == kObjectiveNpv ? kObjectiveMakespan : kObjectiveNpv;
-  if (config.gv_CFG_OBJ2 == other) choice.measures.push_back(other);
-  choice.served = config.gv_CFG_OBJ2 == -1 || config.gv_CFG_OBJ2 == other;
+  choice.served = true;
+  for (int32_t measure : configuredMeasures(config)) {
+    const bool known = measure >= 0 && measure < kMeasureCount;
+    const bool repeated = std::find(choice.measures.begin(), choice.measures.end(), measure) != choice.measures.end();
+    if (!known || measure == choice.objective || repeated) {
+      // Refused by the slot rules; a choice made here without them computes nothing.
+      choice.measures.clear();
+      choice.served = false;
+      return choice;
+    }
+    choice.measures.push_back(measure);
+  }
   return choice;
 }
 
@@ -26,16 +39,24 @@ std::string objectiveHeaderColumns(const ObjectiveChoice& choice) {
   return columns;
 }
 
-int bytesPerState(const ObjectiveChoice& choice) { return 8 + 4 * static_cast<int>(choice.measures.size()); }
-
-Solver solverFor(const ObjectiveChoice& choice) {
-  if (!choice.served) return nullptr;
-  const bool withOther = !choice.measures.empty();
-  if (choice.objective == kObjectiveNpv) return withOther ? solveNpvWithMakespan : solveNpv;
-  return withOther ? solveMakespanWithNpv : solveMakespan;
+std::vector<Measure> solverMeasures(const ObjectiveChoice& choice) {
+  std::vector<Measure> measures;
+  for (int32_t measure : choice.measures) measures.push_back(static_cast<Measure>(measure));
+  return measures;
 }
 
-PolicyKeepingSolver policyKeepingSolverFor(const ObjectiveChoice& choice) {
-  if (!choice.served) return nullptr;
-  return choice.objective == kObjectiveNpv ? solveNpvWithMakespanKeepingPolicy : solveMakespanWithNpvKeepingPolicy;
+int bytesPerState(const ObjectiveChoice& choice) {
+  if (choice.objective < 0) return 8;
+  return 8 + 4 * rideLaneCount(static_cast<Measure>(choice.objective), solverMeasures(choice));
+}
+
+bool solveChoice(const ObjectiveChoice& choice, SolveResult& result) {
+  if (!choice.served) return false;
+  return solveWithMeasures(static_cast<Measure>(choice.objective), solverMeasures(choice), result);
+}
+
+bool solveChoiceKeepingPolicy(const ObjectiveChoice& choice, SolveResult& result, KeptPolicy& policy) {
+  if (!choice.served) return false;
+  return solveWithMeasuresKeepingPolicy(static_cast<Measure>(choice.objective), solverMeasures(choice), result,
+                                        policy);
 }

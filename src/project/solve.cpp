@@ -22,8 +22,15 @@ SolveResult solveResult;
 
 namespace {
 
-// A kept policy holds, per state, four values and the key (20 bytes) and the decision (16).
+// A kept policy holds, per state, four values and the key (20 bytes) and the decision (16);
+// with a variance asked for, the two variance lanes take 16 more.
 constexpr int kKeptPolicyBytesPerState = 36;
+constexpr int kKeptVarianceBytesPerState = 16;
+
+bool asksVariance(const ObjectiveChoice& choice) {
+  return std::any_of(choice.measures.begin(), choice.measures.end(),
+                     [](int32_t measure) { return measureRow(measure).isVariance; });
+}
 
 double secondsBetween(std::clock_t start, std::clock_t end) {
   return static_cast<double>(end - start) / static_cast<double>(CLOCKS_PER_SEC);
@@ -60,14 +67,25 @@ void checkSolvedValue(float value, bool isMakespan) {
   stopFatal(message.str());
 }
 
+void checkSolvedVariance(float value, bool isMakespan) {
+  if (std::isfinite(value) && value >= 0.0f) return;
+  std::ostringstream message;
+  message << "The solver returned " << value << " as the variance of the " << (isMakespan ? "makespan" : "NPV")
+          << " of project file " << projectFileName() << " (project " << projectNumber
+          << "); nothing is written for it. Its values lost their precision: bring its durations, SCVs and amounts "
+          << "closer together.";
+  stopFatal(message.str());
+}
+
 void solveProject(std::ostream& results, const ObjectiveChoice& choice) {
-  const Solver solver = solverFor(choice);
-  if (solver == nullptr) return;
+  if (!choice.served) return;
   const RunConfig& config = settingsInForce();
   // The policy file keeps the policy: every state's values and decision stay in memory.
   const bool keepPolicy = outputFileIsWritten(OutputFile::kPolicy);
   const double estimateStateMemory =
-      keepPolicy ? static_cast<double>(udcNetwork.udcTotalStates) * kKeptPolicyBytesPerState * 9.5367431640625e-7
+      keepPolicy ? static_cast<double>(udcNetwork.udcTotalStates) *
+                       (kKeptPolicyBytesPerState + (asksVariance(choice) ? kKeptVarianceBytesPerState : 0)) *
+                       9.5367431640625e-7
                  : static_cast<double>(udcNetwork.udcPeakStates) * bytesPerState(choice) * 9.5367431640625e-7;
   // The label of gv_CFG_max_mem: 0 no limit, -1 disk storage for every project.
   const bool noLimit = config.gv_CFG_max_mem == 0 || config.gv_CFG_max_mem == -1;
@@ -82,14 +100,20 @@ void solveProject(std::ostream& results, const ObjectiveChoice& choice) {
   KeptPolicy policy;
   const std::clock_t start = std::clock();
   if (keepPolicy)
-    policyKeepingSolverFor(choice)(solveResult, policy);
+    solveChoiceKeepingPolicy(choice, solveResult, policy);
   else
-    solver(solveResult);
+    solveChoice(choice, solveResult);
   const std::clock_t end = std::clock();
   const double solveSeconds = secondsBetween(start, end);
   const MeasureRow& optimised = measureRow(choice.objective);
   checkSolvedValue(solveResult.optimum, optimised.isMakespan);
-  for (int32_t measure : choice.measures) checkSolvedValue(solveResult.secondary, measureRow(measure).isMakespan);
+  for (size_t k = 0; k < choice.measures.size(); ++k) {
+    const MeasureRow& row = measureRow(choice.measures[k]);
+    if (row.isVariance)
+      checkSolvedVariance(measureValue(solveResult, static_cast<int>(k)), row.isMakespan);
+    else
+      checkSolvedValue(measureValue(solveResult, static_cast<int>(k)), row.isMakespan);
+  }
   if (keepPolicy) {
     writePolicyFile(policy, optimised.isMakespan);
     writePolicyTable(policy, optimised.isMakespan);
@@ -97,8 +121,9 @@ void solveProject(std::ostream& results, const ObjectiveChoice& choice) {
   }
   std::cout << optimised.optimumWords << solveResult.optimum << " CPU[" << solveSeconds << "]";
   results << ';' << solveResult.optimum << ';' << solveSeconds;
-  for (int32_t measure : choice.measures) {
-    std::cout << measureRow(measure).measureWords << solveResult.secondary;
-    results << ';' << solveResult.secondary;
+  for (size_t k = 0; k < choice.measures.size(); ++k) {
+    const float value = measureValue(solveResult, static_cast<int>(k));
+    std::cout << measureRow(choice.measures[k]).measureWords << value;
+    results << ';' << value;
   }
 }

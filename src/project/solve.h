@@ -15,6 +15,8 @@ extern SolveResult solveResult;
 // its bound, or 0 when it may be abandoned, and the sum of its positive costs; a makespan
 // between 0 and the sum of its phase means), stops the run.
 void checkSolvedValue(float value, bool isMakespan);
+// The same guard for a variance: finite and not below 0.
+void checkSolvedVariance(float value, bool isMakespan);
 
 // The memory estimate and the solve of choice for the project in hand; writes the solve's
 // part of the console line and of the row (nothing for a choice no solver serves).

@@ -25,7 +25,7 @@ struct StateDecision {
 
 // Kept by solveKeepingPolicy; every table in memory, indexed like udcNetwork's UDCs.
 struct KeptPolicy {
-  int32_t objectiveCount = 0;
+  int32_t objectiveCount = 0;  // value lanes of its tables
   std::vector<UdcStateTable> tables;
   std::vector<std::vector<StateDecision>> decisions;  // by UDC, in table order
 };
@@ -34,5 +34,9 @@ struct KeptPolicy {
 // keeping every table and decision. Same values as the solve without the policy.
 bool solveNpvWithMakespanKeepingPolicy(SolveResult& result, KeptPolicy& policy);
 bool solveMakespanWithNpvKeepingPolicy(SolveResult& result, KeptPolicy& policy);
+// The same for any choice of measures (solveWithMeasures): the tables carry the other
+// objective first and, when a variance is asked for, both variances after it.
+bool solveWithMeasuresKeepingPolicy(Measure objective, const std::vector<Measure>& measures, SolveResult& result,
+                                    KeptPolicy& policy);
 
 void releaseKeptPolicy(KeptPolicy& policy);

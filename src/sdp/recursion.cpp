@@ -1,11 +1,13 @@
 // The backward stochastic dynamic program. The evaluation of a state is written once and
-// parameterised by a primary objective and an optional secondary one that rides along:
-// the secondary never decides anything, it takes its value wherever the primary picks.
-// Which outcomes a completion has and where they lead is the transition rule's; here they
-// are weighted and combined.
+// parameterised by a primary objective and the lanes that ride along with it (the other
+// objective's mean, the variances): a lane never decides anything, it takes its value
+// wherever the primary picks. Which outcomes a completion has and where they lead is the
+// transition rule's; here they are weighted and combined.
 #include <algorithm>
+#include <array>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 #include "duration/elementary_network.h"
 #include "network/base_network.h"
@@ -39,7 +41,6 @@ void buildSweepWork() {
 void releaseSweepWork() { sweepWork = SweepWork{}; }
 
 namespace {
-
 // Objective policies: the weight of a completion, the bound that starts a decision value,
 // the cost of a start, the time term and the abandonment floor.
 struct NpvObjective {
@@ -64,22 +65,35 @@ struct MakespanObjective {
   static float terminalValue() { return 0.0f; }
 };
 
-// Stands in for the secondary objective of a one-objective solve; nothing of it is computed.
-struct NoObjective {
-  static constexpr bool kNegated = false;
-  static constexpr bool kCountsCost = false;
-  static constexpr bool kCountsTime = false;
-  static double bound(const SweepWork&) { return 0.0; }
-  static double weight(double, double, double) { return 0.0; }
-  static bool floored(const SweepWork&) { return false; }
-  static float terminalValue() { return 0.0f; }
+// The lanes of values a solve carries beside the optimised objective's: the other
+// objective's mean, and the variance of what remains of the NPV or the makespan from a
+// state. A variance lane is stored as that central moment, not as a raw second moment: the
+// rounding of a mean to single precision then shifts the distribution it describes, which
+// leaves its variance alone, where a stored E[X^2] would lose the variance to the mean's
+// square. Each variance lane reads the mean lane of its objective at the same place.
+enum class LaneKind : uint8_t { kNpvMean, kMakespanMean, kNpvSpread, kMakespanSpread };
+
+constexpr bool isSpread(LaneKind kind) { return kind == LaneKind::kNpvSpread || kind == LaneKind::kMakespanSpread; }
+constexpr bool isNpvLane(LaneKind kind) { return kind == LaneKind::kNpvMean || kind == LaneKind::kNpvSpread; }
+
+template <LaneKind Kind>
+using MeanPolicy = std::conditional_t<isNpvLane(Kind), NpvObjective, MakespanObjective>;
+
+template <LaneKind... Kinds>
+struct RideAlong {
+  static constexpr int kCount = sizeof...(Kinds);
+  static constexpr std::array<LaneKind, sizeof...(Kinds)> kKinds{Kinds...};
 };
 
-// A value of both objectives taken from the same place.
-struct ValuePair {
-  double primary;
-  double secondary;
-};
+// Calls f(std::integral_constant<size_t, j>) for j = 0 .. K - 1, each a constant.
+template <class F, size_t... J>
+__attribute__((always_inline)) inline void eachLaneOf(F&& f, std::index_sequence<J...>) {
+  (f(std::integral_constant<size_t, J>{}), ...);
+}
+template <size_t K, class F>
+__attribute__((always_inline)) inline void eachLane(F&& f) {
+  eachLaneOf(f, std::make_index_sequence<K>{});
+}
 
 [[noreturn]] void stopMissingTarget(int32_t udc) {
   stopFatal("Internal error: a transition out of UDC " + std::to_string(udc) +
@@ -102,41 +116,82 @@ void readSuccessorsAhead(SweepWork& work, int32_t u) {
 // Keeps no decision; a solve that keeps the policy records them in a StateDecision.
 struct NoDecision {};
 
-template <class Primary, class Secondary, class Decision = NoDecision>
+// Column sides of a lane: its decision value, then its continuation value.
+constexpr int kDecisionSide = 0;
+constexpr int kContinuationSide = 1;
+
+template <class Primary, class Ride, class Decision = NoDecision>
 struct StateEvaluator {
-  static constexpr bool kTwo = !std::is_same_v<Secondary, NoObjective>;
+  static constexpr size_t K = Ride::kCount;
   static constexpr bool kKeeps = std::is_same_v<Decision, StateDecision>;
+  static constexpr bool kPrimaryNpv = !Primary::kNegated;
+  using Lanes = std::array<double, K>;
+
+  // The lane pair (0 the optimised objective, j + 1 ride lane j) holding the mean of the
+  // objective of ride lane j.
+  static constexpr size_t meanPairOf(size_t j) {
+    const bool npv = isNpvLane(Ride::kKinds[j]);
+    if (npv == kPrimaryNpv) return 0;
+    for (size_t m = 0; m < K; ++m)
+      if (Ride::kKinds[m] == (npv ? LaneKind::kNpvMean : LaneKind::kMakespanMean)) return m + 1;
+    return 0;
+  }
+
+  // A value lane of ride lane j read at a target state for adding up over outcomes: a mean
+  // as stored, a variance raised to the second moment about the state it belongs to.
+  template <size_t j>
+  static double outcomeValue(const UdcStateTable& table, uint32_t i, int side) {
+    const double value = table.valueAt(i, static_cast<int>(2 + 2 * j) + side);
+    if constexpr (isSpread(Ride::kKinds[j])) {
+      const double mean = table.valueAt(i, static_cast<int>(2 * meanPairOf(j)) + side);
+      return value + mean * mean;
+    }
+    return value;
+  }
 
   SweepWork& work;
   const ElementaryNetwork& net;
   const UdcStateWalk* state = nullptr;
   const UdcStateTable* own = nullptr;
   double continuation = 0;
-  double secondaryContinuation = 0;
-  // The completion whose outcomes are being added.
+  Lanes rideContinuation{};
+  // The completion whose outcomes are being added: the primary weight and each lane's.
   double w1 = 0;
-  double w2 = 0;
+  Lanes rideWeight{};
   bool takeBetterPhaseSide = false;
   // Sums of a drawn successor and maxima of a chosen one.
-  double sumC = 0, sumV = 0, sumC2 = 0, sumV2 = 0;
-  double maxC = 0, maxV = 0, maxC2 = 0, maxV2 = 0;
+  double sumC = 0, sumV = 0;
+  double maxC = 0, maxV = 0;
+  Lanes rideSumC{}, rideSumV{}, rideMaxC{}, rideMaxV{};
   bool firstChoice = true;
   // The decision being recorded, the member completing and the successors of a choice met.
   Decision decisionMade{};
   int32_t completing = -1;
   int32_t choiceIndex = 0, choiceOfC = -1, choiceOfV = -1;
 
-  // best(c', v'): the continuation side only when strictly greater; the secondary follows.
-  static ValuePair best(const UdcStateTable& table, uint32_t i) {
+  // A value of every lane taken from the same place.
+  struct LaneValues {
+    double primary;
+    Lanes ride;
+  };
+
+  // best(c', v'): the continuation side only when strictly greater; the lanes follow.
+  static LaneValues best(const UdcStateTable& table, uint32_t i) {
     const double c = table.continuationAt(i);
     const double v = table.decisionAt(i);
-    if (c > v) return {c, kTwo ? static_cast<double>(table.secondaryContinuationAt(i)) : 0.0};
-    return {v, kTwo ? static_cast<double>(table.secondaryDecisionAt(i)) : 0.0};
+    LaneValues out{c, {}};
+    if (c > v) {
+      eachLane<K>([&](auto j) { out.ride[j] = outcomeValue<j>(table, i, kContinuationSide); });
+      return out;
+    }
+    out.primary = v;
+    eachLane<K>([&](auto j) { out.ride[j] = outcomeValue<j>(table, i, kDecisionSide); });
+    return out;
   }
 
-  void add(double primaryWeight, double secondaryWeight, ValuePair value) {
-    continuation += primaryWeight * value.primary;
-    if constexpr (kTwo) secondaryContinuation += secondaryWeight * value.secondary;
+  void add(double factor, const LaneValues& value) {
+    continuation += factor * w1 * value.primary;
+    eachLane<K>([&](auto j) { rideContinuation[j] += factor * rideWeight[j] * value.ride[j]; });
   }
 
   // The target state of a class for the state at hand.
@@ -187,37 +242,43 @@ struct StateEvaluator {
   void weighted(OutcomeKind, double factor, int32_t classId) {
     const UdcStateTable* table = nullptr;
     const uint32_t index = lookUp(classId, table);
-    add(factor * w1, factor * w2, best(*table, index));
+    add(factor, best(*table, index));
   }
 
-  void beginDraw() { sumC = sumV = sumC2 = sumV2 = 0; }
+  void beginDraw() {
+    sumC = sumV = 0;
+    rideSumC.fill(0.0);
+    rideSumV.fill(0.0);
+  }
   void drawn(double q, int32_t classId) {
     const UdcStateTable* table = nullptr;
     const uint32_t index = lookUp(classId, table);
     sumC += q * w1 * static_cast<double>(table->continuationAt(index));
     sumV += q * w1 * static_cast<double>(table->decisionAt(index));
-    if constexpr (kTwo) {
-      sumC2 += q * w2 * static_cast<double>(table->secondaryContinuationAt(index));
-      sumV2 += q * w2 * static_cast<double>(table->secondaryDecisionAt(index));
-    }
+    eachLane<K>([&](auto j) {
+      rideSumC[j] += q * rideWeight[j] * outcomeValue<j>(*table, index, kContinuationSide);
+      rideSumV[j] += q * rideWeight[j] * outcomeValue<j>(*table, index, kDecisionSide);
+    });
   }
   // With decisions at phase changes (irq) the better side of the next phase may be taken.
   void endDraw() {
-    if (!takeBetterPhaseSide || sumC > sumV) {
-      continuation += sumC;
-      secondaryContinuation += sumC2;
-    } else {
-      continuation += sumV;
-      secondaryContinuation += sumV2;
-      if constexpr (kKeeps) decisionMade.decideAfterPhase |= positionBit(completing);
-    }
+    const bool continuationSide = !takeBetterPhaseSide || sumC > sumV;
+    continuation += continuationSide ? sumC : sumV;
+    eachLane<K>([&](auto j) { rideContinuation[j] += continuationSide ? rideSumC[j] : rideSumV[j]; });
+    if constexpr (kKeeps)
+      if (!continuationSide) decisionMade.decideAfterPhase |= positionBit(completing);
   }
 
-  // The first successor always sets both maxima, so the secondary is never left at its
-  // bound when the primary's values equal the primary's bound.
+  // The first successor always sets both maxima, so a lane is never left at its start value
+  // when the primary's values equal the primary's bound.
   void beginChoice() {
     maxC = maxV = Primary::bound(work);
-    maxC2 = maxV2 = Secondary::bound(work);
+    eachLane<K>([&](auto j) {
+      if constexpr (isSpread(Ride::kKinds[j]))
+        rideMaxC[j] = rideMaxV[j] = 0.0;
+      else
+        rideMaxC[j] = rideMaxV[j] = MeanPolicy<Ride::kKinds[j]>::bound(work);
+    });
     firstChoice = true;
     choiceIndex = 0;
   }
@@ -229,12 +290,12 @@ struct StateEvaluator {
     // The primary maxima only ever rise.
     if (firstChoice || c > maxC) {
       maxC = std::max(maxC, c);
-      if constexpr (kTwo) maxC2 = table->secondaryContinuationAt(index);
+      eachLane<K>([&](auto j) { rideMaxC[j] = outcomeValue<j>(*table, index, kContinuationSide); });
       choiceOfC = choiceIndex;
     }
     if (firstChoice || v > maxV) {
       maxV = std::max(maxV, v);
-      if constexpr (kTwo) maxV2 = table->secondaryDecisionAt(index);
+      eachLane<K>([&](auto j) { rideMaxV[j] = outcomeValue<j>(*table, index, kDecisionSide); });
       choiceOfV = choiceIndex;
     }
     firstChoice = false;
@@ -243,23 +304,62 @@ struct StateEvaluator {
   void endChoice() {
     const bool continuationSide = maxC > maxV;
     if (continuationSide)
-      add(w1, w2, {maxC, maxC2});
+      add(1.0, {maxC, rideMaxC});
     else
-      add(w1, w2, {maxV, maxV2});
+      add(1.0, {maxV, rideMaxV});
     if constexpr (kKeeps) {
       decisionMade.chosen = static_cast<int8_t>(continuationSide ? choiceOfC : choiceOfV);
       decisionMade.chosenThenDecide = !continuationSide;
     }
   }
 
+  // The mean lane of an objective in the state at hand: the primary or a ride lane.
+  template <size_t j>
+  double meanOf(const Lanes& lanes, double primary) const {
+    constexpr size_t pair = meanPairOf(j);
+    if constexpr (pair == 0)
+      return primary;
+    else
+      return lanes[pair - 1];
+  }
+
+  // The variance lanes of the continuation hold second moments of the outcomes (weighted by
+  // the square's discount for the NPV) until the completions are all added; here they become
+  // the variances of what remains from the state. With a sojourn of rate totalRate (0 for an
+  // instantaneous member) before the outcome, a remaining makespan T = S + T' has
+  // E[T^2] = E[T'^2] + 2 E[T] / totalRate, S and T' being independent.
+  void finishSpreads(double totalRate) {
+    eachLane<K>([&](auto j) {
+      constexpr LaneKind kind = Ride::kKinds[j];
+      if constexpr (isSpread(kind)) {
+        const double signedMean = meanOf<j>(rideContinuation, continuation);
+        double secondMoment = rideContinuation[j];
+        if constexpr (kind == LaneKind::kMakespanSpread)
+          if (totalRate > 0.0) secondMoment += 2.0 * -signedMean / totalRate;
+        // Rounding can take a variance that is 0 a hair below it.
+        rideContinuation[j] = std::max(secondMoment - signedMean * signedMean, 0.0);
+      }
+    });
+  }
+
+  // Abandonment ends every cash flow: the NPV spread of a floored side goes with its mean.
+  void zeroNpvSpreads(Lanes& lanes) {
+    eachLane<K>([&](auto j) {
+      if constexpr (Ride::kKinds[j] == LaneKind::kNpvSpread) lanes[j] = 0.0;
+    });
+  }
+
   // Evaluates the state the walk stands on and appends it to the table of the UDC.
   void evaluate(const UdcStateWalk& walk, UdcStateTable& table) {
     state = &walk;
     continuation = 0.0;
-    secondaryContinuation = 0.0;
+    rideContinuation.fill(0.0);
     if constexpr (kKeeps) decisionMade = Decision{};
     double decision = Primary::bound(work);
-    double secondaryDecision = Secondary::bound(work);
+    Lanes rideDecision{};
+    eachLane<K>([&](auto j) {
+      if constexpr (!isSpread(Ride::kKinds[j])) rideDecision[j] = MeanPolicy<Ride::kKinds[j]>::bound(work);
+    });
     bool startPossible = false;
     const int32_t instantaneous = walk.instantaneousPosition();
 
@@ -276,19 +376,20 @@ struct StateEvaluator {
           c += cost;
           v += cost;
         }
-        double c2 = 0, v2 = 0;
-        if constexpr (kTwo) {
-          c2 = table.secondaryContinuationAt(index);
-          v2 = table.secondaryDecisionAt(index);
-          if constexpr (Secondary::kCountsCost) {
-            c2 += cost;
-            v2 += cost;
+        // A start takes no time: a variance is that of the state it leads to.
+        Lanes c2{}, v2{};
+        eachLane<K>([&](auto j) {
+          c2[j] = table.valueAt(index, static_cast<int>(2 + 2 * j) + kContinuationSide);
+          v2[j] = table.valueAt(index, static_cast<int>(2 + 2 * j) + kDecisionSide);
+          if constexpr (Ride::kKinds[j] == LaneKind::kNpvMean) {
+            c2[j] += cost;
+            v2[j] += cost;
           }
-        }
+        });
         // The first feasible option always sets both values, for the reason given at a choice.
         if (!startPossible || c > decision) {
           decision = std::max(decision, c);
-          secondaryDecision = c2;
+          rideDecision = c2;
           if constexpr (kKeeps) {
             decisionMade.start = static_cast<int8_t>(p);
             decisionMade.startThenDecide = false;
@@ -296,7 +397,7 @@ struct StateEvaluator {
         }
         if (v > decision) {
           decision = v;
-          secondaryDecision = v2;
+          rideDecision = v2;
           if constexpr (kKeeps) {
             decisionMade.start = static_cast<int8_t>(p);
             decisionMade.startThenDecide = true;
@@ -310,69 +411,128 @@ struct StateEvaluator {
         forEachPositionDown(walk.activeMask, [&](int32_t p) {
           const double rate = walk.rate[static_cast<size_t>(p)];
           w1 = Primary::weight(rate, totalRate, work.discountRate);
-          w2 = Secondary::weight(rate, totalRate, work.discountRate);
+          eachLane<K>([&](auto j) {
+            constexpr LaneKind kind = Ride::kKinds[j];
+            if constexpr (kind == LaneKind::kNpvSpread)
+              // The square of a discount over a sojourn of rate totalRate: E[e^(-2rS)].
+              rideWeight[j] = (totalRate / (2.0 * work.discountRate + totalRate)) * (rate / totalRate);
+            else
+              rideWeight[j] = MeanPolicy<kind>::weight(rate, totalRate, work.discountRate);
+          });
           completing = p;
           forEachOutcome(work.plan, walk, p, *this);
         });
         if constexpr (Primary::kCountsTime) continuation -= 1.0 / totalRate;
-        if constexpr (Secondary::kCountsTime) secondaryContinuation -= 1.0 / totalRate;
+        eachLane<K>([&](auto j) {
+          if constexpr (Ride::kKinds[j] == LaneKind::kMakespanMean) rideContinuation[j] -= 1.0 / totalRate;
+        });
+        finishSpreads(totalRate);
       }
     } else {
       w1 = 1.0;
-      w2 = 1.0;
+      rideWeight.fill(1.0);
       takeBetterPhaseSide = true;
       completing = instantaneous;
       forEachOutcome(work.plan, walk, instantaneous, *this);
+      finishSpreads(0.0);
     }
 
     if (instantaneous < 0 && startPossible) {
       if (walk.activeMask == 0) {
         continuation = decision;
-        secondaryContinuation = secondaryDecision;
+        rideContinuation = rideDecision;
       }
     } else {
       decision = continuation;
-      secondaryDecision = secondaryContinuation;
+      rideDecision = rideContinuation;
     }
     if (Primary::floored(work)) {
+      const bool abandonAtDecision = decision < 0.0;
+      const bool abandonAtContinuation = continuation < 0.0;
       if constexpr (kKeeps) {
-        decisionMade.abandonAtDecision = decision < 0.0;
-        decisionMade.abandonAtContinuation = continuation < 0.0;
+        decisionMade.abandonAtDecision = abandonAtDecision;
+        decisionMade.abandonAtContinuation = abandonAtContinuation;
       }
       decision = std::max(decision, 0.0);
       continuation = std::max(continuation, 0.0);
+      if (abandonAtDecision) zeroNpvSpreads(rideDecision);
+      if (abandonAtContinuation) zeroNpvSpreads(rideContinuation);
     }
-    if (Secondary::floored(work)) {
-      if constexpr (kKeeps) {
-        decisionMade.abandonAtDecision = secondaryDecision < 0.0;
-        decisionMade.abandonAtContinuation = secondaryContinuation < 0.0;
+    // An NPV riding along under a makespan policy is floored by its own values, as a
+    // two-objective solve always did.
+    eachLane<K>([&](auto j) {
+      if constexpr (Ride::kKinds[j] == LaneKind::kNpvMean) {
+        if (NpvObjective::floored(work)) {
+          const bool abandonAtDecision = rideDecision[j] < 0.0;
+          const bool abandonAtContinuation = rideContinuation[j] < 0.0;
+          if constexpr (kKeeps) {
+            decisionMade.abandonAtDecision = abandonAtDecision;
+            decisionMade.abandonAtContinuation = abandonAtContinuation;
+          }
+          rideDecision[j] = std::max(rideDecision[j], 0.0);
+          rideContinuation[j] = std::max(rideContinuation[j], 0.0);
+          if (abandonAtDecision) zeroNpvSpreads(rideDecision);
+          if (abandonAtContinuation) zeroNpvSpreads(rideContinuation);
+        }
       }
-      secondaryDecision = std::max(secondaryDecision, 0.0);
-      secondaryContinuation = std::max(secondaryContinuation, 0.0);
-    }
-    appendState(table, work.udc, walk.key, decision, continuation, secondaryDecision, secondaryContinuation);
+    });
+    double values[2 + 2 * K];
+    values[0] = decision;
+    values[1] = continuation;
+    eachLane<K>([&](auto j) {
+      values[2 + 2 * j] = rideDecision[j];
+      values[3 + 2 * j] = rideContinuation[j];
+    });
+    appendStateValues(table, work.udc, walk.key, values);
   }
 };
 
-void fillTerminalTable(int32_t last, float primaryValue, float secondaryValue) {
+// Every state of the last UDC: the project's end, where the objectives take their terminal
+// values and nothing remains to vary.
+template <class Primary, class Ride>
+void fillTerminalTable(int32_t last) {
+  constexpr size_t K = Ride::kCount;
+  double values[2 + 2 * K];
+  values[0] = values[1] = Primary::terminalValue();
+  eachLane<K>([&](auto j) {
+    constexpr LaneKind kind = Ride::kKinds[j];
+    double value = 0.0;
+    if constexpr (!isSpread(kind)) value = MeanPolicy<kind>::terminalValue();
+    values[2 + 2 * j] = values[3 + 2 * j] = value;
+  });
   UdcStateTable& table = beginUdcTable(last);
   const uint32_t count = udcStateCount(last);
-  for (uint32_t i = 0; i < count; ++i)
-    appendState(table, last, count - 1 - i, primaryValue, primaryValue, secondaryValue, secondaryValue);
+  for (uint32_t i = 0; i < count; ++i) appendStateValues(table, last, count - 1 - i, values);
 }
 
-template <class Primary, class Secondary, class Decision = NoDecision>
-void sweepUdcs(SolveResult& result, KeptPolicy* policy = nullptr) {
-  using Evaluator = StateEvaluator<Primary, Secondary, Decision>;
-  constexpr bool kTwo = Evaluator::kTwo;
+// The lane pair of a table holding a measure: 0 the optimised objective, j + 1 ride lane j.
+template <class Primary, class Ride>
+int lanePairOfMeasure(Measure measure) {
+  LaneKind kind = LaneKind::kNpvMean;
+  switch (measure) {
+    case Measure::kNpv: kind = LaneKind::kNpvMean; break;
+    case Measure::kMakespan: kind = LaneKind::kMakespanMean; break;
+    case Measure::kNpvVariance: kind = LaneKind::kNpvSpread; break;
+    case Measure::kMakespanVariance: kind = LaneKind::kMakespanSpread; break;
+  }
+  if (kind == (Primary::kNegated ? LaneKind::kMakespanMean : LaneKind::kNpvMean)) return 0;
+  for (int j = 0; j < Ride::kCount; ++j)
+    if (Ride::kKinds[static_cast<size_t>(j)] == kind) return j + 1;
+  stopFatal("Internal error: a measure was asked of a solve that does not carry it.");
+}
+
+template <class Primary, class Ride, class Decision = NoDecision>
+void sweepUdcs(SolveResult& result, const std::vector<Measure>& measures, KeptPolicy* policy = nullptr) {
+  using Evaluator = StateEvaluator<Primary, Ride, Decision>;
+  constexpr int32_t kLanes = 1 + Ride::kCount;
   if (udcNetwork.udcCount <= 0) return;
-  openStateStorage(kTwo ? 2 : 1, useDiskStorage, Evaluator::kKeeps);
+  openStateStorage(kLanes, useDiskStorage, Evaluator::kKeeps);
   buildSweepWork();
   const int32_t udcCount = udcNetwork.udcCount;
   // The last UDC in the final numbering holds the project's end alone.
   const int32_t last = udcCount - 1;
   ProgressPhaseScope progress(ProgressPhase::kSolve, udcCount, udcNetwork.udcTotalStates);
-  fillTerminalTable(last, Primary::terminalValue(), Secondary::terminalValue());
+  fillTerminalTable<Primary, Ride>(last);
   noteUdcProgress(udcStateCount(last));
 
   Evaluator evaluator{sweepWork, elementaryNetwork};
@@ -411,12 +571,15 @@ void sweepUdcs(SolveResult& result, KeptPolicy* policy = nullptr) {
 
   const UdcStateTable& first = udcTable(0);
   const bool atDecision = first.decisionAt(0) > first.continuationAt(0);
-  result.optimum = reportedValue(atDecision ? first.decisionAt(0) : first.continuationAt(0), Primary::kNegated);
-  if constexpr (kTwo)
-    result.secondary = reportedValue(atDecision ? first.secondaryDecisionAt(0) : first.secondaryContinuationAt(0),
-                                     Secondary::kNegated);
+  const int side = atDecision ? kDecisionSide : kContinuationSide;
+  result.optimum = reportedValue(first.valueAt(0, side), Primary::kNegated);
+  for (size_t k = 0; k < measures.size() && k < static_cast<size_t>(kMaxRideMeasures); ++k) {
+    const int pair = lanePairOfMeasure<Primary, Ride>(measures[k]);
+    measureValue(result, static_cast<int>(k)) =
+        reportedValue(first.valueAt(0, 2 * pair + side), measures[k] == Measure::kMakespan);
+  }
   if constexpr (Evaluator::kKeeps) {
-    policy->objectiveCount = kTwo ? 2 : 1;
+    policy->objectiveCount = kLanes;
     policy->tables.resize(static_cast<size_t>(udcCount));
     for (int32_t u = 0; u < udcCount; ++u) policy->tables[static_cast<size_t>(u)] = takeUdcTable(u);
   }
@@ -430,44 +593,116 @@ struct SolveScope {
   }
 };
 
+// The lanes a choice of measures needs, one bit per LaneKind; the optimised objective's mean
+// is the primary, not a lane riding along.
+unsigned rideLaneMask(Measure objective, const std::vector<Measure>& measures) {
+  auto bit = [](LaneKind kind) { return 1u << static_cast<unsigned>(kind); };
+  unsigned mask = 0;
+  for (Measure measure : measures) {
+    switch (measure) {
+      case Measure::kNpv: mask |= bit(LaneKind::kNpvMean); break;
+      case Measure::kMakespan: mask |= bit(LaneKind::kMakespanMean); break;
+      case Measure::kNpvVariance: mask |= bit(LaneKind::kNpvMean) | bit(LaneKind::kNpvSpread); break;
+      case Measure::kMakespanVariance: mask |= bit(LaneKind::kMakespanMean) | bit(LaneKind::kMakespanSpread); break;
+    }
+  }
+  mask &= ~bit(objective == Measure::kNpv ? LaneKind::kNpvMean : LaneKind::kMakespanMean);
+  return mask;
+}
+
+template <class Primary, class Ride, class Decision = NoDecision>
+bool solveRiding(SolveResult& result, const std::vector<Measure>& measures, KeptPolicy* policy = nullptr) {
+  SolveScope scope;
+  if (policy != nullptr) releaseKeptPolicy(*policy);
+  sweepUdcs<Primary, Ride, Decision>(result, measures, policy);
+  return true;
+}
+
+constexpr unsigned kNpvMeanBit = 1u, kMakespanMeanBit = 2u, kNpvSpreadBit = 4u, kMakespanSpreadBit = 8u;
+using LK = LaneKind;
+
+// One instantiation per set of lanes that a choice of measures can need: the other mean
+// comes first, so the two-objective tables keep their layout.
+bool solveNpvRiding(unsigned mask, SolveResult& result, const std::vector<Measure>& measures) {
+  switch (mask) {
+    case 0: return solveRiding<NpvObjective, RideAlong<>>(result, measures);
+    case kMakespanMeanBit: return solveRiding<NpvObjective, RideAlong<LK::kMakespanMean>>(result, measures);
+    case kNpvSpreadBit: return solveRiding<NpvObjective, RideAlong<LK::kNpvSpread>>(result, measures);
+    case kMakespanMeanBit | kNpvSpreadBit:
+      return solveRiding<NpvObjective, RideAlong<LK::kMakespanMean, LK::kNpvSpread>>(result, measures);
+    case kMakespanMeanBit | kMakespanSpreadBit:
+      return solveRiding<NpvObjective, RideAlong<LK::kMakespanMean, LK::kMakespanSpread>>(result, measures);
+    case kMakespanMeanBit | kNpvSpreadBit | kMakespanSpreadBit:
+      return solveRiding<NpvObjective, RideAlong<LK::kMakespanMean, LK::kNpvSpread, LK::kMakespanSpread>>(result,
+                                                                                                          measures);
+    default: break;
+  }
+  stopFatal("Internal error: no solve carries this set of measures.");
+}
+
+bool solveMakespanRiding(unsigned mask, SolveResult& result, const std::vector<Measure>& measures) {
+  switch (mask) {
+    case 0: return solveRiding<MakespanObjective, RideAlong<>>(result, measures);
+    case kNpvMeanBit: return solveRiding<MakespanObjective, RideAlong<LK::kNpvMean>>(result, measures);
+    case kMakespanSpreadBit: return solveRiding<MakespanObjective, RideAlong<LK::kMakespanSpread>>(result, measures);
+    case kNpvMeanBit | kNpvSpreadBit:
+      return solveRiding<MakespanObjective, RideAlong<LK::kNpvMean, LK::kNpvSpread>>(result, measures);
+    case kNpvMeanBit | kMakespanSpreadBit:
+      return solveRiding<MakespanObjective, RideAlong<LK::kNpvMean, LK::kMakespanSpread>>(result, measures);
+    case kNpvMeanBit | kNpvSpreadBit | kMakespanSpreadBit:
+      return solveRiding<MakespanObjective, RideAlong<LK::kNpvMean, LK::kNpvSpread, LK::kMakespanSpread>>(result,
+                                                                                                          measures);
+    default: break;
+  }
+  stopFatal("Internal error: no solve carries this set of measures.");
+}
+
 }  // namespace
 
-bool solveNpv(SolveResult& result) {
-  SolveScope scope;
-  sweepUdcs<NpvObjective, NoObjective>(result);
-  return true;
+bool solveWithMeasures(Measure objective, const std::vector<Measure>& measures, SolveResult& result) {
+  const unsigned mask = rideLaneMask(objective, measures);
+  return objective == Measure::kNpv ? solveNpvRiding(mask, result, measures)
+                                    : solveMakespanRiding(mask, result, measures);
 }
 
-bool solveMakespan(SolveResult& result) {
-  SolveScope scope;
-  sweepUdcs<MakespanObjective, NoObjective>(result);
-  return true;
+int rideLaneCount(Measure objective, const std::vector<Measure>& measures) {
+  return __builtin_popcount(rideLaneMask(objective, measures));
 }
 
+bool solveNpv(SolveResult& result) { return solveWithMeasures(Measure::kNpv, {}, result); }
+bool solveMakespan(SolveResult& result) { return solveWithMeasures(Measure::kMakespan, {}, result); }
 bool solveNpvWithMakespan(SolveResult& result) {
-  SolveScope scope;
-  sweepUdcs<NpvObjective, MakespanObjective>(result);
-  return true;
+  return solveWithMeasures(Measure::kNpv, {Measure::kMakespan}, result);
+}
+bool solveMakespanWithNpv(SolveResult& result) {
+  return solveWithMeasures(Measure::kMakespan, {Measure::kNpv}, result);
 }
 
-bool solveMakespanWithNpv(SolveResult& result) {
-  SolveScope scope;
-  sweepUdcs<MakespanObjective, NpvObjective>(result);
-  return true;
+// A kept policy always carries the other objective first, which the .POL file and the
+// readable policy show; any variance asked for brings both variance lanes along.
+bool solveWithMeasuresKeepingPolicy(Measure objective, const std::vector<Measure>& measures, SolveResult& result,
+                                    KeptPolicy& policy) {
+  const bool variances = std::any_of(measures.begin(), measures.end(), [](Measure m) {
+    return m == Measure::kNpvVariance || m == Measure::kMakespanVariance;
+  });
+  if (objective == Measure::kNpv) {
+    if (variances)
+      return solveRiding<NpvObjective, RideAlong<LK::kMakespanMean, LK::kNpvSpread, LK::kMakespanSpread>,
+                         StateDecision>(result, measures, &policy);
+    return solveRiding<NpvObjective, RideAlong<LK::kMakespanMean>, StateDecision>(result, measures, &policy);
+  }
+  if (variances)
+    return solveRiding<MakespanObjective, RideAlong<LK::kNpvMean, LK::kNpvSpread, LK::kMakespanSpread>,
+                       StateDecision>(result, measures, &policy);
+  return solveRiding<MakespanObjective, RideAlong<LK::kNpvMean>, StateDecision>(result, measures, &policy);
 }
 
 bool solveNpvWithMakespanKeepingPolicy(SolveResult& result, KeptPolicy& policy) {
-  SolveScope scope;
-  releaseKeptPolicy(policy);
-  sweepUdcs<NpvObjective, MakespanObjective, StateDecision>(result, &policy);
-  return true;
+  return solveWithMeasuresKeepingPolicy(Measure::kNpv, {Measure::kMakespan}, result, policy);
 }
 
 bool solveMakespanWithNpvKeepingPolicy(SolveResult& result, KeptPolicy& policy) {
-  SolveScope scope;
-  releaseKeptPolicy(policy);
-  sweepUdcs<MakespanObjective, NpvObjective, StateDecision>(result, &policy);
-  return true;
+  return solveWithMeasuresKeepingPolicy(Measure::kMakespan, {Measure::kNpv}, result, policy);
 }
 
 void releaseKeptPolicy(KeptPolicy& policy) { policy = KeptPolicy{}; }

@@ -1,4 +1,4 @@
-// Work data of the backward sweep shared by the four solvers: the state walk, the
+// Work data of the backward sweep shared by every solve: the state walk, the
 // transition classes of the UDC being evaluated and where their targets are found.
 #pragma once
 #include <array>

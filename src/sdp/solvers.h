@@ -1,13 +1,33 @@
 // The backward stochastic dynamic program over the UDC states: optimal expected NPV or
-// minimal expected makespan, alone or with the other objective under that policy.
+// minimal expected makespan, alone or with measures of that policy riding along (the other
+// objective, the variance of either).
 #pragma once
+#include <cstdint>
+#include <vector>
+
+// The measures a solve can report, numbered as CONFIG.DAT's objective slots number them.
+// The first two can also be optimised.
+enum class Measure : int32_t { kNpv = 0, kMakespan = 1, kNpvVariance = 2, kMakespanVariance = 3 };
+
+// Measures that ride along with the optimised objective, at most one per later slot.
+constexpr int kMaxRideMeasures = 3;
 
 // What a solve reports, as a user reads it: the recursions keep a makespan negated so that
-// every one of them maximises, and the sweep turns it back where it ends.
+// every one of them maximises, and the sweep turns it back where it ends. The measures
+// fill secondary, third and fourth in the order they were asked for.
 struct SolveResult {
   float optimum = 0.0f;    // of the objective optimised
-  float secondary = 0.0f;  // the other objective under the same policy, in a two-objective solve
+  float secondary = 0.0f;  // the first measure under the same policy
+  float third = 0.0f;
+  float fourth = 0.0f;
 };
+
+inline float& measureValue(SolveResult& result, int k) {
+  return k == 0 ? result.secondary : k == 1 ? result.third : result.fourth;
+}
+inline float measureValue(const SolveResult& result, int k) {
+  return k == 0 ? result.secondary : k == 1 ? result.third : result.fourth;
+}
 
 // The value of a stored state as reported: a makespan turned positive, and never -0, which
 // the default formatting would print as "-0".
@@ -20,3 +40,12 @@ bool solveNpv(SolveResult& result);
 bool solveMakespan(SolveResult& result);
 bool solveNpvWithMakespan(SolveResult& result);
 bool solveMakespanWithNpv(SolveResult& result);
+
+// Optimises objective (kNpv or kMakespan) and reports the measures of its optimal policy in
+// the order given (distinct, none the objective itself, at most kMaxRideMeasures). The four
+// solvers above are this with no measure or the other objective alone.
+bool solveWithMeasures(Measure objective, const std::vector<Measure>& measures, SolveResult& result);
+
+// What the values of a solve with these measures take per state beyond the objective's
+// own: the number of value lanes (decision and continuation value each) riding along.
+int rideLaneCount(Measure objective, const std::vector<Measure>& measures);

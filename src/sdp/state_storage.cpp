@@ -184,21 +184,12 @@ void parkTable(int32_t u) {
     ::close(descriptor);
     stopStateFile("State file " + name + " cannot be written");
   }
-  const bool two = storage.objectiveCount == 2;
+  const int values = 2 * storage.objectiveCount;
   bool written = true;
   for (uint32_t i = 0; i < table.storedCount && written; ++i) {
-    int result = 0;
-    if (two)
-      result = std::fprintf(out, "%.9g %.9g %.9g %.9g %llu\n", static_cast<double>(table.decisionAt(i)),
-                            static_cast<double>(table.continuationAt(i)),
-                            static_cast<double>(table.secondaryDecisionAt(i)),
-                            static_cast<double>(table.secondaryContinuationAt(i)),
-                            static_cast<unsigned long long>(table.keyAt(i)));
-    else
-      result = std::fprintf(out, "%.9g %.9g %llu\n", static_cast<double>(table.decisionAt(i)),
-                            static_cast<double>(table.continuationAt(i)),
-                            static_cast<unsigned long long>(table.keyAt(i)));
-    written = result > 0;
+    for (int k = 0; k < values && written; ++k)
+      written = std::fprintf(out, "%.9g ", static_cast<double>(table.valueAt(i, k))) > 0;
+    written = written && std::fprintf(out, "%llu\n", static_cast<unsigned long long>(table.keyAt(i))) > 0;
   }
   if (std::fclose(out) != 0 || !written) stopStateFile("State file " + name + " cannot be written");
   releaseTable(u);
@@ -210,11 +201,10 @@ void readTable(int32_t u) {
   std::ifstream in(name);
   if (!in) stopStateFile("State file " + name + " cannot be opened");
   const uint32_t count = table.count;
-  const bool two = storage.objectiveCount == 2;
+  const int valueCount = 2 * storage.objectiveCount;
   for (uint32_t i = 0; i < count; ++i) {
-    float values[4] = {};
-    in >> values[0] >> values[1];
-    if (two) in >> values[2] >> values[3];
+    float values[2 * kMaxValueLanes] = {};
+    for (int k = 0; k < valueCount; ++k) in >> values[k];
     table.setValues(i, values);
     StateKey key = 0;
     in >> key;

@@ -11,9 +11,10 @@
 constexpr int kNarrowKeyMembers = 20;
 
 // One UDC's states in enumeration order, so keys strictly descend. A state is one row: its
-// key, then its decision and continuation value (and the secondary objective's two in a
-// two-objective solve). A solver reads a target state's key and values together, so a row
-// costs one cache line where separate columns would cost three.
+// key, then its decision and continuation value, then the same two of every lane riding
+// along (objectiveCount lanes in all: the optimised objective's, the other objective's, the
+// variances'). A solver reads a target state's key and values together, so a row costs one
+// cache line where separate columns would cost three.
 struct UdcStateTable {
   std::unique_ptr<uint8_t[]> block;
   uint32_t count = 0;
@@ -52,11 +53,15 @@ struct UdcStateTable {
       std::memcpy(row(i), &narrow, sizeof narrow);
     }
   }
-  // Values in the order decision, continuation, secondary decision, secondary continuation.
+  // Values in the order decision, continuation, secondary decision, secondary continuation,
+  // then the further lanes' pairs.
   void setValues(uint32_t i, const float* values) {
     std::memcpy(row(i) + (wideKeys ? 8 : 4), values, 8 * static_cast<size_t>(objectiveCount));
   }
 };
+
+// The optimised objective and up to three lanes riding along.
+constexpr int32_t kMaxValueLanes = 4;
 
 inline size_t stateRowBytes(bool wideKeys, int32_t objectiveCount) {
   return (wideKeys ? 8 : 4) + 8 * static_cast<size_t>(objectiveCount);
@@ -184,5 +189,18 @@ inline void appendState(UdcStateTable& table, int32_t udc, StateKey key, double 
   const float values[4] = {static_cast<float>(decision), static_cast<float>(continuation),
                            static_cast<float>(secondaryDecision), static_cast<float>(secondaryContinuation)};
   table.setValues(i, values);
+  table.storedCount = i + 1;
+}
+
+// Appends one evaluated state with the values of its lanes in column order (decision and
+// continuation of each lane); N is twice the table's objectiveCount.
+template <size_t N>
+inline void appendStateValues(UdcStateTable& table, int32_t udc, StateKey key, const double (&values)[N]) {
+  const uint32_t i = table.storedCount;
+  if (i >= table.count) stopTableOverflow(udc);
+  table.setKey(i, key);
+  float stored[N];
+  for (size_t k = 0; k < N; ++k) stored[k] = static_cast<float>(values[k]);
+  std::memcpy(table.row(i) + (table.wideKeys ? 8 : 4), stored, sizeof stored);
   table.storedCount = i + 1;
 }

@@ -151,6 +151,12 @@ TEST(ConfigurationReader, ValuesTheLabelsDoNotAllowStop) {
                                        {"gv_rate", "-1"}, {"gv_CFG_write", "-1"}, {"gv_CFG_OBJ2", "1"}}));
   EXPECT_EQ(runConfig.gv_CFG_SCV, 0.0);
   EXPECT_EQ(runConfig.gv_CFG_OBJ2, 1);
+  // Every measure in every later slot, in any order, is computed.
+  readConfigText(dir, e2e::configText({{"gv_CFG_OBJ", "1"}, {"gv_CFG_OBJ2", "3"}, {"gv_CFG_OBJ3", "2"},
+                                       {"gv_CFG_OBJ4", "0"}}));
+  EXPECT_EQ(configuredMeasures(runConfig), (std::vector<int32_t>{3, 2, 0}));
+  readConfigText(dir, e2e::configText({{"gv_CFG_OBJ", "0"}, {"gv_CFG_OBJ2", "2"}}));
+  EXPECT_EQ(configuredMeasures(runConfig), (std::vector<int32_t>{2}));
 }
 
 TEST(ConfigurationReader, TextAfterANumberIsSkippedAndTextLinesKeepBlanks) {

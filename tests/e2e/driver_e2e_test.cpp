@@ -121,6 +121,30 @@ TEST(NormalRunE2e, EveryObjectivePairOnClosedFormProjects) {
   }
 }
 
+// All four slots: the measures follow in slot order on the console and in the row. One
+// activity of mean 2 (rate 0.5) with pay-off 100 at rate 0.01: makespan variance 2^2, NPV
+// variance 100^2 (0.5 / 0.52 - (0.5 / 0.51)^2).
+TEST(NormalRunE2e, EveryMeasureInSlotOrder) {
+  e2e::WorkDirectory dir;
+  const std::string config = e2e::configText(costConfig(
+      {{"gv_CFG_lnr", "2"}, {"gv_CFG_OBJ", "0"}, {"gv_CFG_OBJ2", "3"}, {"gv_CFG_OBJ3", "1"}, {"gv_CFG_OBJ4", "2"}}));
+  dir.write("CONFIG.DAT", config);
+  dir.write("P1.RCP", kOneActivityProject);
+  dir.write("P2.RCP", kEmptyProject);
+  const e2e::RunOutput output = dir.run("0\n0\n");
+  EXPECT_EQ(e2e::maskCpuTimes(output.console),
+            kModePrompt +
+                "BOOT\nINITIALIZED\nPROJECT [1][R][M][E] NR_UDC: 3 CPU[*] OPT NPV: 88.0392 CPU[*] MAKESPAN VARIANCE: 4 "
+                "MAKESPAN: 2 NPV VARIANCE: 3.6968\nPROJECT [2][R][M][E] NR_UDC: 2 CPU[*] OPT NPV: 0 CPU[*] MAKESPAN "
+                "VARIANCE: 0 MAKESPAN: 0 NPV VARIANCE: 0\n" +
+                kEndPrompt);
+  const std::string results = dir.read("RESULTS.CSV");
+  EXPECT_EQ(results.substr(0, results.find("\n1;") + 1),
+            expectedHead(config, ";NPV;CPU NPV (SEC);MAKESPAN VARIANCE;MAKESPAN;NPV VARIANCE"));
+  EXPECT_EQ(maskedRows(results), "1;3;3;6;6;4;1;*;88.0392;*;4;2;3.6968\n2;2;2;4;4;4;1;*;0;*;0;0;0\n");
+  EXPECT_EQ(output.exitCode, 0);
+}
+
 TEST(NormalRunE2e, UnservedPairAndMemoryGuard) {
   {
     e2e::WorkDirectory dir;

@@ -314,6 +314,34 @@ TEST(VarianceModeE2e, ExampleRowsAndTheirLayout) {
   EXPECT_EQ(splitLines(dir.read("METRICS.CSV")).size(), 3u);
 }
 
+// A variance in the slots: every row carries it after the values it carries without one, the
+// makespan-then-NPV variants 2 and 5 too.
+TEST(VarianceModeE2e, VariancesFollowInEveryVariant) {
+  e2e::WorkDirectory dir;
+  copyExample(dir, "mode2");
+  std::vector<std::string> config = splitLines(dir.read("CONFIG.DAT"));
+  ASSERT_GT(config.size(), 33u);
+  config[32] = "2";  // gv_CFG_OBJ2: the NPV variance
+  std::string text;
+  for (const std::string& line : config) text += line + "\n";
+  dir.write("CONFIG.DAT", text);
+  const e2e::RunOutput out = dir.run("2\n0\n");
+  ASSERT_EQ(out.exitCode, 0) << out.console;
+  const std::vector<std::string> lines = tableLines(dir.read("RES_T2.CSV"));
+  ASSERT_EQ(lines.size(), 1u + 2 * 6 * 2);
+  EXPECT_EQ(lines[0], kVarianceHeader + ";NPV;CPU NPV (SEC);NPV VARIANCE");
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const std::vector<std::string> fields = splitFields(lines[i]);
+    const bool makespanFirst = fields[1] == "2" || fields[1] == "5";
+    ASSERT_EQ(fields.size(), makespanFirst ? 15u : 14u) << lines[i];
+    EXPECT_GT(std::stod(fields.back()), 0.0) << lines[i];
+  }
+  // The values of the run without the variance stay (variant 0 and 2 of project 1, SCV 1).
+  EXPECT_EQ(splitFields(lines[1])[11], "14.3107");
+  EXPECT_EQ(splitFields(lines[5])[11], "7.42586");
+  EXPECT_EQ(splitFields(lines[5])[13], "11.4443");
+}
+
 TEST(VarianceModeE2e, ZeroPassesRunNothing) {
   e2e::WorkDirectory dir;
   copyExample(dir, "mode2");

@@ -150,6 +150,29 @@ class EngineCases:
         self.assertEqual(merged.returncode, 1, merged.stderr)
         self.assertEqual(support.read_bytes(os.path.join(workdir, "results.csv")), table)
 
+    def test_measures_pass_through_under_their_names(self):
+        # Every objective slot filled: the measures' columns reach results.csv in slot order.
+        workdir = make_series(self, ["J30_1", "J30_6"], {"gv_CFG_OBJ": 1, "gv_CFG_OBJ2": 3, "gv_CFG_OBJ3": 0,
+                                                         "gv_CFG_OBJ4": 2, "gv_CFG_cost_data": 0})
+        sequential = os.path.join(os.path.dirname(workdir), "sequential")
+        shutil.copytree(workdir, sequential)
+        support.run_tervano(sequential)
+        done = self.batch("run", workdir)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        expected = support.read_bytes(os.path.join(sequential, "RESULTS.CSV")).decode("latin-1").split("\n")
+        header = expected[expected.index("") + 3].split(";")
+        measures = ["MAKESPAN", "CPU MAKESPAN (SEC)", "MAKESPAN VARIANCE", "NPV", "NPV VARIANCE"]
+        self.assertEqual(header[-5:], measures)
+        table = read_table(workdir)
+        self.assertEqual([row["status"] for row in table], ["solved", "solved"])
+        rows = [line.split(";") for line in expected[expected.index("") + 4:] if line]
+        for row, fields in zip(table, rows):
+            for column in ("MAKESPAN", "MAKESPAN VARIANCE", "NPV", "NPV VARIANCE"):
+                self.assertEqual(row[column], fields[header.index(column)])
+            self.assertGreater(float(row["MAKESPAN VARIANCE"]), 0)
+            self.assertEqual([row[key] for key in ("gv_CFG_OBJ", "gv_CFG_OBJ2", "gv_CFG_OBJ3", "gv_CFG_OBJ4")],
+                             ["1", "3", "0", "2"])
+
     def test_time_and_memory_limits(self):
         # J30_34 with hyper-exponential durations: seconds of work and hundreds of MiB.
         workdir = make_series(self, ["J30_34"], {"gv_CFG_mxn_UDC": 100000000, "gv_CFG_SCV": 2})
