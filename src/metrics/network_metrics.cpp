@@ -13,6 +13,7 @@
 #include "duration/elementary_network.h"
 #include "network/base_network.h"
 #include "base/config.h"
+#include "base/output_files.h"
 #include "base/fatal.h"
 #include "base/interrupt.h"
 #include "project/pipeline.h"
@@ -309,10 +310,10 @@ void checkMetricsFinite() {
 
 void appendMetricsRow() {
   checkMetricsFinite();
-  std::ofstream out(kMetricsFile, std::ios::app);
-  writeNetworkMetricsRow(out);
-  out << '\n';
-  out.flush();
+  std::ostringstream row;
+  writeNetworkMetricsRow(row);
+  row << '\n';
+  appendWholeText(kMetricsFile, row.str());
 }
 
 }  // namespace
@@ -390,8 +391,9 @@ void writeNetworkMetricsRow(std::ostream& out) {
 
 void computeNetworkMetrics() {
   {
-    std::ofstream head(kMetricsFile, std::ios::trunc);
-    head << kMetricsHeader << '\n';
+    CheckedOutput head(kMetricsFile);
+    head.stream() << kMetricsHeader << '\n';
+    head.finish();
   }
   for (int64_t number = settingsInForce().gv_CFG_fnr; number <= settingsInForce().gv_CFG_lnr; ++number) {
     checkInterrupt();
