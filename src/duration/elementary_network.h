@@ -28,6 +28,9 @@ struct ElementaryNetwork {
   float makespanUpperBound = 0;
   int32_t nModules = 0;
   int32_t resourceCount = 0;  // copy of the base network's R, for the stages after it
+  // Set when the ancestor data would take more than gv_CFG_max_mem: the megabytes they would
+  // take. The network is then not built beyond its activities and must not be identified.
+  double insufficientMemoryMegabytes = 0;
 
   std::vector<double> elemDuration;
   std::vector<double> elemRate;
@@ -67,7 +70,8 @@ inline const BitWord* moduleMemberBitsOf(int m) {
 }
 
 // Builds from baseNetwork and markovNetwork; .EPN at write level >= 1. Stops the run on a
-// transition to an earlier phase or a predecessor that does not have a lower index.
+// transition to an earlier phase or a predecessor that does not have a lower index. Stops
+// short, with insufficientMemoryMegabytes set, when the ancestor data would not fit.
 void buildElementaryNetwork();
 // The solver keeps the total rate of the running phases as a double sum, adding a rate when
 // a phase starts and subtracting it when it ends; a slow phase beside fast ones keeps only

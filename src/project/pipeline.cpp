@@ -17,6 +17,14 @@ bool buildProjectNetworks(const ProjectPipeline& steps, double& udcSeconds) {
   if (steps.showMarkers) std::cout << "[M]";
   buildElementaryNetwork();
   if (steps.showMarkers) std::cout << "[E]";
+  if (elementaryNetwork.insufficientMemoryMegabytes > 0) {
+    releaseMarkovNetwork();
+    if (!steps.keepBaseNetwork) releaseBaseNetwork();
+    udcSeconds = 0;
+    udcNetwork.udcTotalStates = 0;
+    udcNetwork.udcPeakStates = 0;
+    return false;
+  }
   if (steps.solveFollows) checkRateSpread();
   releaseMarkovNetwork();
   if (!steps.keepBaseNetwork) releaseBaseNetwork();
