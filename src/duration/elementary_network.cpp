@@ -267,9 +267,8 @@ bool ancestorDataFits(double bytes) {
 }
 
 // The ancestor sets as bit rows, each the union of its predecessors' rows and the
-// predecessors themselves (predecessors have lower indices), then the lists read off them.
-// Both are sized before they are taken: a network whose ancestor data would not fit in
-// gv_CFG_max_mem is not built.
+// predecessors themselves (predecessors have lower indices). They are sized before they are
+// taken: a network whose rows would not fit in gv_CFG_max_mem is not built.
 bool computeAncestors() {
   const int n = net.nElementary;
   net.nBitWords = (n + kBitWordBits - 1) / kBitWordBits;
@@ -283,27 +282,11 @@ bool computeAncestors() {
   // The ancestor rows and the module rows (at most one module per activity).
   if (!ancestorDataFits(2.0 * static_cast<double>(n) * static_cast<double>(words) * sizeof(BitWord))) return false;
   net.elemAncestorBits.assign(n * words, 0);
-  double pairs = 0;
   for (int e = 0; e < n; ++e) {
     BitWord* row = net.elemAncestorBits.data() + e * words;
     for (int p : net.elemPredecessors[e]) {
       unionInto(row, net.elemAncestorBits.data() + static_cast<size_t>(p) * words, net.nBitWords);
       addToSet(row, p);
-    }
-    for (size_t w = 0; w < words; ++w) pairs += __builtin_popcountll(row[w]);
-  }
-  const double rowsBytes = 2.0 * static_cast<double>(n) * static_cast<double>(words) * sizeof(BitWord);
-  if (!ancestorDataFits(rowsBytes + pairs * sizeof(int32_t) + n * sizeof(std::vector<int32_t>))) {
-    net.elemAncestorBits = std::vector<BitWord>{};
-    return false;
-  }
-  net.elemAncestors.assign(n, {});
-  for (int e = 0; e < n; ++e) {
-    const BitWord* row = net.elemAncestorBits.data() + e * words;
-    std::vector<int32_t>& ancestors = net.elemAncestors[e];
-    for (size_t w = 0; w < words; ++w) {
-      for (BitWord bits = row[w]; bits != 0; bits &= bits - 1)
-        ancestors.push_back(static_cast<int32_t>(w * kBitWordBits + __builtin_ctzll(bits)));
     }
   }
   return true;

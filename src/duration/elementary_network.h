@@ -46,10 +46,11 @@ struct ElementaryNetwork {
   std::vector<std::vector<int32_t>> elemPredecessors;
   std::vector<int32_t> elemModule;
   std::vector<uint8_t> elemAllowedToIdle;
-  std::vector<std::vector<int32_t>> elemAncestors;
   std::vector<int32_t> elemWordIndex;
   std::vector<BitWord> elemBitMask;
-  std::vector<BitWord> elemAncestorBits;  // nElementary * nBitWords
+  // The ancestors of each activity as one bit row (nElementary * nBitWords): an eighth of a
+  // byte per pair of activities, where lists would take four bytes per ancestor.
+  std::vector<BitWord> elemAncestorBits;
 
   std::vector<std::vector<int32_t>> moduleFollowers;
   std::vector<BitWord> moduleMemberBits;  // nModules * nBitWords
@@ -60,6 +61,13 @@ extern ElementaryNetwork elementaryNetwork;
 inline const BitWord* ancestorBitsOf(int e) {
   return elementaryNetwork.elemAncestorBits.data() +
          static_cast<size_t>(e) * elementaryNetwork.nBitWords;
+}
+// The number of ancestors of e.
+inline int32_t ancestorCountOf(int e) {
+  const BitWord* row = ancestorBitsOf(e);
+  int32_t count = 0;
+  for (int w = 0; w < elementaryNetwork.nBitWords; ++w) count += __builtin_popcountll(row[w]);
+  return count;
 }
 inline const double* resourceUseOf(int e) {
   return elementaryNetwork.elemResourceUse.data() +
