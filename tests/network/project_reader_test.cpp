@@ -2,6 +2,10 @@
 // network and every message that stops the run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -376,6 +380,63 @@ TEST(ProjectReader, ValuesOutsideTheAcceptedRangesStop) {
   EXPECT_EQ(fatalText(dir, "3 1 4  0 0 1 0 0 1 2  2 -5 1 0 1 1 3  0 100 1 0 0 0"),
             fatal(lead + "discount rate (gv_rate of CONFIG.DAT) is -0.5; a discount rate must be finite and not "
                          "negative."));
+}
+
+// Random networks whose successor lists repeat names at random places read as the same
+// network as their lists without the repeats: successors in the order of their first names,
+// each predecessor once.
+TEST(ProjectReader, RandomDuplicateSuccessorsReadAsTheMergedNetwork) {
+  e2e::ScratchDirectory dir;
+  configureResourceDataOnly();
+  runConfig.gv_CFG_rx_data = false;
+  std::mt19937 random(20261209);
+  auto below = [&](uint32_t n) { return static_cast<int>(random() % n); };
+  for (int round = 0; round < 60; ++round) {
+    SCOPED_TRACE(round);
+    const int n = 3 + below(12);
+    // 1-based successors with higher numbers; the last activity is the dummy end.
+    std::vector<std::vector<int>> plain(static_cast<size_t>(n));
+    for (int a = 1; a < n - 1; ++a) {
+      for (int b = a + 1; b < n; ++b)
+        if (below(3) == 0) plain[static_cast<size_t>(a) - 1].push_back(b + 1);
+    }
+    for (int a = 2; a < n; ++a) plain[0].push_back(a);  // the start precedes every inner activity
+    std::vector<std::vector<int>> repeated = plain;
+    for (std::vector<int>& list : repeated) {
+      if (list.empty()) continue;
+      for (int k = below(4); k > 0; --k) {
+        const int name = list[static_cast<size_t>(below(static_cast<uint32_t>(list.size())))];
+        list.insert(list.begin() + below(static_cast<uint32_t>(list.size()) + 1), name);
+      }
+    }
+    auto fileOf = [&](const std::vector<std::vector<int>>& lists) {
+      std::ostringstream text;
+      text << n;
+      for (int a = 0; a < n; ++a) {
+        text << "  " << (a == 0 || a == n - 1 ? 0 : 1 + a % 3) << ' ' << lists[static_cast<size_t>(a)].size();
+        for (int s : lists[static_cast<size_t>(a)]) text << ' ' << s;
+      }
+      return text.str() + "\n";
+    };
+    readProject(dir, fileOf(plain));
+    const std::vector<Activity> expected = baseNetwork.activities;
+    readProject(dir, fileOf(repeated));
+    ASSERT_EQ(baseNetwork.activities.size(), expected.size());
+    for (size_t a = 0; a < expected.size(); ++a) {
+      // The first names keep their order: the repeats only ever come after a first name.
+      std::vector<int32_t> firstNames;
+      for (int s : repeated[a])
+        if (std::find(firstNames.begin(), firstNames.end(), s - 1) == firstNames.end()) firstNames.push_back(s - 1);
+      if (!repeated[a].empty()) {
+        EXPECT_EQ(baseNetwork.activities[a].successors, firstNames) << a;
+      }
+      EXPECT_EQ(std::set<int32_t>(baseNetwork.activities[a].successors.begin(),
+                                  baseNetwork.activities[a].successors.end()),
+                std::set<int32_t>(expected[a].successors.begin(), expected[a].successors.end()))
+          << a;
+      EXPECT_EQ(baseNetwork.activities[a].predecessors.size(), expected[a].predecessors.size()) << a;
+    }
+  }
 }
 
 // The two Patterson-layout files that once ended in internal errors: a duplicate successor,
