@@ -255,12 +255,12 @@ void addToSet(BitWord* set, int e) { set[net.elemWordIndex[e]] |= net.elemBitMas
 
 constexpr double kBytesPerMegabyte = 1048576.0;
 
-// Whether `bytes` of ancestor data stay within gv_CFG_max_mem (0 and -1: no limit);
-// otherwise the build stops here and says how much the network would take. The limit is
-// written for the state tables: the first megabyte of a network's data always fits.
+// Whether `bytes` of ancestor data, beside the duration models held meanwhile, stay within
+// gv_CFG_max_mem (0 and -1: no limit); otherwise the build stops here and says how much the
+// two would take. The limit is written for the state tables: the first megabyte always fits.
 bool ancestorDataFits(double bytes) {
   const double limit = settingsInForce().gv_CFG_max_mem;
-  const double megabytes = bytes / kBytesPerMegabyte;
+  const double megabytes = bytes / kBytesPerMegabyte + markovNetwork.modelMegabytes;
   if (limit == 0 || limit == -1 || megabytes <= std::max(limit, 1.0)) return true;
   net.insufficientMemoryMegabytes = megabytes;
   return false;
