@@ -251,36 +251,25 @@ void computeBounds() {
   net.makespanUpperBound = makespanUpperBound;
 }
 
-// Breadth-first from every e; a visit mark per activity replaces a scan of the collected list.
-void computeAncestors() {
-  const int n = net.nElementary;
-  net.elemAncestors.assign(n, {});
-  std::vector<int> collected(n);
-  std::vector<int> visitedFrom(n, -1);
-  for (int e = 0; e < n; ++e) {
-    int count = 0;
-    for (int s : net.elemSuccessors[e]) {
-      if (visitedFrom[s] != e) {
-        visitedFrom[s] = e;
-        collected[count++] = s;
-      }
-    }
-    for (int head = 0; head < count; ++head) {
-      for (int s : net.elemSuccessors[collected[head]]) {
-        if (visitedFrom[s] != e) {
-          visitedFrom[s] = e;
-          collected[count++] = s;
-        }
-      }
-    }
-    for (int i = 0; i < count; ++i) net.elemAncestors[collected[i]].push_back(e);
-  }
-  for (std::vector<int32_t>& ancestors : net.elemAncestors) ancestors.shrink_to_fit();
-}
-
 void addToSet(BitWord* set, int e) { set[net.elemWordIndex[e]] |= net.elemBitMask[e]; }
 
-void computeBitSets() {
+constexpr double kBytesPerMegabyte = 1048576.0;
+
+// Whether `bytes` of ancestor data, beside the duration models held meanwhile, stay within
+// gv_CFG_max_mem (0 and -1: no limit); otherwise the build stops here and says how much the
+// two would take. The limit is written for the state tables: the first megabyte always fits.
+bool ancestorDataFits(double bytes) {
+  const double limit = settingsInForce().gv_CFG_max_mem;
+  const double megabytes = bytes / kBytesPerMegabyte + markovNetwork.modelMegabytes;
+  if (limit == 0 || limit == -1 || megabytes <= std::max(limit, 1.0)) return true;
+  net.insufficientMemoryMegabytes = megabytes;
+  return false;
+}
+
+// The ancestor sets as bit rows, each the union of its predecessors' rows and the
+// predecessors themselves (predecessors have lower indices). They are sized before they are
+// taken: a network whose rows would not fit in gv_CFG_max_mem is not built.
+bool computeAncestors() {
   const int n = net.nElementary;
   net.nBitWords = (n + kBitWordBits - 1) / kBitWordBits;
   const size_t words = static_cast<size_t>(net.nBitWords);
@@ -290,10 +279,17 @@ void computeBitSets() {
     net.elemWordIndex[e] = wordOf(e);
     net.elemBitMask[e] = bitOf(e);
   }
+  // The ancestor rows and the module rows (at most one module per activity).
+  if (!ancestorDataFits(2.0 * static_cast<double>(n) * static_cast<double>(words) * sizeof(BitWord))) return false;
   net.elemAncestorBits.assign(n * words, 0);
   for (int e = 0; e < n; ++e) {
-    for (int p : net.elemAncestors[e]) addToSet(net.elemAncestorBits.data() + e * words, p);
+    BitWord* row = net.elemAncestorBits.data() + e * words;
+    for (int p : net.elemPredecessors[e]) {
+      unionInto(row, net.elemAncestorBits.data() + static_cast<size_t>(p) * words, net.nBitWords);
+      addToSet(row, p);
+    }
   }
+  return true;
 }
 
 // Dense rank among the distinct ids, ascending: sound for negative and huge ids too.
@@ -336,8 +332,7 @@ void buildElementaryNetwork() {
   allocateActivities(countElementary(), baseNetwork.resourceCount);
   buildActivities();
   computeBounds();
-  computeAncestors();
-  computeBitSets();
+  if (!computeAncestors()) return;
   renumberModules();
   computeModuleSets();
   if (outputFileIsWritten(OutputFile::kElementaryNetwork)) writeElementaryNetworkFile();

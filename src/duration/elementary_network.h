@@ -28,6 +28,9 @@ struct ElementaryNetwork {
   float makespanUpperBound = 0;
   int32_t nModules = 0;
   int32_t resourceCount = 0;  // copy of the base network's R, for the stages after it
+  // Set when the ancestor data would take more than gv_CFG_max_mem: the megabytes they would
+  // take. The network is then not built beyond its activities and must not be identified.
+  double insufficientMemoryMegabytes = 0;
 
   std::vector<double> elemDuration;
   std::vector<double> elemRate;
@@ -43,10 +46,11 @@ struct ElementaryNetwork {
   std::vector<std::vector<int32_t>> elemPredecessors;
   std::vector<int32_t> elemModule;
   std::vector<uint8_t> elemAllowedToIdle;
-  std::vector<std::vector<int32_t>> elemAncestors;
   std::vector<int32_t> elemWordIndex;
   std::vector<BitWord> elemBitMask;
-  std::vector<BitWord> elemAncestorBits;  // nElementary * nBitWords
+  // The ancestors of each activity as one bit row (nElementary * nBitWords): an eighth of a
+  // byte per pair of activities, where lists would take four bytes per ancestor.
+  std::vector<BitWord> elemAncestorBits;
 
   std::vector<std::vector<int32_t>> moduleFollowers;
   std::vector<BitWord> moduleMemberBits;  // nModules * nBitWords
@@ -58,6 +62,13 @@ inline const BitWord* ancestorBitsOf(int e) {
   return elementaryNetwork.elemAncestorBits.data() +
          static_cast<size_t>(e) * elementaryNetwork.nBitWords;
 }
+// The number of ancestors of e.
+inline int32_t ancestorCountOf(int e) {
+  const BitWord* row = ancestorBitsOf(e);
+  int32_t count = 0;
+  for (int w = 0; w < elementaryNetwork.nBitWords; ++w) count += __builtin_popcountll(row[w]);
+  return count;
+}
 inline const double* resourceUseOf(int e) {
   return elementaryNetwork.elemResourceUse.data() +
          static_cast<size_t>(e) * elementaryNetwork.resourceCount;
@@ -67,7 +78,8 @@ inline const BitWord* moduleMemberBitsOf(int m) {
 }
 
 // Builds from baseNetwork and markovNetwork; .EPN at write level >= 1. Stops the run on a
-// transition to an earlier phase or a predecessor that does not have a lower index.
+// transition to an earlier phase or a predecessor that does not have a lower index. Stops
+// short, with insufficientMemoryMegabytes set, when the ancestor data would not fit.
 void buildElementaryNetwork();
 // The solver keeps the total rate of the running phases as a double sum, adding a rate when
 // a phase starts and subtracting it when it ends; a slow phase beside fast ones keeps only

@@ -58,9 +58,8 @@ void writeLegend(std::ostream& out) {
 }  // namespace
 
 void writeElementaryNetworkFile() {
-  std::ofstream out;
-  if (!openOutputFile(OutputFile::kElementaryNetwork, out)) return;
-  writeDataBlock(out);
-  writeLegend(out);
-  out.flush();
+  const std::unique_ptr<CheckedOutput> file = openOutputFile(OutputFile::kElementaryNetwork);
+  writeDataBlock(file->stream());
+  writeLegend(file->stream());
+  file->finish();
 }

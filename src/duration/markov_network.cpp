@@ -2,6 +2,8 @@
 // phase-type model per activity and mode.
 #include "duration/markov_network.h"
 
+#include <algorithm>
+
 #include "base/config.h"
 #include "base/output_files.h"
 #include "base/random15.h"
@@ -38,6 +40,20 @@ void applyDurationOverrides() {
   }
 }
 
+// The models' memory against gv_CFG_max_mem (0 and -1: no limit), before any is fitted. As
+// for the elementary network, the first megabyte always fits.
+bool modelsFit() {
+  double bytes = 0;
+  for (const Activity& activity : baseNetwork.activities)
+    for (const ExecutionMode& mode : activity.modes) bytes += phaseTypeModelBytes(mode.duration, mode.scv);
+  const double megabytes = bytes / 1048576.0;
+  markovNetwork.modelMegabytes = megabytes;
+  const double limit = settingsInForce().gv_CFG_max_mem;
+  if (limit == 0 || limit == -1 || megabytes <= std::max(limit, 1.0)) return true;
+  markovNetwork.insufficientMemoryMegabytes = megabytes;
+  return false;
+}
+
 void fitAllModes() {
   const int activityCount = static_cast<int>(baseNetwork.activities.size());
   markovNetwork.models.resize(activityCount);
@@ -55,6 +71,7 @@ void fitAllModes() {
 void buildMarkovNetwork() {
   markovNetwork = MarkovNetwork{};
   applyDurationOverrides();
+  if (!modelsFit()) return;
   fitAllModes();
   if (outputFileIsWritten(OutputFile::kMarkovNetwork)) writeMarkovNetworkFile();
 }

@@ -96,9 +96,8 @@ void writeLegend(std::ostream& out) {
 }  // namespace
 
 void writeMarkovNetworkFile() {
-  std::ofstream out;
-  if (!openOutputFile(OutputFile::kMarkovNetwork, out)) return;
-  writeDataBlock(out);
-  writeLegend(out);
-  out.flush();
+  const std::unique_ptr<CheckedOutput> file = openOutputFile(OutputFile::kMarkovNetwork);
+  writeDataBlock(file->stream());
+  writeLegend(file->stream());
+  file->finish();
 }

@@ -90,9 +90,14 @@ PhaseTypeModel singlePhase(double rate) {
   return model;
 }
 
-PhaseTypeModel fitHypoExponential(double d, double c, int activity, int mode) {
+// The phases of the fit of an SCV below 1.
+int hypoExponentialPhaseCount(double c) {
   const double inverse = 1.0 / c;
-  const int z = static_cast<int>(std::trunc(std::floor(inverse) - std::floor(std::floor(inverse) * c))) + 1;
+  return static_cast<int>(std::trunc(std::floor(inverse) - std::floor(std::floor(inverse) * c))) + 1;
+}
+
+PhaseTypeModel fitHypoExponential(double d, double c, int activity, int mode) {
+  const int z = hypoExponentialPhaseCount(c);
   const int n = z - 1;
   const double dn = n;
   // Rounding makes the radicand slightly negative for Erlang SCVs such as 1/3; it is 0.
@@ -163,6 +168,12 @@ PhaseTypeModel fitHyperExponential(double d, double c, int activity, int mode) {
 }
 
 }  // namespace
+
+double phaseTypeModelBytes(double d, double c) {
+  // A value the fit refuses is refused there, with its reason: it takes nothing here.
+  const double phases = d > 0.0 && c >= kMinScv && c < 1.0 ? hypoExponentialPhaseCount(c) : 2.0;
+  return phases * phases * sizeof(double) + phases * (sizeof(std::vector<double>) + 2 * sizeof(double));
+}
 
 PhaseTypeModel fitPhaseType(double d, double c, double hyper, int activity, int mode) {
   rejectUnfittableMode(d, c, hyper, activity, mode);

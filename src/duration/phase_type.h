@@ -21,3 +21,7 @@ struct PhaseTypeModel {
 // finite, an SCV below kMinScv, an unusable SCV or hyper, or a failed moment check stops
 // the run, naming activity and mode.
 PhaseTypeModel fitPhaseType(double d, double c, double hyper, int activity, int mode);
+
+// The bytes the model of duration d with SCV c takes (its generator is a dense square of its
+// phases: 8 MB at SCV 0.001), known before it is fitted.
+double phaseTypeModelBytes(double d, double c);

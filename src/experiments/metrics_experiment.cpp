@@ -39,13 +39,10 @@ void writeInstancesOfProject(int64_t& instanceNumber) {
   for (int32_t r = 0; r < repeats; ++r) {
     ++instanceNumber;
     const std::string name = runConfig.PJFileName + std::to_string(instanceNumber) + kInstanceExtension;
-    std::ofstream out(name, std::ios::trunc);
     // The run reads its instances back: one that cannot be written must stop it here.
-    if (!out) stopFatal("Unable to write the instance file " + name + "; mode 3 writes its instances beside the "
-                        "project files, where it needs write permission.");
-    writeInstance(out);
-    out.close();
-    if (!out) stopFatal("Unable to write the instance file " + name + " completely.");
+    CheckedOutput file(name);
+    writeInstance(file.stream());
+    file.finish();
   }
   releaseBaseNetwork();
   releaseElementaryNetwork();

@@ -24,9 +24,11 @@
 #include "experiments/topology_input.h"
 #include "network/base_network.h"
 #include "base/config.h"
+#include "base/output_files.h"
 #include "project/solve.h"
 #include "base/fatal.h"
 #include "base/interrupt.h"
+#include "project/output_names.h"
 #include "project/pipeline.h"
 #include "base/random15.h"
 #include "project/results_file.h"
@@ -129,14 +131,10 @@ BaseNetwork projectOfStructure(const PrecedenceStructure& structure) {
 // Writes the network file of a structure unless it exists: a file the user put there is
 // read instead, and never replaced. True when the file was written now.
 bool provideNetworkFile(int64_t number, const PrecedenceStructure& structure) {
-  const std::string name = networkFileName(number);
-  std::error_code error;
-  if (std::filesystem::exists(name, error)) return false;
-  std::ofstream out(name, std::ios::out | std::ios::trunc);
-  if (!out) stopFatal("Unable to write the network file " + name + "; mode 1 writes its networks there.");
-  writeProjectLayout(out, projectOfStructure(structure));
-  out.close();
-  if (!out) stopFatal("Unable to write the network file " + name + " completely.");
+  CheckedOutput file(networkFileName(number), CheckedOutput::Open::kCreateOnly);
+  if (!file.created()) return false;
+  writeProjectLayout(file.stream(), projectOfStructure(structure));
+  file.finish();
   return true;
 }
 
@@ -222,12 +220,12 @@ std::string rowLead(int32_t innerCount, int64_t topology, const Combination& c) 
 }
 
 void createTopologyResultsFile(const char* name, const char* secondary) {
-  std::ofstream out(name, std::ios::out | std::ios::trunc);
-  if (!out) stopFatal(std::string("Unable to write ") + name + ".");
-  writeConfigurationBlock(out);
-  out << "\n\n\n"
-      << kRowLead << ';' << secondary << ";SIM PH;HW PH;SIM BETA;HW BETA;SIM PH " << secondary << ";SIM BETA "
-      << secondary << '\n';
+  CheckedOutput file(name);
+  writeConfigurationBlock(file.stream());
+  file.stream() << "\n\n\n"
+                << kRowLead << ';' << secondary << ";SIM PH;HW PH;SIM BETA;HW BETA;SIM PH " << secondary
+                << ";SIM BETA " << secondary << '\n';
+  file.finish();
 }
 
 // One solve of the instance in hand with its policy simulated: the row's fields after the
@@ -410,6 +408,8 @@ void runTopologies() {
   RunConfig networks = runConfig;
   useNetworkFiles(networks, planned.empty() ? 1 : planned.front().number, planned.empty() ? 0 : planned.back().number);
   const SettingsScope scope(networks);
+  checkOutputNames({{networks.gv_CFG_fnr, networks.gv_CFG_lnr, writtenOutputExtensions()}},
+                   {kNpvResultsFile, kMakespanResultsFile});
   createTopologyResultsFile(kNpvResultsFile, "MAKESPAN");
   createTopologyResultsFile(kMakespanResultsFile, "NPV");
   if (!planned.empty()) createNetworkDirectory();

@@ -13,6 +13,7 @@
 #include "duration/elementary_network.h"
 #include "network/base_network.h"
 #include "base/config.h"
+#include "base/output_files.h"
 #include "base/fatal.h"
 #include "base/interrupt.h"
 #include "project/pipeline.h"
@@ -124,19 +125,30 @@ double greedyScore(GreedyValue kind) {
 }
 
 int elementaryCount() {
-  return static_cast<int>(
-      std::min<size_t>(std::max(elementaryNetwork.nElementary, 0), elementaryNetwork.elemAncestors.size()));
+  const ElementaryNetwork& net = elementaryNetwork;
+  if (net.nBitWords <= 0) return 0;
+  return static_cast<int>(std::min<size_t>(std::max(net.nElementary, 0), net.elemAncestorBits.size() / net.nBitWords));
+}
+
+// Calls visit(a) for every ancestor a of e below count.
+template <typename Visit>
+void forEachAncestor(int e, int count, Visit visit) {
+  const BitWord* row = ancestorBitsOf(e);
+  for (int w = 0; w < elementaryNetwork.nBitWords; ++w)
+    for (BitWord bits = row[w]; bits != 0; bits &= bits - 1) {
+      const int a = w * kBitWordBits + __builtin_ctzll(bits);
+      if (a < count) visit(a);
+    }
 }
 
 void computeActivitySpread() {
   const int count = elementaryCount();
   std::vector<int64_t> descendants(count, 0);
   for (int e = 0; e < count; ++e)
-    for (int32_t a : elementaryNetwork.elemAncestors[e])
-      if (a >= 0 && a < count) ++descendants[a];
+    forEachAncestor(e, count, [&](int a) { ++descendants[a]; });
   std::vector<int64_t> perRank(count, 0);
   for (int e = 0; e < count; ++e) {
-    const int64_t first = static_cast<int64_t>(elementaryNetwork.elemAncestors[e].size());
+    const int64_t first = ancestorCountOf(e);
     const int64_t end = count - descendants[e];
     for (int64_t r = first; r < end; ++r) ++perRank[r];
   }
@@ -154,8 +166,7 @@ void computeUdcRanks() {
     forEachUdcMember(u, [&](int32_t e) {
       if (e < 0 || e >= count) return;
       ++memberCount;
-      for (int32_t a : elementaryNetwork.elemAncestors[static_cast<size_t>(e)])
-        if (a >= 0 && a < count) isAncestor[static_cast<size_t>(a)] = 1;
+      forEachAncestor(e, count, [&](int a) { isAncestor[static_cast<size_t>(a)] = 1; });
     });
     int rank = 0;
     for (uint8_t flag : isAncestor) rank += flag;
@@ -309,10 +320,10 @@ void checkMetricsFinite() {
 
 void appendMetricsRow() {
   checkMetricsFinite();
-  std::ofstream out(kMetricsFile, std::ios::app);
-  writeNetworkMetricsRow(out);
-  out << '\n';
-  out.flush();
+  std::ostringstream row;
+  writeNetworkMetricsRow(row);
+  row << '\n';
+  appendWholeText(kMetricsFile, row.str());
 }
 
 }  // namespace
@@ -390,8 +401,9 @@ void writeNetworkMetricsRow(std::ostream& out) {
 
 void computeNetworkMetrics() {
   {
-    std::ofstream head(kMetricsFile, std::ios::trunc);
-    head << kMetricsHeader << '\n';
+    CheckedOutput head(kMetricsFile);
+    head.stream() << kMetricsHeader << '\n';
+    head.finish();
   }
   for (int64_t number = settingsInForce().gv_CFG_fnr; number <= settingsInForce().gv_CFG_lnr; ++number) {
     checkInterrupt();

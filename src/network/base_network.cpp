@@ -1,6 +1,6 @@
 // The project file reader: fills baseNetwork from one project file, then normalises the
-// successor numbering, links loose ends to the dummy end, derives the predecessor lists
-// and checks the start and end activities.
+// successor numbering, merges successors named twice, links loose ends to the dummy end,
+// derives the predecessor lists and checks the start and end activities.
 #include "network/base_network.h"
 
 #include <algorithm>
@@ -171,12 +171,56 @@ std::string modePlace(int32_t activity, int32_t mode) {
   return "activity " + std::to_string(activity) + ", mode " + std::to_string(mode);
 }
 
+// A successor named twice is one precedence: the later names are dropped, the order of the
+// first ones kept (later stages take every successor as a distinct arc).
+void mergeDuplicateSuccessors() {
+  BaseNetwork& network = baseNetwork;
+  std::vector<int32_t> seenBy(static_cast<size_t>(network.activityCount), -1);
+  for (int32_t a = 0; a < network.activityCount; ++a) {
+    std::vector<int32_t>& successors = network.activities[a].successors;
+    size_t kept = 0;
+    for (int32_t successor : successors) {
+      if (seenBy[static_cast<size_t>(successor)] == a) continue;
+      seenBy[static_cast<size_t>(successor)] = a;
+      successors[kept++] = successor;
+    }
+    successors.resize(kept);
+  }
+}
+
 [[noreturn]] void stopValue(const std::string& origin, const char* field, int32_t activity, int32_t mode,
                             double value, const std::string& range) {
   std::ostringstream text;
   text << projectLabel() << (origin.empty() ? std::string(" The ") : origin + " the ") << field << " of "
        << modePlace(activity, mode) << " is " << value << "; " << range;
   stopFatal(text.str());
+}
+
+// "Activities 2, 5 and 7" (the first few of a long list, then how many more), counted from 1
+// in the file's order whichever numbering its successors use.
+std::string activityList(const std::vector<int32_t>& activities) {
+  constexpr size_t kShown = 6;
+  std::ostringstream text;
+  text << (activities.size() == 1 ? "Activity " : "Activities ");
+  const size_t shown = std::min(activities.size(), kShown);
+  for (size_t i = 0; i < shown; ++i) {
+    if (i > 0) text << (i + 1 == shown && activities.size() <= kShown ? " and " : ", ");
+    text << activities[i] + 1;
+  }
+  if (activities.size() > kShown) text << " and " << activities.size() - kShown << " more";
+  return text.str();
+}
+
+// Why an activity without successors cannot be the dummy end.
+std::string notADummyEnd(const Activity& activity) {
+  std::ostringstream why;
+  if (activity.modes.size() != 1)
+    why << "has " << activity.modes.size() << " modes";
+  else if (activity.modes[0].duration != 0.0)
+    why << "has a duration (" << activity.modes[0].duration << ")";
+  else
+    why << "has a probability of technical success of " << activity.modes[0].pts;
+  return why.str();
 }
 
 void linkLooseEnds() {
@@ -190,9 +234,23 @@ void linkLooseEnds() {
     }
   }
   if (dummyEnd < 0) {
-    stopFatal(
-        "Project has multiple activities that have no successors. The project should have a single dummy-end "
-        "activity.");
+    std::vector<int32_t> sinks;
+    for (int32_t a = 0; a < network.activityCount; ++a)
+      if (network.activities[a].successors.empty()) sinks.push_back(a);
+    std::ostringstream message;
+    message << projectLabel()
+            << " Project has multiple activities that have no successors. The project should have a single "
+               "dummy-end activity.";
+    if (sinks.empty())
+      message << " Every activity has successors.";
+    else
+      message << ' ' << activityList(sinks)
+              << (sinks.size() == 1 ? " (counted from 1), the only activity without successors, is"
+                                    : " (counted from 1) have no successors, and none is")
+              << " a dummy end, which has one mode of duration 0 with probability of technical success 1: "
+              << (sinks.size() == 1 ? "it" : "the last of them") << ' ' << notADummyEnd(network.activities[sinks.back()])
+              << '.';
+    stopFatal(message.str());
   }
   for (int32_t a = 0; a < network.activityCount; ++a) {
     if (a != dummyEnd && network.activities[a].successors.empty()) network.activities[a].successors.push_back(dummyEnd);
@@ -228,14 +286,18 @@ void derivePredecessors() {
 }
 
 void checkDummyStart() {
-  int32_t startCount = 0;
-  for (const Activity& activity : baseNetwork.activities) {
-    if (activity.predecessors.empty()) ++startCount;
-  }
-  if (startCount != 1) {
-    stopFatal(
-        "Project has multiple activities that have no predecessors. The project should have a single "
-        "dummy-start activity.");
+  std::vector<int32_t> sources;
+  for (int32_t a = 0; a < baseNetwork.activityCount; ++a)
+    if (baseNetwork.activities[a].predecessors.empty()) sources.push_back(a);
+  if (sources.size() != 1) {
+    std::ostringstream message;
+    message << projectLabel()
+            << " Project has multiple activities that have no predecessors. The project should have a single "
+               "dummy-start activity. "
+            << activityList(sources)
+            << " (counted from 1) have no predecessors: only the dummy start, the first activity of the file, may "
+               "have none.";
+    stopFatal(message.str());
   }
 }
 
@@ -291,6 +353,7 @@ void readProjectFile() {
 
   checkProjectValues("");
   renumberSuccessors();
+  mergeDuplicateSuccessors();
   linkLooseEnds();
   checkTopologicalNumbering();
   derivePredecessors();

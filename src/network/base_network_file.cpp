@@ -1,7 +1,8 @@
 // The .BPN dump of the base network as the reader accepted it, with its legend.
 #include "network/base_network_file.h"
 
-#include <fstream>
+#include <memory>
+#include <ostream>
 #include <string>
 
 #include "base/config.h"
@@ -47,8 +48,8 @@ void writeBaseNetworkFieldLegend(std::ostream& out) {
 
 void writeBaseNetworkFile() {
   const BaseNetwork& network = baseNetwork;
-  std::ofstream out;
-  if (!openOutputFile(OutputFile::kBaseNetwork, out)) return;
+  const std::unique_ptr<CheckedOutput> file = openOutputFile(OutputFile::kBaseNetwork);
+  std::ostream& out = file->stream();
   out << network.activityCount << '\n' << network.discountRate << '\n' << network.resourceCount << '\n';
   if (network.resourceCount > 0) {
     for (double availability : network.resourceAvailability) out << availability << ' ';
@@ -72,6 +73,5 @@ void writeBaseNetworkFile() {
       << "|||||||||||||||||||||||||||||||||||\n"
       << '\n';
   writeBaseNetworkFieldLegend(out);
-  out.flush();
-  out.close();
+  file->finish();
 }

@@ -9,6 +9,7 @@
 
 #include "base/config.h"
 #include "base/fatal.h"
+#include "base/output_files.h"
 
 namespace {
 
@@ -82,15 +83,18 @@ std::optional<std::pair<int64_t, int64_t>> findClash(NumberRange outputs, const 
   return std::nullopt;
 }
 
-// The project number m whose file, read from the working directory, is named name.
-std::optional<int64_t> projectNumberNamed(const std::string& name, NumberRange inputs) {
+// PJFileName split into the directory its files are in ("" for the working directory, else
+// ending in '/') and the stem of their names.
+std::pair<std::string, std::string> splitStemPath() {
   const std::string& stemPath = settingsInForce().PJFileName;
   const size_t slash = stemPath.find_last_of('/');
-  const std::string directory = slash == std::string::npos ? std::string(".") : stemPath.substr(0, slash + 1);
-  const std::string stem = slash == std::string::npos ? stemPath : stemPath.substr(slash + 1);
-  std::error_code error;
-  if (!std::filesystem::equivalent(directory, ".", error) || error) return std::nullopt;
-  const std::string& ext = settingsInForce().PJFileExt;
+  if (slash == std::string::npos) return {"", stemPath};
+  return {stemPath.substr(0, slash + 1), stemPath.substr(slash + 1)};
+}
+
+// The number n in range with name == stem + decimal(n) + ext.
+std::optional<int64_t> numberNamed(const std::string& name, const std::string& stem, const std::string& ext,
+                                   NumberRange range) {
   if (name.size() <= stem.size() + ext.size() || name.compare(0, stem.size(), stem) != 0 || !endsWith(name, ext))
     return std::nullopt;
   const std::string middle = name.substr(stem.size(), name.size() - stem.size() - ext.size());
@@ -99,8 +103,32 @@ std::optional<int64_t> projectNumberNamed(const std::string& name, NumberRange i
   const bool canonical = digits.size() == 1 || digits[0] != '0';
   if (!allDigits(digits) || digits.size() > 10 || !canonical || (negative && digits == "0")) return std::nullopt;
   const int64_t m = negative ? -std::stoll(digits) : std::stoll(digits);
-  if (m < inputs.first || m > inputs.last) return std::nullopt;
+  if (m < range.first || m > range.last) return std::nullopt;
   return m;
+}
+
+// The project number m whose file, read from the working directory, is named name.
+std::optional<int64_t> projectNumberNamed(const std::string& name, NumberRange inputs) {
+  const auto [directory, stem] = splitStemPath();
+  std::error_code error;
+  if (!std::filesystem::equivalent(directory.empty() ? "." : directory, ".", error) || error) return std::nullopt;
+  return numberNamed(name, stem, settingsInForce().PJFileExt, inputs);
+}
+
+// The numbered outputs are too many to look up one by one: the directory they go to is
+// listed once, and each entry that is no regular file is matched against their names.
+void refuseUnwritableNumberedOutputs(const std::vector<NumberedOutputs>& numbered) {
+  const auto [directory, stem] = splitStemPath();
+  std::error_code error;
+  std::filesystem::directory_iterator entries(directory.empty() ? "." : directory, error);
+  if (error) return;
+  for (const std::filesystem::directory_entry& entry : entries) {
+    const std::string name = entry.path().filename().string();
+    if (name.compare(0, stem.size(), stem) != 0 || unwritableOutputKind(directory + name).empty()) continue;
+    for (const NumberedOutputs& outputs : numbered)
+      for (const std::string& ext : outputs.extensions)
+        if (numberNamed(name, stem, ext, {outputs.first, outputs.last})) refuseUnwritableOutputName(directory + name);
+  }
 }
 
 [[noreturn]] void stopClash(const std::string& output, const std::string& project) {
@@ -114,17 +142,20 @@ std::optional<int64_t> projectNumberNamed(const std::string& name, NumberRange i
 void checkOutputNames(const std::vector<NumberedOutputs>& numbered, const std::vector<std::string>& fixedNames) {
   const RunConfig& config = settingsInForce();
   const NumberRange inputs{config.gv_CFG_fnr, config.gv_CFG_lnr};
-  if (inputs.first > inputs.last) return;
   auto projectName = [&](int64_t m) { return config.PJFileName + std::to_string(m) + config.PJFileExt; };
-  for (const NumberedOutputs& outputs : numbered) {
-    if (outputs.first > outputs.last) continue;
-    for (const std::string& ext : outputs.extensions) {
-      const auto clash = findClash({outputs.first, outputs.last}, ext, inputs, config.PJFileExt);
-      if (clash) stopClash(config.PJFileName + std::to_string(clash->first) + ext, projectName(clash->second));
+  if (inputs.first <= inputs.last) {
+    for (const NumberedOutputs& outputs : numbered) {
+      if (outputs.first > outputs.last) continue;
+      for (const std::string& ext : outputs.extensions) {
+        const auto clash = findClash({outputs.first, outputs.last}, ext, inputs, config.PJFileExt);
+        if (clash) stopClash(config.PJFileName + std::to_string(clash->first) + ext, projectName(clash->second));
+      }
+    }
+    for (const std::string& name : fixedNames) {
+      const auto m = projectNumberNamed(name, inputs);
+      if (m) stopClash(name, projectName(*m));
     }
   }
-  for (const std::string& name : fixedNames) {
-    const auto m = projectNumberNamed(name, inputs);
-    if (m) stopClash(name, projectName(*m));
-  }
+  for (const std::string& name : fixedNames) refuseUnwritableOutputName(name);
+  refuseUnwritableNumberedOutputs(numbered);
 }

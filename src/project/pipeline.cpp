@@ -9,14 +9,28 @@
 #include "network/base_network.h"
 #include "udc/udc_network.h"
 
+double refusedMegabytes = 0;
+
 bool buildProjectNetworks(const ProjectPipeline& steps, double& udcSeconds) {
+  refusedMegabytes = 0;
   if (steps.readFile) readProjectFile();
   if (steps.adjustBaseNetwork) steps.adjustBaseNetwork();
   if (steps.showMarkers) std::cout << "[R]";
   buildMarkovNetwork();
   if (steps.showMarkers) std::cout << "[M]";
-  buildElementaryNetwork();
+  const bool modelled = markovNetwork.insufficientMemoryMegabytes == 0;
+  if (modelled) buildElementaryNetwork();
   if (steps.showMarkers) std::cout << "[E]";
+  if (!modelled || elementaryNetwork.insufficientMemoryMegabytes > 0) {
+    refusedMegabytes = modelled ? elementaryNetwork.insufficientMemoryMegabytes
+                                : markovNetwork.insufficientMemoryMegabytes;
+    releaseMarkovNetwork();
+    if (!steps.keepBaseNetwork) releaseBaseNetwork();
+    udcSeconds = 0;
+    udcNetwork.udcTotalStates = 0;
+    udcNetwork.udcPeakStates = 0;
+    return false;
+  }
   if (steps.solveFollows) checkRateSpread();
   releaseMarkovNetwork();
   if (!steps.keepBaseNetwork) releaseBaseNetwork();

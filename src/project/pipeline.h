@@ -22,7 +22,9 @@ struct ProjectPipeline {
 
 // Runs the stages for the project in hand. Returns whether the UDCs were identified;
 // udcSeconds is the processor time of the identification. After a failure the UDC
-// network's state totals are 0.
+// network's state totals are 0. Duration models or an elementary network too large for
+// gv_CFG_max_mem are not built further: false as well, with refusedMegabytes set.
+extern double refusedMegabytes;
 bool buildProjectNetworks(const ProjectPipeline& steps, double& udcSeconds);
 
 // Releases the UDC network, the elementary network and, when it was kept, the base network.

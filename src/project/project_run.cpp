@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "base/run_state.h"
+#include "project/pipeline.h"
 #include "project/results_file.h"
 #include "project/solve.h"
 #include "udc/udc_network.h"
@@ -24,6 +25,8 @@ void runProject(const ProjectRun& run) {
   writeUdcFields(row, udcSeconds);
   if (identified)
     solveProject(row, run.objectives);
+  else if (refusedMegabytes > 0)
+    std::cout << "INSUFFICIENT MEMORY: " << refusedMegabytes << " MB REQUIRED...";
   else
     std::cout << " UDC IDENTIFICATION FAIL";
   std::cout << '\n';

@@ -155,8 +155,8 @@ void writeState(std::ostream& out, const KeptPolicy& policy, StateAt s, const st
 }  // namespace
 
 void writePolicyFile(const KeptPolicy& policy, bool makespanFirst) {
-  std::ofstream out;
-  if (!openOutputFile(OutputFile::kPolicy, out)) return;
+  const std::unique_ptr<CheckedOutput> file = openOutputFile(OutputFile::kPolicy);
+  std::ostream& out = file->stream();
   std::vector<StateAt> listed;
   for (int32_t u = 0; u < udcNetwork.udcCount; ++u)
     for (uint32_t i = 0; i < static_cast<uint32_t>(policy.decisions[static_cast<size_t>(u)].size()); ++i)
@@ -165,4 +165,5 @@ void writePolicyFile(const KeptPolicy& policy, bool makespanFirst) {
   out << (makespanFirst ? 1 : 0) << ' ' << listed.size() << '\n';
   for (StateAt s : listed) writeState(out, policy, s, labels, makespanFirst);
   out << '\n' << kPolicyLegend;
+  file->finish();
 }

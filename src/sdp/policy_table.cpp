@@ -16,7 +16,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <string>
@@ -413,23 +412,17 @@ bool agreesWithTheSolve(const PolicyTableResult& forwards, const KeptPolicy& pol
 }  // namespace
 
 PolicyTableResult writePolicyTable(const KeptPolicy& policy, bool makespanFirst, int64_t rowLimit) {
-  std::ofstream out;
-  if (!openOutputFile(OutputFile::kPolicyTable, out)) return PolicyTableResult{};
-  const std::string path = outputFilePath(OutputFile::kPolicyTable);
-  PolicyTableWork work(policy, makespanFirst, rowLimit, out);
-  bool complete = false;
-  try {
-    complete = work.run();
-  } catch (...) {
-    // A run stopped meanwhile leaves no policy cut short.
-    out.close();
-    std::remove(path.c_str());
-    throw;
-  }
-  out.close();
+  // A run stopped meanwhile leaves no policy cut short: the file goes with its CheckedOutput.
+  CheckedOutput file(outputFilePath(OutputFile::kPolicyTable));
+  const std::string& path = file.path();
+  PolicyTableWork work(policy, makespanFirst, rowLimit, file.stream());
+  const bool complete = work.run();
   const bool agrees = !complete || policy.tables.empty() || agreesWithTheSolve(work.result, policy, makespanFirst);
-  if (complete && agrees && !out.fail()) return work.result;
-  std::remove(path.c_str());
+  if (complete && agrees) {
+    file.finish();
+    return work.result;
+  }
+  file.discard();
   if (!complete)
     std::cerr << "tervano: " << path << " is not written: the optimal policy of project " << projectNumber
               << " decides in more than " << rowLimit << " reachable states, the most the readable policy lists "
@@ -438,8 +431,6 @@ PolicyTableResult writePolicyTable(const KeptPolicy& policy, bool makespanFirst,
     std::cerr << "tervano: " << path << " is not written: followed from the start, the policy comes to "
               << (makespanFirst ? work.result.makespan : work.result.npv) << " where the solve found "
               << solvedValue(policy, makespanFirst) << " (an internal error).\n";
-  else
-    std::cerr << "tervano: " << path << " cannot be written.\n";
   PolicyTableResult none = work.result;
   none.rows = -1;
   return none;

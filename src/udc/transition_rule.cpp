@@ -165,6 +165,11 @@ int32_t buildModuleSuccessClass(TransitionPlan& plan, const UdcStateWalk& walk, 
   copyBits(done, finished, words);
   setBit(done, a);
   unionInto(done, moduleMemberBitsOf(net.elemModule[static_cast<size_t>(a)]), words);
+  // The dummy end (the last elementary activity, the only one without successors) may share a
+  // module with others, but it is the project's end, never an alternative: a module success
+  // does not cancel it, it enters like any other activity whose ancestors are all done.
+  const int32_t end = net.nElementary - 1;
+  if (!hasBit(finished, end)) resetBit(done, end);
   // Only the successors of newly done activities can become eligible.
   clearBits(entering, words);
   for (int w = 0; w < words; ++w) {

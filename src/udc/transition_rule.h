@@ -16,7 +16,8 @@
 // state and a; for a single entering successor also its ancestors (the branches not taken
 // count as done); for a module success the whole module with its ancestors (the other
 // members, running or idle, are cancelled: their elementary activities count as finished,
-// cost nothing more and free their resources). Entering are the successors named above or,
+// cost nothing more and free their resources; the dummy end, in a module or not, is never
+// cancelled). Entering are the successors named above or,
 // after a plain completion or a module success, every activity outside Done whose ancestors
 // are now all done. The target cutset is then the members of the UDC not in Done, the
 // entering activities, and the latest done activities that are not ancestors of those

@@ -1,6 +1,7 @@
 // The .UDC dump: one line per UDC with its state count, predecessor count, members and
 // successors, then the legend box shared by all network files.
-#include <fstream>
+#include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,8 @@ const char* const kUdcLegend =
 }  // namespace
 
 void writeUdcNetworkFile() {
-  std::ofstream out;
-  if (!openOutputFile(OutputFile::kUdcNetwork, out)) return;
+  const std::unique_ptr<CheckedOutput> file = openOutputFile(OutputFile::kUdcNetwork);
+  std::ostream& out = file->stream();
   const int32_t count = udcNetwork.udcCount;
   // Predecessor counts, for this file only.
   std::vector<uint32_t> predecessors(static_cast<size_t>(count), 0);
@@ -50,5 +51,5 @@ void writeUdcNetworkFile() {
     out << '\n';
   }
   out << '\n' << kUdcLegend;
-  out.close();
+  file->finish();
 }

@@ -32,7 +32,7 @@ TEST_F(ElementaryNetworkJ120, SizeAndStructure) {
     EXPECT_EQ(elementaryNetwork.nModules, baseNetwork.activityCount);
     // Only the dummy end has no successor, and it descends from everything.
     const int last = elementaryNetwork.nElementary - 1;
-    EXPECT_EQ(static_cast<int>(elementaryNetwork.elemAncestors[last].size()), last);
+    EXPECT_EQ(ancestorCountOf(last), last);
     for (int e = 0; e < last; ++e) EXPECT_FALSE(elementaryNetwork.elemSuccessors[e].empty());
     EXPECT_GT(elementaryNetwork.makespanUpperBound, 0.0f);
   }

@@ -476,8 +476,8 @@ TEST(MetricsModeE2e, BadBoundsAndUnwritableInstancesStop) {
       {goodInput, ".T3B", false,
        "\nThe output file P1.T3B of this run would replace the project file P1.T3B that it reads."},
       {goodInput, ".RCP", true,
-       "PROJECT [1]\nUnable to write the instance file P1.T3B; mode 3 writes its instances beside the project "
-       "files, where it needs write permission.\n"},
+       "\nThe output file P1.T3B is a directory; the run writes its outputs only as regular files and never "
+       "through a link. Remove or rename it; nothing has been written to it.\n"},
   };
   for (const auto& c : cases) {
     e2e::WorkDirectory dir;

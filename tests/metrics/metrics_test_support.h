@@ -54,7 +54,7 @@ inline void installMirrorElementary() {
   elementaryNetwork = ElementaryNetwork{};
   elementaryNetwork.nElementary = n;
   elementaryNetwork.nBitWords = (n + kBitWordBits - 1) / kBitWordBits;
-  elementaryNetwork.elemAncestors.resize(n);
+  elementaryNetwork.elemAncestorBits.assign(static_cast<size_t>(n) * elementaryNetwork.nBitWords, 0);
   for (int e = 0; e < n; ++e) {
     std::vector<int32_t> stack(baseNetwork.activities[e].predecessors);
     std::vector<uint8_t> seen(n, 0);
@@ -66,7 +66,8 @@ inline void installMirrorElementary() {
       for (int32_t q : baseNetwork.activities[p].predecessors) stack.push_back(q);
     }
     for (int a = 0; a < n; ++a)
-      if (seen[a]) elementaryNetwork.elemAncestors[e].push_back(a);
+      if (seen[a])
+        setBit(elementaryNetwork.elemAncestorBits.data() + static_cast<size_t>(e) * elementaryNetwork.nBitWords, a);
   }
 }
 

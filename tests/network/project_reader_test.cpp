@@ -2,6 +2,10 @@
 // network and every message that stops the run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -59,10 +63,13 @@ std::string fatalText(const e2e::ScratchDirectory& dir, const std::string& text)
 std::string fatal(const std::string& message) { return "\n" + message + "\nPress any key to quit..."; }
 
 const std::string kDummyEndMessage =
-    "Project has multiple activities that have no successors. The project should have a single dummy-end activity.";
+    "Error in project file P1.RCP (project 1). Project has multiple activities that have no successors. The "
+    "project should have a single dummy-end activity. ";
+const std::string kDummyEndRule =
+    " a dummy end, which has one mode of duration 0 with probability of technical success 1: ";
 const std::string kDummyStartMessage =
-    "Project has multiple activities that have no predecessors. The project should have a single dummy-start "
-    "activity.";
+    "Error in project file P1.RCP (project 1). Project has multiple activities that have no predecessors. The "
+    "project should have a single dummy-start activity. ";
 
 }  // namespace
 
@@ -177,9 +184,9 @@ TEST(ProjectReader, SuccessorNumberingEdges) {
   // 1-based file naming the last activity by activityCount.
   readProject(dir, "3  0 1 2  1 1 3  0 0");
   EXPECT_EQ(baseNetwork.activities[1].successors, std::vector<int32_t>{2});
-  // Duplicated successor: the predecessor is listed as often.
+  // Duplicated successor: merged, so the predecessor is listed once.
   readProject(dir, "3  0 2 1 1  1 1 2  0 0");
-  EXPECT_EQ(baseNetwork.activities[1].predecessors, (std::vector<int32_t>{0, 0}));
+  EXPECT_EQ(baseNetwork.activities[1].predecessors, (std::vector<int32_t>{0}));
 
   // Each message names the activity (0-based) and the number as read.
   const std::string lead = "Error in project file P1.RCP (project 1). Activity 1 names successor ";
@@ -199,15 +206,39 @@ TEST(ProjectReader, DummyEndAndDummyStartChecks) {
   e2e::ScratchDirectory dir;
   configureResourceDataOnly();
   runConfig.gv_CFG_rx_data = false;
-  EXPECT_EQ(fatalText(dir, "3  0 1 2  1 1 3  0.5 0"), fatal(kDummyEndMessage));
+  // Each message names the file and why the only sink is no dummy end.
+  const std::string onlySink = "Activity 3 (counted from 1), the only activity without successors, is" + kDummyEndRule;
+  EXPECT_EQ(fatalText(dir, "3  0 1 2  1 1 3  0.5 0"), fatal(kDummyEndMessage + onlySink + "it has a duration (0.5)."));
   runConfig.gv_CFG_pts_data = true;
-  EXPECT_EQ(fatalText(dir, "3  0 1 1 2  1 1 1 3  0 0.9 0"), fatal(kDummyEndMessage));
+  EXPECT_EQ(fatalText(dir, "3  0 1 1 2  1 1 1 3  0 0.9 0"),
+            fatal(kDummyEndMessage + onlySink + "it has a probability of technical success of 0.9."));
   runConfig.gv_CFG_pts_data = false;
   runConfig.gv_CFG_mode_data = true;
-  EXPECT_EQ(fatalText(dir, "3  1 0 1 2  1 1 1 3  2 0 0 0"), fatal(kDummyEndMessage));
+  EXPECT_EQ(fatalText(dir, "3  1 0 1 2  1 1 1 3  2 0 0 0"), fatal(kDummyEndMessage + onlySink + "it has 2 modes."));
   runConfig.gv_CFG_mode_data = false;
-  // Activities 1 and 2 (1-based) both lack predecessors.
-  EXPECT_EQ(fatalText(dir, "4  0 1 3  0 1 3  1 1 4  0 0"), fatal(kDummyStartMessage));
+  // Two sinks (a loose end is linked to a dummy end only when there is one), both with durations.
+  EXPECT_EQ(fatalText(dir, "4  0 2 2 3  2 0  1 0  3 0"),
+            fatal(kDummyEndMessage + "Activities 2, 3 and 4 (counted from 1) have no successors, and none is" +
+                  kDummyEndRule + "the last of them has a duration (3)."));
+  // Activities 1 and 2 both lack predecessors.
+  EXPECT_EQ(fatalText(dir, "4  0 1 3  0 1 3  1 1 4  0 0"),
+            fatal(kDummyStartMessage + "Activities 1 and 2 (counted from 1) have no predecessors: only the dummy "
+                                       "start, the first activity of the file, may have none."));
+}
+
+// A successor named twice is one precedence: merged where the reader finds it, first order kept.
+TEST(ProjectReader, DuplicateSuccessorsAreMerged) {
+  e2e::ScratchDirectory dir;
+  configureResourceDataOnly();
+  runConfig.gv_CFG_rx_data = false;
+  // 1-based: the start names 2, 3, 2, 3, 2; activity 2 names 4 twice.
+  readProject(dir, "4  0 5 2 3 2 3 2  1 2 4 4  1 1 4  0 0");
+  const std::vector<std::vector<int32_t>> successors = {{1, 2}, {3}, {3}, {}};
+  const std::vector<std::vector<int32_t>> predecessors = {{}, {0}, {0}, {1, 2}};
+  for (int a = 0; a < 4; ++a) {
+    EXPECT_EQ(baseNetwork.activities[a].successors, successors[a]) << a;
+    EXPECT_EQ(baseNetwork.activities[a].predecessors, predecessors[a]) << a;
+  }
 }
 
 TEST(ProjectReader, SuccessorNotAfterItsActivityStops) {
@@ -349,4 +380,92 @@ TEST(ProjectReader, ValuesOutsideTheAcceptedRangesStop) {
   EXPECT_EQ(fatalText(dir, "3 1 4  0 0 1 0 0 1 2  2 -5 1 0 1 1 3  0 100 1 0 0 0"),
             fatal(lead + "discount rate (gv_rate of CONFIG.DAT) is -0.5; a discount rate must be finite and not "
                          "negative."));
+}
+
+// Random networks whose successor lists repeat names at random places read as the same
+// network as their lists without the repeats: successors in the order of their first names,
+// each predecessor once.
+TEST(ProjectReader, RandomDuplicateSuccessorsReadAsTheMergedNetwork) {
+  e2e::ScratchDirectory dir;
+  configureResourceDataOnly();
+  runConfig.gv_CFG_rx_data = false;
+  std::mt19937 random(20261209);
+  auto below = [&](uint32_t n) { return static_cast<int>(random() % n); };
+  for (int round = 0; round < 60; ++round) {
+    SCOPED_TRACE(round);
+    const int n = 3 + below(12);
+    // 1-based successors with higher numbers; the last activity is the dummy end.
+    std::vector<std::vector<int>> plain(static_cast<size_t>(n));
+    for (int a = 1; a < n - 1; ++a) {
+      for (int b = a + 1; b < n; ++b)
+        if (below(3) == 0) plain[static_cast<size_t>(a) - 1].push_back(b + 1);
+    }
+    for (int a = 2; a < n; ++a) plain[0].push_back(a);  // the start precedes every inner activity
+    std::vector<std::vector<int>> repeated = plain;
+    for (std::vector<int>& list : repeated) {
+      if (list.empty()) continue;
+      for (int k = below(4); k > 0; --k) {
+        const int name = list[static_cast<size_t>(below(static_cast<uint32_t>(list.size())))];
+        list.insert(list.begin() + below(static_cast<uint32_t>(list.size()) + 1), name);
+      }
+    }
+    auto fileOf = [&](const std::vector<std::vector<int>>& lists) {
+      std::ostringstream text;
+      text << n;
+      for (int a = 0; a < n; ++a) {
+        text << "  " << (a == 0 || a == n - 1 ? 0 : 1 + a % 3) << ' ' << lists[static_cast<size_t>(a)].size();
+        for (int s : lists[static_cast<size_t>(a)]) text << ' ' << s;
+      }
+      return text.str() + "\n";
+    };
+    readProject(dir, fileOf(plain));
+    const std::vector<Activity> expected = baseNetwork.activities;
+    readProject(dir, fileOf(repeated));
+    ASSERT_EQ(baseNetwork.activities.size(), expected.size());
+    for (size_t a = 0; a < expected.size(); ++a) {
+      // The first names keep their order: the repeats only ever come after a first name.
+      std::vector<int32_t> firstNames;
+      for (int s : repeated[a])
+        if (std::find(firstNames.begin(), firstNames.end(), s - 1) == firstNames.end()) firstNames.push_back(s - 1);
+      if (!repeated[a].empty()) {
+        EXPECT_EQ(baseNetwork.activities[a].successors, firstNames) << a;
+      }
+      EXPECT_EQ(std::set<int32_t>(baseNetwork.activities[a].successors.begin(),
+                                  baseNetwork.activities[a].successors.end()),
+                std::set<int32_t>(expected[a].successors.begin(), expected[a].successors.end()))
+          << a;
+      EXPECT_EQ(baseNetwork.activities[a].predecessors.size(), expected[a].predecessors.size()) << a;
+    }
+  }
+}
+
+// The two Patterson-layout files that once ended in internal errors: a duplicate successor,
+// and a dummy end in the module of an activity with module success (module and PMS data on).
+// Both solve, to the makespan of their one activity of mean 3.
+TEST(ProjectReaderE2e, DuplicateSuccessorAndDummyEndInAModuleSolve) {
+  const std::string example =
+      e2e::readWholeFile(e2e::fs::path(TERVANO_SOURCE_DIR) / "examples" / "patterson" / "CONFIG.DAT");
+  auto turnOn = [](std::string config, const std::string& key) {
+    const size_t label = config.find("[" + key + "].\n");
+    const size_t value = config.find('\n', label) + 1;
+    return config.substr(0, value) + "1" + config.substr(config.find('\n', value));
+  };
+  struct Case {
+    std::string config;
+    std::string project;
+  };
+  const Case cases[] = {
+      {example, "3 1\n2\n0 0 2 2 2\n3 1 1 3\n0 0 0\n"},
+      {turnOn(turnOn(example, "gv_CFG_pms_data"), "gv_CFG_mod_data"), "3 0\n0 0 1 2 0\n3 1 1 3 1\n0 0 0 1\n"},
+  };
+  for (const Case& c : cases) {
+    e2e::WorkDirectory dir;
+    dir.write("CONFIG.DAT", c.config);
+    dir.write("PATTERSON_1.RCP", c.project);
+    const e2e::RunOutput out = dir.run("0\n0\n");
+    EXPECT_EQ(out.exitCode, 0) << out.console;
+    EXPECT_NE(e2e::maskCpuTimes(out.console).find("PROJECT [1][R][M][E] NR_UDC: 3 CPU[*] OPT MAKESPAN: 3 CPU[*]"),
+              std::string::npos)
+        << out.console;
+  }
 }

@@ -81,15 +81,17 @@ TEST(ResultsFile, HeadIsBlockThreeEmptyLinesAndHeader) {
                 "MAKESPAN;CPU MAKESPAN (SEC);NPV\n");
 }
 
-TEST(ResultsFile, UnopenableFileIsToldOnceOnStderr) {
+// A results file that cannot be written stops the run: its rows would be lost.
+TEST(ResultsFile, UnopenableFileStopsNamingFileAndReason) {
   e2e::ScratchDirectory dir;
+  e2e::ConsoleCapture console("\n\n");
   StderrCapture errors;
-  createResultsFile("missing-dir/RESULTS.CSV", kResultsHeaderLead, chooseObjectives(runConfig));
-  appendResultsRow("missing-dir/RESULTS.CSV", "lost");
-  appendResultsRow("missing-dir/RESULTS.CSV", "lost again");
+  EXPECT_THROW(createResultsFile("missing-dir/RESULTS.CSV", kResultsHeaderLead, chooseObjectives(runConfig)),
+               FatalStop);
+  EXPECT_THROW(appendResultsRow("missing-dir/RESULTS.CSV", "lost"), FatalStop);
   const std::string told = errors.captured.str();
-  EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 1);
-  EXPECT_NE(told.find("missing-dir/RESULTS.CSV"), std::string::npos);
+  EXPECT_EQ(std::count(told.begin(), told.end(), '\n'), 2);
+  EXPECT_NE(told.find("missing-dir/RESULTS.CSV for writing: No such file or directory."), std::string::npos);
 }
 
 TEST(ResultsFile, UdcFieldsCarry64BitStateCounts) {

@@ -139,3 +139,52 @@ TEST(ModuleSuccess, RandomModularProjectsLandOnIdentifiedStatesOnly) {
     }
   }
 }
+
+// The dummy end in the module of a task with module success: the success completes the
+// project (the end's ancestors count as done, the end itself is never cancelled). A (mean 1,
+// module success pms) beside B (mean 2): the makespan is E[A] when pms is 1 and
+// E[max(A, B)] = 1 + 2 - 2/3 when pms is 0, and in between their mixture on A's completion:
+// pms E[A] + (1 - pms) E[max(A, B)].
+TEST(ModuleSuccess, TheDummyEndInAModuleIsNeverCancelled) {
+  for (double pms : {0.0, 0.5, 1.0}) {
+    ProjectSpec p;
+    p.activities = {dummy({1, 2}), task(1, {3}), task(2, {3}), dummy({})};
+    p.activities[1].modes[0].pms = pms;
+    p.activities[1].module = 1;
+    p.activities[3].module = 1;
+    const float makespan = solveOne(p, solveMakespan);
+    EXPECT_NEAR(makespan, pms * 1.0 + (1 - pms) * (3.0 - 2.0 / 3.0), 1e-5) << pms;
+  }
+}
+
+// Random projects whose dummy end shares the module of a task, with module successes.
+TEST(ModuleSuccess, RandomProjectsWithTheEndInAModuleLandOnIdentifiedStatesOnly) {
+  std::mt19937 random(20261209);
+  const std::vector<Solver> solvers = {solveNpv, solveMakespan, solveNpvWithMakespan, solveMakespanWithNpv};
+  for (int project = 0; project < 24; ++project) {
+    ProjectSpec p = randomModularProject(random);
+    const int end = static_cast<int>(p.activities.size()) - 1;
+    const int holder = 1 + static_cast<int>(random() % static_cast<uint32_t>(end - 1));
+    const int module = p.activities[static_cast<size_t>(holder)].module;
+    p.activities[static_cast<size_t>(end)].module = module < 0 ? holder : module;
+    p.activities[static_cast<size_t>(holder)].modes[0].pms = project % 3 == 0 ? 1.0 : 0.5;
+    p.irq = project % 2 == 1;
+    p.abandon = project % 4 >= 2;
+    SCOPED_TRACE("project " + std::to_string(project));
+    std::vector<SolveResult> memory;
+    EXPECT_NO_THROW(memory = solveWith(p, solvers));
+    ASSERT_EQ(memory.size(), solvers.size());
+    for (const SolveResult& result : memory) {
+      EXPECT_TRUE(std::isfinite(result.optimum));
+      EXPECT_TRUE(std::isfinite(result.secondary));
+    }
+    EXPECT_EQ(memory[3].optimum, memory[1].optimum);
+    if (project % 6 == 0) {
+      e2e::ScratchDirectory dir;
+      std::vector<SolveResult> disk;
+      EXPECT_NO_THROW(disk = solveWith(p, solvers, true));
+      ASSERT_EQ(disk.size(), solvers.size());
+      for (size_t i = 0; i < solvers.size(); ++i) EXPECT_EQ(disk[i].optimum, memory[i].optimum);
+    }
+  }
+}

@@ -32,7 +32,6 @@ void installNetwork(const WalkNetwork& w) {
   net.resourceCount = static_cast<int32_t>(w.availability.size());
   net.elemSuccessors.resize(w.n);
   net.elemPredecessors.resize(w.n);
-  net.elemAncestors.resize(w.n);
   for (int e = 0; e < w.n; ++e) {
     net.elemSuccessors[e].assign(w.successors[e].begin(), w.successors[e].end());
     for (int s : w.successors[e]) net.elemPredecessors[s].push_back(e);

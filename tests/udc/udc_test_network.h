@@ -36,7 +36,6 @@ inline void installHandNetwork(const std::vector<HandActivity>& acts, const std:
   net.elemSuccessors.resize(static_cast<size_t>(n));
   net.elemSuccessorProb.resize(static_cast<size_t>(n));
   net.elemPredecessors.resize(static_cast<size_t>(n));
-  net.elemAncestors.resize(static_cast<size_t>(n));
   net.elemAncestorBits.assign(static_cast<size_t>(n * words), 0);
   for (int e = 0; e < n; ++e) {
     const HandActivity& a = acts[static_cast<size_t>(e)];
@@ -65,8 +64,6 @@ inline void installHandNetwork(const std::vector<HandActivity>& acts, const std:
       unionInto(anc, net.elemAncestorBits.data() + static_cast<size_t>(p * words), words);
       setBit(anc, p);
     }
-    for (int a = 0; a < n; ++a)
-      if (hasBit(anc, a)) net.elemAncestors[static_cast<size_t>(e)].push_back(a);
   }
   int modules = 0;
   for (const HandActivity& a : acts) modules = std::max(modules, a.module + 1);
