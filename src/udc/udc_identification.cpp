@@ -250,7 +250,7 @@ void numberUdcs(std::vector<uint32_t>& sortKey, int32_t maxMembers) {
   renumberUdcRecords(net, number);
   std::vector<uint32_t>().swap(sortKey);
   net.udcMaxMembers = maxMembers;
-  net.udcPeakStates = sweepPeakStates();
+  measureSweepPeaks();
 }
 
 }  // namespace
