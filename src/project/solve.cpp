@@ -66,11 +66,14 @@ void solveProject(std::ostream& results, const ObjectiveChoice& choice) {
   const RunConfig& config = settingsInForce();
   // The policy file keeps the policy: every state's values and decision stay in memory.
   const bool keepPolicy = outputFileIsWritten(OutputFile::kPolicy);
-  // A sweep on several threads may hold more than the one-thread peak that is reported.
-  const uint64_t peakStates = std::max(udcNetwork.udcPeakStates, udcNetwork.udcPeakStatesThreaded);
   const double estimateStateMemory =
       keepPolicy ? static_cast<double>(udcNetwork.udcTotalStates) * kKeptPolicyBytesPerState * 9.5367431640625e-7
-                 : static_cast<double>(peakStates) * bytesPerState(choice) * 9.5367431640625e-7;
+                 : static_cast<double>(udcNetwork.udcPeakStates) * bytesPerState(choice) * 9.5367431640625e-7;
+  // A sweep on several threads may hold more than the one-thread peak, up to its bound; where
+  // that does not fit the limit, the sweep runs on one thread. The estimate shown and the choices
+  // made from it stay those of one thread, the same for every thread count.
+  const double threadedStateMemory =
+      static_cast<double>(udcNetwork.udcPeakStatesThreaded) * bytesPerState(choice) * 9.5367431640625e-7;
   // The label of gv_CFG_max_mem: 0 no limit, -1 disk storage for every project.
   const bool noLimit = config.gv_CFG_max_mem == 0 || config.gv_CFG_max_mem == -1;
   useDiskStorage = !keepPolicy && (config.gv_CFG_IO == 1 || config.gv_CFG_max_mem == -1);
@@ -81,6 +84,7 @@ void solveProject(std::ostream& results, const ObjectiveChoice& choice) {
     }
     useDiskStorage = true;
   }
+  sweepOnOneThread = !keepPolicy && !noLimit && threadedStateMemory > config.gv_CFG_max_mem;
   KeptPolicy policy;
   const std::clock_t start = std::clock();
   if (keepPolicy)

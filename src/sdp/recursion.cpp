@@ -559,8 +559,10 @@ void sweepUdcs(SolveResult& result, KeptPolicy* policy = nullptr) {
     policy->decisions[static_cast<size_t>(last)].assign(udcStateCount(last), StateDecision{});
   }
   // Disk storage parks the table filled last when the next begins and reads the successors'
-  // back: a sequence by its nature, so it runs on one thread.
-  const int32_t threads = useDiskStorage ? 1 : std::min(threadSettings.count, udcCount - 1);
+  // back: a sequence by its nature, so it runs on one thread; so does a sweep whose bound of
+  // states held on several threads exceeds the memory limit.
+  const int32_t threads =
+      useDiskStorage || sweepOnOneThread ? 1 : std::min(threadSettings.count, udcCount - 1);
   if (threads <= 1)
     sweepInOrder<Evaluator>(policy);
   else
