@@ -8,7 +8,7 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/bench_config.sh"
-build=${1:-$here/../build}
+build=$(cd "${1:-$here/../build}" && pwd)
 counts=${2-"1 2"}
 data=$here/../../shared/data
 [ -d "$data/j30-rcp" ] || data=/work/shared/data
@@ -30,7 +30,7 @@ run() {
   awk -F';' -v label="$1" -v threads="$5" -v wall="$wall" -v rss="$rss" '
     NF >= 10 && $1 ~ /^[0-9]+$/ {
       printf "%-16s %2d %8d %11d %10d %8.1f %9.2f %9.2f %8.3f %8.0f  %s\n", label, threads, $3, $4, $6, wall, $8, $10,
-        $4 > 0 ? $10 / $4 * 1e6 : 0, rss / 1024, $9
+        ($4 > 0 ? $10 / $4 * 1e6 : 0), rss / 1024, $9
     }' "$dir/RESULTS.CSV"
 }
 
