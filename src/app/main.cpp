@@ -5,6 +5,7 @@
 // when one is kept, goes on every way out.
 #include <unistd.h>
 
+#include <cstdint>
 #include <iostream>
 #include <new>
 #include <string>
@@ -16,6 +17,7 @@
 #include "base/fatal.h"
 #include "base/interrupt.h"
 #include "base/progress.h"
+#include "base/threads.h"
 #include "base/version.h"
 
 namespace {
@@ -24,13 +26,16 @@ namespace {
 const char* const kHelpText =
     ": optimal expected NPV or minimal expected makespan of stochastic projects.\n"
     "\n"
-    "Usage: tervano [--progress] [--progress-file PATH]\n"
+    "Usage: tervano [--progress] [--progress-file PATH] [--threads N]\n"
     "                                    run in the working directory; a long identification\n"
     "                                    or solve shows its progress on standard error when\n"
     "                                    that is a terminal (--progress: also when it is not),\n"
     "                                    and with --progress-file also in PATH, one line of\n"
     "                                    key=value fields rewritten at most once a second and\n"
-    "                                    removed at the end\n"
+    "                                    removed at the end; identification and the solve\n"
+    "                                    run on N threads (default: the cores the process may\n"
+    "                                    use; 1 is a run on one core), with the same results\n"
+    "                                    for every N\n"
     "       tervano --help | -h          this text\n"
     "       tervano --version            the version\n"
     "       tervano --config-template [KEY=VALUE ...]\n"
@@ -107,10 +112,22 @@ int answerArguments(int argc, char** argv) {
   return refuseUnknown(argument);
 }
 
-bool isRunOption(const std::string& argument) { return argument == "--progress" || argument == "--progress-file"; }
+bool isRunOption(const std::string& argument) {
+  return argument == "--progress" || argument == "--progress-file" || argument == "--threads";
+}
+
+// A whole number from 1 to kMaxThreads, nothing else in the argument.
+constexpr int32_t kMaxThreads = 4096;
+bool readThreadCount(const std::string& text, int32_t& count) {
+  if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  const int value = std::stoi(text);
+  if (value < 1 || value > kMaxThreads) return false;
+  count = value;
+  return true;
+}
 
 // The options of a run; false (after the refusal) for anything else among them.
-bool readRunOptions(int argc, char** argv, ProgressOutput& progress, int& status) {
+bool readRunOptions(int argc, char** argv, ProgressOutput& progress, int32_t& threads, int& status) {
   bool asked = false;
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i];
@@ -122,6 +139,13 @@ bool readRunOptions(int argc, char** argv, ProgressOutput& progress, int& status
         return false;
       }
       progress.filePath = argv[++i];
+    } else if (argument == "--threads") {
+      if (i + 1 >= argc || !readThreadCount(argv[i + 1], threads)) {
+        status = refuse("--threads takes the number of threads, a whole number from 1 to " +
+                        std::to_string(kMaxThreads) + ": --threads N.");
+        return false;
+      }
+      ++i;
     } else {
       status = refuseUnknown(argument);
       return false;
@@ -144,7 +168,9 @@ int main(int argc, char** argv) {
   if (argc > 1 && !isRunOption(argv[1])) return answerArguments(argc, argv);
   ProgressOutput progress;
   int refused = 0;
-  if (!readRunOptions(argc, argv, progress, refused)) return refused;
+  int32_t threads = usableCoreCount();
+  if (!readRunOptions(argc, argv, progress, threads, refused)) return refused;
+  threadSettings.count = threads;
   installInterruptHandlers();
   configureProgress(progress);
   ProgressEnd progressEnd;

@@ -3,3 +3,4 @@
 
 int32_t projectNumber = 0;
 bool useDiskStorage = false;
+bool sweepOnOneThread = false;

@@ -5,3 +5,6 @@
 
 extern int32_t projectNumber;
 extern bool useDiskStorage;
+// The sweep in hand runs on one thread whatever threadSettings says: what a sweep on several
+// threads may hold beyond the estimate does not fit the memory limit.
+extern bool sweepOnOneThread;

@@ -41,6 +41,7 @@ bool buildProjectNetworks(const ProjectPipeline& steps, double& udcSeconds) {
   if (!identified) {
     udcNetwork.udcTotalStates = 0;
     udcNetwork.udcPeakStates = 0;
+    udcNetwork.udcPeakStatesThreaded = 0;
   }
   return identified;
 }

@@ -87,6 +87,11 @@ void solveProject(std::ostream& results, const ObjectiveChoice& choice) {
                        (kKeptPolicyBytesPerState + (asksVariance(choice) ? kKeptVarianceBytesPerState : 0)) *
                        9.5367431640625e-7
                  : static_cast<double>(udcNetwork.udcPeakStates) * bytesPerState(choice) * 9.5367431640625e-7;
+  // A sweep on several threads may hold more than the one-thread peak, up to its bound; where
+  // that does not fit the limit, the sweep runs on one thread. The estimate shown and the choices
+  // made from it stay those of one thread, the same for every thread count.
+  const double threadedStateMemory =
+      static_cast<double>(udcNetwork.udcPeakStatesThreaded) * bytesPerState(choice) * 9.5367431640625e-7;
   // The label of gv_CFG_max_mem: 0 no limit, -1 disk storage for every project.
   const bool noLimit = config.gv_CFG_max_mem == 0 || config.gv_CFG_max_mem == -1;
   useDiskStorage = !keepPolicy && (config.gv_CFG_IO == 1 || config.gv_CFG_max_mem == -1);
@@ -97,6 +102,7 @@ void solveProject(std::ostream& results, const ObjectiveChoice& choice) {
     }
     useDiskStorage = true;
   }
+  sweepOnOneThread = !keepPolicy && !noLimit && threadedStateMemory > config.gv_CFG_max_mem;
   KeptPolicy policy;
   const std::clock_t start = std::clock();
   if (keepPolicy)

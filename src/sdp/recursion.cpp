@@ -5,9 +5,12 @@
 // transition rule's; here they are weighted and combined.
 #include <algorithm>
 #include <array>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "duration/elementary_network.h"
 #include "network/base_network.h"
@@ -16,6 +19,7 @@
 #include "base/interrupt.h"
 #include "base/progress.h"
 #include "base/run_state.h"
+#include "base/threads.h"
 #include "sdp/policy.h"
 #include "sdp/recursion.h"
 #include "sdp/solvers.h"
@@ -24,19 +28,21 @@
 
 SweepWork sweepWork;
 
-void buildSweepWork() {
+void prepareSweepWork(SweepWork& work) {
   const ElementaryNetwork& net = elementaryNetwork;
-  sweepWork = SweepWork{};
-  prepareStateWalk(sweepWork.walk);
-  prepareTransitionPlan(sweepWork.plan, true);
-  sweepWork.startFinger.assign(kMaxUdcMembers, 0);
-  sweepWork.members.assign(static_cast<size_t>(net.nBitWords), 0);
-  sweepWork.discountRate = baseNetwork.discountRate;
-  sweepWork.npvBound = static_cast<double>(net.npvLowerBound);
-  sweepWork.makespanBound = -static_cast<double>(net.makespanUpperBound);
-  sweepWork.abandon = settingsInForce().gv_CFG_abandon;
-  sweepWork.irq = settingsInForce().gv_CFG_irq;
+  work = SweepWork{};
+  prepareStateWalk(work.walk);
+  prepareTransitionPlan(work.plan, true);
+  work.startFinger.assign(kMaxUdcMembers, 0);
+  work.members.assign(static_cast<size_t>(net.nBitWords), 0);
+  work.discountRate = baseNetwork.discountRate;
+  work.npvBound = static_cast<double>(net.npvLowerBound);
+  work.makespanBound = -static_cast<double>(net.makespanUpperBound);
+  work.abandon = settingsInForce().gv_CFG_abandon;
+  work.irq = settingsInForce().gv_CFG_irq;
 }
+
+void buildSweepWork() { prepareSweepWork(sweepWork); }
 
 void releaseSweepWork() { sweepWork = SweepWork{}; }
 
@@ -234,7 +240,7 @@ struct StateEvaluator {
       work.successorClasses.push_back(id);
     }
     const int32_t t = static_cast<int32_t>(successors[j]);
-    where.table = &udcTable(t);
+    where.table = work.successorTables[j];
     where.udc = t;
     if (where.table->memberCount != target.memberCount) stopMissingTarget(work.udc);
   }
@@ -521,25 +527,56 @@ int lanePairOfMeasure(Measure measure) {
   stopFatal("Internal error: a measure was asked of a solve that does not carry it.");
 }
 
-template <class Primary, class Ride, class Decision = NoDecision>
-void sweepUdcs(SolveResult& result, const std::vector<Measure>& measures, KeptPolicy* policy = nullptr) {
-  using Evaluator = StateEvaluator<Primary, Ride, Decision>;
-  constexpr int32_t kLanes = 1 + Ride::kCount;
-  if (udcNetwork.udcCount <= 0) return;
-  openStateStorage(kLanes, useDiskStorage, Evaluator::kKeeps);
-  buildSweepWork();
-  const int32_t udcCount = udcNetwork.udcCount;
-  // The last UDC in the final numbering holds the project's end alone.
-  const int32_t last = udcCount - 1;
-  ProgressPhaseScope progress(ProgressPhase::kSolve, udcCount, udcNetwork.udcTotalStates);
-  fillTerminalTable<Primary, Ride>(last);
-  noteUdcProgress(udcStateCount(last));
+// The states walked between two looks at the signal flag inside one UDC: a UDC of millions
+// of states takes seconds.
+constexpr uint32_t kStatesBetweenInterruptChecks = 1u << 16;
 
-  Evaluator evaluator{sweepWork, elementaryNetwork};
+// Evaluates every state of UDC u into its table (the work's successor lists and tables are
+// set), recording the decisions when a policy is kept.
+template <class Evaluator>
+void evaluateUdc(Evaluator& evaluator, SweepWork& work, int32_t u, UdcStateTable& table,
+                 std::vector<StateDecision>* decisions) {
+  work.udc = u;
+  udcMembersInto(u, work.members.data(), elementaryNetwork.nBitWords);
+  beginUdc(work.walk, work.members.data());
+  beginUdcTransitions(work.plan, work.walk);
+  work.successorClasses.clear();
+  std::fill(work.startFinger.begin(), work.startFinger.end(), 0u);
+  evaluator.own = &table;
+  uint32_t untilCheck = kStatesBetweenInterruptChecks;
+  auto check = [&untilCheck]() {
+    if (--untilCheck == 0) {
+      untilCheck = kStatesBetweenInterruptChecks;
+      checkInterrupt();
+    }
+  };
   if constexpr (Evaluator::kKeeps) {
-    policy->decisions.assign(static_cast<size_t>(udcCount), {});
-    policy->decisions[static_cast<size_t>(last)].assign(udcStateCount(last), StateDecision{});
+    decisions->reserve(table.count);
+    walkUdcStates(work.walk, false, [&](const UdcStateWalk& walk) {
+      check();
+      evaluator.evaluate(walk, table);
+      decisions->push_back(evaluator.decisionMade);
+    });
+  } else {
+    walkUdcStates(work.walk, false, [&](const UdcStateWalk& walk) {
+      check();
+      evaluator.evaluate(walk, table);
+    });
   }
+}
+
+void resolveSuccessorTables(SweepWork& work, const std::vector<uint32_t>& successors) {
+  work.successorTables.clear();
+  for (uint32_t s : successors) work.successorTables.push_back(&udcTable(static_cast<int32_t>(s)));
+}
+
+// The one-thread sweep: last UDC to first, the successors of the next three decoded and their
+// tables fetched ahead.
+template <class Evaluator>
+void sweepInOrder(KeptPolicy* policy) {
+  const int32_t udcCount = udcNetwork.udcCount;
+  buildSweepWork();
+  Evaluator evaluator{sweepWork, elementaryNetwork};
   for (int32_t v = udcCount - 2; v >= udcCount - 4; --v) readSuccessorsAhead(sweepWork, v);
   for (int32_t u = udcCount - 2; u >= 0; --u) {
     checkInterrupt();
@@ -547,27 +584,149 @@ void sweepUdcs(SolveResult& result, const std::vector<Measure>& measures, KeptPo
     UdcStateTable& table = beginUdcTable(u);
     prefetchSuccessorTables(successorsOfSwept(sweepWork, u - 1), successorsOfSwept(sweepWork, u - 2),
                             successorsOfSwept(sweepWork, u - 3));
-    sweepWork.udc = u;
-    udcMembersInto(u, sweepWork.members.data(), elementaryNetwork.nBitWords);
-    beginUdc(sweepWork.walk, sweepWork.members.data());
-    beginUdcTransitions(sweepWork.plan, sweepWork.walk);
-    sweepWork.successorClasses.clear();
-    std::fill(sweepWork.startFinger.begin(), sweepWork.startFinger.end(), 0u);
-    evaluator.own = &table;
-    if constexpr (Evaluator::kKeeps) {
-      std::vector<StateDecision>& decisions = policy->decisions[static_cast<size_t>(u)];
-      decisions.reserve(table.count);
-      walkUdcStates(sweepWork.walk, false, [&](const UdcStateWalk& walk) {
-        evaluator.evaluate(walk, table);
-        decisions.push_back(evaluator.decisionMade);
-      });
-    } else {
-      walkUdcStates(sweepWork.walk, false, [&](const UdcStateWalk& walk) { evaluator.evaluate(walk, table); });
-    }
+    resolveSuccessorTables(sweepWork, successorsOfSwept(sweepWork, u));
+    evaluateUdc(evaluator, sweepWork, u, table,
+                Evaluator::kKeeps ? &policy->decisions[static_cast<size_t>(u)] : nullptr);
     const uint32_t states = table.count;
     endUdcTable(successorsOfSwept(sweepWork, u));
     noteUdcProgress(states);
   }
+}
+
+// The sweep on several threads. A UDC may be evaluated once every successor is done; each
+// thread takes the highest such UDC among those not yet taken, looking at most lookahead - 1
+// below the highest UDC not yet done (which bounds the tables held beyond a one-thread sweep,
+// see sweepPeakStatesWithin). A state's value comes from the same values in the same order
+// whichever thread evaluates its UDC and whenever. The storage is not shared safely between
+// threads: its calls, the progress record and this schedule are taken under one lock; the
+// evaluation itself reads only the tables looked up before it.
+struct SweepSchedule {
+  struct Candidate {
+    int32_t udc;
+    std::vector<uint32_t> successors;
+  };
+  std::mutex lock;
+  std::condition_variable changed;
+  std::vector<uint8_t> done;         // by UDC
+  int32_t highestNotDone = -1;
+  int32_t nextToLook = -1;           // the highest UDC not yet looked at
+  std::vector<Candidate> waiting;    // looked at, not yet ready, highest first
+  int32_t lookahead = 1;
+  bool stopped = false;              // a thread failed: the others end after their UDC
+
+  bool ready(const std::vector<uint32_t>& successors) const {
+    for (uint32_t s : successors)
+      if (!done[s]) return false;
+    return true;
+  }
+  // The next UDC to evaluate and its successors, or false when none is ready now.
+  bool take(int32_t& u, std::vector<uint32_t>& successors) {
+    for (auto it = waiting.begin(); it != waiting.end(); ++it) {
+      if (!ready(it->successors)) continue;
+      u = it->udc;
+      successors.swap(it->successors);
+      waiting.erase(it);
+      return true;
+    }
+    while (nextToLook >= 0 && nextToLook > highestNotDone - lookahead) {
+      const int32_t v = nextToLook--;
+      udcSuccessorsInto(v, successors);
+      if (ready(successors)) {
+        u = v;
+        return true;
+      }
+      waiting.push_back({v, successors});
+    }
+    return false;
+  }
+  bool finished() const { return nextToLook < 0 && waiting.empty(); }
+  void markDone(int32_t u) {
+    done[static_cast<size_t>(u)] = 1;
+    while (highestNotDone >= 0 && done[static_cast<size_t>(highestNotDone)]) --highestNotDone;
+  }
+};
+
+template <class Evaluator>
+void sweepOnThreads(KeptPolicy* policy, int32_t threads) {
+  const int32_t udcCount = udcNetwork.udcCount;
+  SweepSchedule schedule;
+  schedule.done.assign(static_cast<size_t>(udcCount), 0);
+  schedule.done[static_cast<size_t>(udcCount - 1)] = 1;
+  schedule.highestNotDone = udcCount - 2;
+  schedule.nextToLook = udcCount - 2;
+  schedule.lookahead = sweepLookahead(threads);
+  buildSweepWork();
+  runOnThreads(threads, [&](int32_t k) {
+    SweepWork own;
+    SweepWork& work = k == 0 ? sweepWork : own;
+    if (k != 0) prepareSweepWork(work);
+    Evaluator evaluator{work, elementaryNetwork};
+    std::vector<uint32_t> successors;
+    try {
+      for (;;) {
+        int32_t u = -1;
+        UdcStateTable* table = nullptr;
+        {
+          std::unique_lock<std::mutex> hold(schedule.lock);
+          for (;;) {
+            if (schedule.stopped || schedule.finished()) return;
+            if (schedule.take(u, successors)) break;
+            schedule.changed.wait(hold);
+          }
+          checkInterrupt();
+          // Where the evaluation reads the successors of the UDC in hand.
+          successorsOfSwept(work, u).swap(successors);
+          table = &beginUdcTable(u);
+          resolveSuccessorTables(work, successorsOfSwept(work, u));
+        }
+        evaluateUdc(evaluator, work, u, *table,
+                    Evaluator::kKeeps ? &policy->decisions[static_cast<size_t>(u)] : nullptr);
+        {
+          const std::lock_guard<std::mutex> hold(schedule.lock);
+          const uint32_t states = table->count;
+          endUdcTable(successorsOfSwept(work, u));
+          noteUdcProgress(states);
+          schedule.markDone(u);
+        }
+        schedule.changed.notify_all();
+      }
+    } catch (...) {
+      {
+        const std::lock_guard<std::mutex> hold(schedule.lock);
+        schedule.stopped = true;
+      }
+      schedule.changed.notify_all();
+      throw;
+    }
+  });
+}
+
+template <class Primary, class Ride, class Decision = NoDecision>
+void sweepUdcs(SolveResult& result, const std::vector<Measure>& measures, KeptPolicy* policy = nullptr) {
+  using Evaluator = StateEvaluator<Primary, Ride, Decision>;
+  constexpr int32_t kLanes = 1 + Ride::kCount;
+  if (udcNetwork.udcCount <= 0) return;
+  openStateStorage(kLanes, useDiskStorage, Evaluator::kKeeps);
+  const int32_t udcCount = udcNetwork.udcCount;
+  // The last UDC in the final numbering holds the project's end alone.
+  const int32_t last = udcCount - 1;
+  ProgressPhaseScope progress(ProgressPhase::kSolve, udcCount, udcNetwork.udcTotalStates);
+  fillTerminalTable<Primary, Ride>(last);
+  noteUdcProgress(udcStateCount(last));
+
+  if constexpr (Evaluator::kKeeps) {
+    policy->decisions.assign(static_cast<size_t>(udcCount), {});
+    policy->decisions[static_cast<size_t>(last)].assign(udcStateCount(last), StateDecision{});
+  }
+  // Disk storage parks the table filled last when the next begins and reads the successors'
+  // back: a sequence by its nature, so it runs on one thread; so does a sweep whose bound of
+  // states held on several threads exceeds the memory limit.
+  const int32_t threads =
+      useDiskStorage || sweepOnOneThread ? 1 : std::min(threadSettings.count, udcCount - 1);
+  if (threads <= 1)
+    sweepInOrder<Evaluator>(policy);
+  else
+    sweepOnThreads<Evaluator>(policy, threads);
 
   const UdcStateTable& first = udcTable(0);
   const bool atDecision = first.decisionAt(0) > first.continuationAt(0);

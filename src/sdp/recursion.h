@@ -35,10 +35,15 @@ struct SweepWork {
   // decoded once (UDC u's in entry u % 4).
   std::array<std::vector<uint32_t>, 4> successorsAhead;
   std::vector<int32_t> successorClasses;   // the class that first led to each successor
+  // The tables of the successors of the UDC being evaluated, in the order of its successor
+  // list: looked up in the storage before the evaluation, which does not call the storage.
+  std::vector<const UdcStateTable*> successorTables;
 };
 
+// The work data of the sweep's first thread; each other thread of a sweep has its own.
 extern SweepWork sweepWork;
 
 // Sizes the work data for the current networks; released by releaseSweepWork.
+void prepareSweepWork(SweepWork& work);
 void buildSweepWork();
 void releaseSweepWork();

@@ -4,8 +4,11 @@
 // links, state counts and the peak.
 #include <algorithm>
 #include <cstddef>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <iostream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -17,6 +20,7 @@
 #include "base/large_pages.h"
 #include "base/output_files.h"
 #include "base/progress.h"
+#include "base/threads.h"
 #include "duration/elementary_network.h"
 #include "network/base_network.h"
 #include "udc/state_walk.h"
@@ -42,7 +46,6 @@ struct IdentificationWork {
   std::vector<BitWord> recentSets;  // their member sets, `words` words each: no record is read
   std::vector<uint32_t> sortKey;     // by id: the number of ancestors of the members
   std::vector<uint32_t> successors;  // of the UDC being walked, ids in the order first met
-  std::vector<BitWord> members;      // scratch
   std::vector<BitWord> ancestors;    // scratch
   bool udcLimitReached = false;
 };
@@ -112,68 +115,52 @@ bool createUdc(IdentificationWork& work, size_t slot, uint64_t hash, const BitWo
   return static_cast<int64_t>(udcNetwork.udcCount) < work.udcLimit;
 }
 
-// Links the UDC at hand to the targets of its classes, creating those that are new. The
-// targets are gathered while the UDC's states are walked and looked up after the walk, in
-// the order met: their slots, fetched into the cache meanwhile, are then at hand.
-struct LinkTargets {
-  struct Pending {
-    int32_t classId;
-    uint64_t hash;
-  };
-  IdentificationWork& work;
-  TransitionPlan& plan;
-  std::vector<Pending> pending{};
-  bool halted = false;
+// What the walk of one UDC found, kept until its turn to be linked comes: the UDCs are linked
+// (and the new ones created) in the order of their ids whichever thread walked them, so that
+// every id and every list of successors is that of a walk on one thread.
+struct WalkedUdc {
+  bool walked = false;
+  int32_t memberCount = 0;
+  bool resourcesSuffice = true;
+  uint64_t states = 0;
+  // The targets of its classes in the order met, with the hash of each member set.
+  std::vector<uint64_t> hashes;
+  std::vector<BitWord> targets;  // `words` words each
+
+  void clear() {
+    walked = false;
+    resourcesSuffice = true;
+    states = 0;
+    hashes.clear();
+    targets.clear();
+  }
+};
+
+// The states walked between two looks at the signal flag: a UDC of millions of states takes
+// seconds.
+constexpr uint32_t kStatesBetweenInterruptChecks = 1u << 16;
+
+// The walk of UDCs on one thread, with a state walk and transition classes of its own; the
+// sink of the transition rule, which gathers the targets of the classes as they arise.
+struct UdcWalker {
+  UdcStateWalk walk;
+  TransitionPlan plan;
+  std::vector<BitWord> members;
+  int words = 0;
+  WalkedUdc* found = nullptr;
+
+  explicit UdcWalker(int wordCount) : words(wordCount) {
+    prepareStateWalk(walk);
+    prepareTransitionPlan(plan, false);
+    members.assign(static_cast<size_t>(wordCount), 0);
+  }
 
   void newClass(int32_t id) {
     const TargetClass& target = plan.classes[static_cast<size_t>(id)];
     if (target.inPlace) return;
-    const uint64_t hash = hashMembers(targetMembersOf(plan, target), work.words);
-    __builtin_prefetch(&work.slots[indexOf(hash, work.slots.size() - 1)]);
-    pending.push_back({id, hash});
-  }
-
-  // After the walk of the UDC.
-  void linkPending() {
-    for (const Pending& next : pending) {
-      if (halted) break;
-      link(targetMembersOf(plan, plan.classes[static_cast<size_t>(next.classId)]), next.hash);
-    }
-    pending.clear();
-  }
-
-  void link(const BitWord* members, uint64_t hash) {
-    {
-      const size_t place = static_cast<size_t>(hash) & (work.recent.size() - 1);
-      const uint64_t recent = work.recent[place];
-      const BitWord* recentSet = work.recentSets.data() + place * static_cast<size_t>(work.words);
-      if (recent != kEmptySlot && (recent & kHashHalf) == (hash & kHashHalf) && sameBits(recentSet, members, work.words)) {
-        listSuccessor(idInSlot(recent));
-        return;
-      }
-    }
-    const size_t slot = findSlot(work, members, hash);
-    uint32_t found = idInSlot(work.slots[slot]);
-    if (work.slots[slot] == kEmptySlot) {
-      found = static_cast<uint32_t>(udcNetwork.udcCount);
-      // The sort key of the final numbering: the ancestors of the members together.
-      clearBits(work.ancestors.data(), work.words);
-      forEachMember(members, work.words, [&](int e) { unionInto(work.ancestors.data(), ancestorBitsOf(e), work.words); });
-      if (!createUdc(work, slot, hash, members, static_cast<uint32_t>(countBits(work.ancestors.data(), work.words)))) {
-        work.udcLimitReached = true;
-        halted = true;
-      }
-    }
-    // Placed after the creation, which may have grown the table.
-    const size_t place = static_cast<size_t>(hash) & (work.recent.size() - 1);
-    work.recent[place] = slotOf(hash, found);
-    copyBits(work.recentSets.data() + place * static_cast<size_t>(work.words), members, work.words);
-    listSuccessor(found);
-  }
-  void listSuccessor(uint32_t found) {
-    for (uint32_t listed : work.successors)
-      if (listed == found) return;
-    work.successors.push_back(found);
+    const BitWord* set = targetMembersOf(plan, target);
+    found->hashes.push_back(hashMembers(set, words));
+    found->targets.insert(found->targets.end(), set, set + words);
   }
   void weighted(OutcomeKind, double, int32_t) {}
   void beginDraw() {}
@@ -182,7 +169,89 @@ struct LinkTargets {
   void beginChoice() {}
   void chosen(int32_t) {}
   void endChoice() {}
+
+  // Walks the UDC whose members are in `members` into out (a UDC of more members than the
+  // limit is not walked: its turn stops identification).
+  void walkUdc(WalkedUdc& out, int memberLimit) {
+    out.clear();
+    out.walked = true;
+    out.memberCount = countBits(members.data(), words);
+    if (out.memberCount > memberLimit) return;
+    found = &out;
+    // Members whose outcomes do not depend on the state need to be followed once per UDC.
+    uint64_t followed = 0;
+    uint32_t untilCheck = kStatesBetweenInterruptChecks;
+    auto follow = [&](const UdcStateWalk& state, int32_t p) {
+      forEachOutcome(plan, state, p, *this);
+      followed |= positionBit(p) & plan.stateFreeMask;
+    };
+    auto visit = [&](const UdcStateWalk& state) {
+      ++out.states;
+      if (--untilCheck == 0) {
+        untilCheck = kStatesBetweenInterruptChecks;
+        checkInterrupt();
+      }
+      const int32_t instantaneous = state.instantaneousPosition();
+      if (instantaneous >= 0) {
+        if (!(followed & positionBit(instantaneous))) follow(state, instantaneous);
+        return;
+      }
+      forEachPositionDown(state.activeMask & ~followed, [&](int p) { follow(state, p); });
+    };
+    beginUdc(walk, members.data());
+    beginUdcTransitions(plan, walk);
+    out.resourcesSuffice = walkUdcStates(walk, true, visit);
+    found = nullptr;
+  }
 };
+
+void listSuccessor(IdentificationWork& work, uint32_t found) {
+  for (uint32_t listed : work.successors)
+    if (listed == found) return;
+  work.successors.push_back(found);
+}
+
+// Links the UDC in hand to a target, creating it when it is new; false once the UDC limit
+// is reached.
+bool linkTarget(IdentificationWork& work, const BitWord* members, uint64_t hash) {
+  {
+    const size_t place = static_cast<size_t>(hash) & (work.recent.size() - 1);
+    const uint64_t recent = work.recent[place];
+    const BitWord* recentSet = work.recentSets.data() + place * static_cast<size_t>(work.words);
+    if (recent != kEmptySlot && (recent & kHashHalf) == (hash & kHashHalf) && sameBits(recentSet, members, work.words)) {
+      listSuccessor(work, idInSlot(recent));
+      return true;
+    }
+  }
+  const size_t slot = findSlot(work, members, hash);
+  uint32_t found = idInSlot(work.slots[slot]);
+  bool going = true;
+  if (work.slots[slot] == kEmptySlot) {
+    found = static_cast<uint32_t>(udcNetwork.udcCount);
+    // The sort key of the final numbering: the ancestors of the members together.
+    clearBits(work.ancestors.data(), work.words);
+    forEachMember(members, work.words, [&](int e) { unionInto(work.ancestors.data(), ancestorBitsOf(e), work.words); });
+    if (!createUdc(work, slot, hash, members, static_cast<uint32_t>(countBits(work.ancestors.data(), work.words)))) {
+      work.udcLimitReached = true;
+      going = false;
+    }
+  }
+  // Placed after the creation, which may have grown the table.
+  const size_t place = static_cast<size_t>(hash) & (work.recent.size() - 1);
+  work.recent[place] = slotOf(hash, found);
+  copyBits(work.recentSets.data() + place * static_cast<size_t>(work.words), members, work.words);
+  listSuccessor(work, found);
+  return going;
+}
+
+// Links the targets of a walked UDC in the order met; their slots are fetched into the cache
+// first, so that they are at hand when the lookups come.
+void linkTargets(IdentificationWork& work, const WalkedUdc& walked) {
+  const size_t mask = work.slots.size() - 1;
+  for (uint64_t hash : walked.hashes) __builtin_prefetch(&work.slots[indexOf(hash, mask)]);
+  for (size_t k = 0; k < walked.hashes.size(); ++k)
+    if (!linkTarget(work, walked.targets.data() + k * static_cast<size_t>(work.words), walked.hashes[k])) return;
+}
 
 bool failIdentification(const std::string& message, int32_t udcCount, int32_t maxMembers) {
   std::cout << '\n' << message << '\n';
@@ -250,7 +319,7 @@ void numberUdcs(std::vector<uint32_t>& sortKey, int32_t maxMembers) {
   renumberUdcRecords(net, number);
   std::vector<uint32_t>().swap(sortKey);
   net.udcMaxMembers = maxMembers;
-  net.udcPeakStates = sweepPeakStates();
+  measureSweepPeaks();
 }
 
 }  // namespace
@@ -270,7 +339,6 @@ bool identifyUdcs() {
   work.words = words;
   work.udcLimit = settingsInForce().gv_CFG_mxn_UDC;
   growRecent(work, 64);
-  work.members.assign(static_cast<size_t>(words), 0);
   work.ancestors.assign(static_cast<size_t>(words), 0);
   const int memberLimit = udcMemberLimit();
   int32_t maxMembers = 0;
@@ -284,67 +352,117 @@ bool identifyUdcs() {
       return failIdentification(udcLimitMessage(udcNetwork.udcCount), udcNetwork.udcCount, maxMembers);
   }
 
-  UdcStateWalk walk;
-  prepareStateWalk(walk);
-  TransitionPlan plan;
-  prepareTransitionPlan(plan, false);
-  LinkTargets link{work, plan};
-  uint64_t statesOfUdc = 0;
-  // Members whose outcomes do not depend on the state need to be followed once per UDC.
-  uint64_t followed = 0;
-  auto follow = [&](const UdcStateWalk& state, int32_t p) {
-    forEachOutcome(plan, state, p, link);
-    followed |= positionBit(p) & plan.stateFreeMask;
-  };
-  auto visit = [&](const UdcStateWalk& state) {
-    ++statesOfUdc;
-    const int32_t instantaneous = state.instantaneousPosition();
-    if (instantaneous >= 0) {
-      if (!(followed & positionBit(instantaneous))) follow(state, instantaneous);
-      return;
-    }
-    forEachPositionDown(state.activeMask & ~followed, [&](int p) { follow(state, p); });
-  };
+  // The UDCs are walked on the threads in the order of their ids, at most a window ahead of
+  // the one to be linked next, and linked in that order under the lock by the thread that
+  // finds the next one walked; the network, the lookup and the progress record are touched
+  // under the lock only.
+  const int32_t threads = std::max(threadSettings.count, 1);
+  const int32_t window = 64 * threads;
+  std::mutex lock;
+  std::condition_variable changed;
+  int32_t nextToWalk = 0;
+  int32_t nextToLink = 0;
+  std::deque<WalkedUdc> waiting;  // from nextToLink on, by id
+  bool stopped = false;           // a failure or a stop: no thread takes another UDC
+  std::string failure;
 
-  ProgressPhaseScope progress(ProgressPhase::kIdentify, 0, 0);
-  for (int32_t u = 0; u < udcNetwork.udcCount; ++u) {
-    checkInterrupt();
-    udcMembersInto(u, work.members.data(), words);
-    const int count = countBits(work.members.data(), words);
-    maxMembers = std::max(maxMembers, count);
-    if (count > memberLimit) {
+  // The checks and the links of the UDC whose turn it is; false (with failure set) when
+  // identification cannot go on.
+  auto linkUdc = [&](int32_t u, const WalkedUdc& walked) {
+    maxMembers = std::max(maxMembers, walked.memberCount);
+    if (walked.memberCount > memberLimit) {
       std::ostringstream text;
-      text << "Number of UDC members (" << count << ") exceeds maximum number of UDC members(" << memberLimit << ").";
+      text << "Number of UDC members (" << walked.memberCount << ") exceeds maximum number of UDC members("
+           << memberLimit << ").";
       if (memberLimit < kMaxUdcMembers)
         text << " Please increase gv_bits parameter.";
       else
         text << " A state key holds at most " << kMaxUdcMembers << " members.";
-      return failIdentification(text.str(), udcNetwork.udcCount, maxMembers);
+      failure = text.str();
+      return false;
     }
-    statesOfUdc = 0;
-    followed = 0;
     work.successors.clear();
-    beginUdc(walk, work.members.data());
-    beginUdcTransitions(plan, walk);
-    const bool resourcesSuffice = walkUdcStates(walk, true, visit);
-    link.linkPending();
-    if (work.udcLimitReached)
-      return failIdentification(udcLimitMessage(udcNetwork.udcCount), udcNetwork.udcCount, maxMembers);
-    if (!resourcesSuffice)
-      return failIdentification(
-          "UDC-identifiaction phase has failed. Insufficient resources to start all member activities of the "
-          "current UDC.",
-          udcNetwork.udcCount, maxMembers);
-    if (statesOfUdc > UINT32_MAX) {
-      std::ostringstream text;
-      text << "UDC identification has failed. UDC " << u << " has " << statesOfUdc
-           << " states, more than a state table can number (" << UINT32_MAX << ").";
-      return failIdentification(text.str(), udcNetwork.udcCount, maxMembers);
+    linkTargets(work, walked);
+    if (work.udcLimitReached) {
+      failure = udcLimitMessage(udcNetwork.udcCount);
+      return false;
     }
-    appendUdcLinks(udcNetwork, static_cast<uint32_t>(statesOfUdc), work.successors);
-    noteUdcProgress(statesOfUdc, udcNetwork.udcCount);
+    if (!walked.resourcesSuffice) {
+      failure =
+          "UDC-identifiaction phase has failed. Insufficient resources to start all member activities of the "
+          "current UDC.";
+      return false;
+    }
+    if (walked.states > UINT32_MAX) {
+      std::ostringstream text;
+      text << "UDC identification has failed. UDC " << u << " has " << walked.states
+           << " states, more than a state table can number (" << UINT32_MAX << ").";
+      failure = text.str();
+      return false;
+    }
+    appendUdcLinks(udcNetwork, static_cast<uint32_t>(walked.states), work.successors);
+    noteUdcProgress(walked.states, udcNetwork.udcCount);
     if (settingsInForce().gv_CFG_write < 0) std::cout << '-' << udcNetwork.udcCount;
-  }
+    return true;
+  };
+  // Under the lock: links the UDC walked into `walked` when its turn has come, then every one
+  // after it that is walked already.
+  auto linkWalked = [&](int32_t u, WalkedUdc& walked) {
+    if (u != nextToLink) {
+      std::swap(waiting[static_cast<size_t>(u - nextToLink)], walked);
+      return;
+    }
+    for (;;) {
+      const bool going = linkUdc(nextToLink, u == nextToLink ? walked : waiting.front());
+      // The entry's buffers are kept for the next walk of this thread.
+      if (u != nextToLink) std::swap(waiting.front(), walked);
+      waiting.pop_front();
+      ++nextToLink;
+      if (!going) {
+        stopped = true;
+        return;
+      }
+      if (waiting.empty() || !waiting.front().walked) return;
+    }
+  };
+
+  ProgressPhaseScope progress(ProgressPhase::kIdentify, 0, 0);
+  runOnThreads(threads, [&](int32_t) {
+    UdcWalker walker(words);
+    WalkedUdc walked;
+    try {
+      for (;;) {
+        int32_t u = -1;
+        {
+          std::unique_lock<std::mutex> hold(lock);
+          for (;;) {
+            if (stopped || nextToLink == udcNetwork.udcCount) return;
+            if (nextToWalk < udcNetwork.udcCount && nextToWalk - nextToLink < window) break;
+            changed.wait(hold);
+          }
+          checkInterrupt();
+          u = nextToWalk++;
+          waiting.emplace_back();
+          udcMembersInto(u, walker.members.data(), words);
+        }
+        walker.walkUdc(walked, memberLimit);
+        {
+          const std::lock_guard<std::mutex> hold(lock);
+          if (stopped) return;
+          linkWalked(u, walked);
+        }
+        changed.notify_all();
+      }
+    } catch (...) {
+      {
+        const std::lock_guard<std::mutex> hold(lock);
+        stopped = true;
+      }
+      changed.notify_all();
+      throw;
+    }
+  });
+  if (!failure.empty()) return failIdentification(failure, udcNetwork.udcCount, maxMembers);
 
   std::vector<uint32_t> sortKey = std::move(work.sortKey);
   work = IdentificationWork{};  // the lookup's memory goes before the network is numbered

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <utility>
 
+#include "base/threads.h"
+
 UdcNetwork udcNetwork;
 
 namespace {
@@ -215,13 +217,27 @@ void storeUdcNetwork(const std::vector<std::vector<int32_t>>& members, const std
     udcNetwork.udcMaxStates = std::max(udcNetwork.udcMaxStates, stateCounts[u]);
     udcNetwork.udcTotalStates += stateCounts[u];
   }
-  udcNetwork.udcPeakStates = sweepPeakStates();
+  measureSweepPeaks();
 }
 
 void releaseUdcNetwork() { udcNetwork = UdcNetwork{}; }
 
-uint64_t sweepPeakStates() {
+uint64_t sweepPeakStates() { return sweepPeakStatesWithin(1).oneThread; }
+
+void measureSweepPeaks() {
+  const SweepPeaks peaks = sweepPeakStatesWithin(sweepLookahead(threadSettings.count));
+  udcNetwork.udcPeakStates = peaks.oneThread;
+  udcNetwork.udcPeakStatesThreaded = peaks.within;
+}
+
+SweepPeaks sweepPeakStatesWithin(int32_t lookahead) {
   const UdcNetwork& net = udcNetwork;
+  const size_t window = static_cast<size_t>(std::max(lookahead, 1));
+  // By H % window: what a one-thread sweep holds at H less the states of the UDCs from H up,
+  // until the UDC window - 1 below H is known; then the states from that one up are added.
+  std::vector<int64_t> heldLessAbove(window, 0);
+  uint64_t above = 0;  // the states of the UDCs from the one in hand up
+  uint64_t bound = 0;
   PendingPredecessors pending;
   countPendingPredecessors(pending);
   std::vector<uint32_t> states(static_cast<size_t>(net.udcCount), 0);
@@ -231,10 +247,20 @@ uint64_t sweepPeakStates() {
     states[static_cast<size_t>(u)] = stateCount;
     held += stateCount;
     if (held > peak) peak = held;
+    above += stateCount;
+    heldLessAbove[static_cast<size_t>(u) % window] = static_cast<int64_t>(held) - static_cast<int64_t>(above);
+    const int64_t h = static_cast<int64_t>(u) + static_cast<int64_t>(window) - 1;
+    if (h < net.udcCount)
+      bound = std::max(bound, static_cast<uint64_t>(heldLessAbove[static_cast<size_t>(h) % window] +
+                                                    static_cast<int64_t>(above)));
     for (uint32_t s : successors)
       if (takePendingPredecessor(pending, s)) held -= states[s];
   });
-  return peak;
+  // The UDCs less than window - 1 above the first: every UDC below them counts.
+  for (int64_t h = 0; h < std::min<int64_t>(static_cast<int64_t>(window) - 1, net.udcCount); ++h)
+    bound = std::max(bound, static_cast<uint64_t>(heldLessAbove[static_cast<size_t>(h) % window] +
+                                                  static_cast<int64_t>(above)));
+  return {peak, window == 1 ? peak : std::max(bound, peak)};
 }
 
 void countPendingPredecessors(PendingPredecessors& pending) {

@@ -21,7 +21,8 @@ struct UdcNetwork {
   int32_t udcCount = 0;
   uint32_t udcMaxStates = 0;
   uint64_t udcTotalStates = 0;
-  uint64_t udcPeakStates = 0;
+  uint64_t udcPeakStates = 0;          // held by a one-thread sweep: the figure reported
+  uint64_t udcPeakStatesThreaded = 0;  // at most held by a sweep on threadSettings.count threads
   int32_t udcMaxMembers = 0;
   // Records by id, each its byte length followed by its numbers as base-128 varints:
   // members: count, the first member, then the gaps between consecutive members;
@@ -195,6 +196,23 @@ int32_t udcMemberLimit();
 
 // Peak number of states held at once in a last-to-first sweep of the final numbering.
 uint64_t sweepPeakStates();
+
+// How far below the highest UDC not yet evaluated a sweep on several threads may start one.
+// It bounds what such a sweep holds beyond a one-thread sweep: the UDCs it started early.
+inline int32_t sweepLookahead(int32_t threads) { return threads <= 1 ? 1 : 8 * threads; }
+
+// The most states a sweep of that lookahead may hold at once: at the highest UDC H not yet
+// evaluated, what a one-thread sweep holds with H's table, plus the tables of the UDCs less
+// than lookahead below H. (A table of a UDC above H still held is one that a one-thread
+// sweep holds there too: one of its predecessors lies below H.) The one-thread peak for 1.
+struct SweepPeaks {
+  uint64_t oneThread = 0;
+  uint64_t within = 0;
+};
+SweepPeaks sweepPeakStatesWithin(int32_t lookahead);
+
+// Sets udcPeakStates and udcPeakStatesThreaded of the network in its final numbering.
+void measureSweepPeaks();
 
 // How many predecessors of each UDC a last-to-first sweep has still to take up: once none is
 // left, the UDC's states are no longer needed. One byte per UDC, because a sweep of millions

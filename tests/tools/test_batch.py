@@ -311,6 +311,33 @@ class ParallelEngine(EngineCases, unittest.TestCase):
         self.assertRegex(done.stdout, r"\nrunning: 1 (identify|solve) \d+/(\d+|\?) UDCs")
         self.assertFalse(os.path.exists(os.path.join(workdir, "batch", "1", "progress")))
 
+    def test_threads_per_job_reach_the_program(self):
+        helped = subprocess.run([support.TERVANO, "--help"], capture_output=True, text=True).stdout
+        if "--threads" not in helped:
+            self.skipTest("this tervano takes no --threads")
+        scratch = support.scratch_directory(self)
+        log = os.path.join(scratch, "arguments.log")
+        wrapper = os.path.join(scratch, "tervano")
+        with open(wrapper, "w") as handle:
+            handle.write(f"#!/bin/sh\necho \"$@\" >> '{log}'\nexec '{support.TERVANO}' \"$@\"\n")
+        os.chmod(wrapper, 0o755)
+        cores = os.cpu_count() or 1
+        for given, threads in ((("--threads-per-job", 3), 3), ((), max(1, cores // 2))):
+            with self.subTest(given=given):
+                if os.path.exists(log):
+                    os.remove(log)
+                workdir = make_series(self, ["J30_1", "J30_3"], {})
+                done = support.run_tool("tervano-batch", "run", workdir, "--tervano", wrapper, "--engine", "parallel",
+                                        "--jobs", 2, *given)
+                self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+                # The runs of the projects (the tool also asks the program for its version, help, template).
+                runs = [line.split() for line in support.read_bytes(log).decode().splitlines()
+                        if "--progress-file" in line]
+                self.assertEqual(len(runs), 2, runs)
+                for words in runs:
+                    self.assertEqual(words[words.index("--threads") + 1], str(threads), words)
+                self.assertEqual([row["status"] for row in read_table(workdir)], ["solved", "solved"])
+
     def test_cut_row_is_no_result(self):
         # A program whose last write is cut short (here by a limit on the size of its files, as a full
         # disk would) leaves a row without its end: an error, whatever the program's exit status.
@@ -408,6 +435,28 @@ class BatchRefusals(unittest.TestCase):
                 self.assertIn(message, done.stderr)
                 self.assertNotIn("Traceback", done.stderr)
                 self.assertFalse(os.path.exists(os.path.join(workdir, "batch", "1")))
+
+    def test_slurm_asks_for_the_cpus_of_the_threads(self):
+        bare = support.scratch_directory(self)
+        os.symlink(shutil.which("python3"), os.path.join(bare, "python3"))
+        asked = os.path.join(bare, "sbatch.log")
+        # A cluster that refuses every array, after its arguments are noted.
+        for program, body in (("sbatch", f"echo \"$@\" > '{asked}'\necho no >&2\nexit 1"), ("squeue", "exit 0"),
+                              ("scancel", "exit 0"), ("scontrol", "exit 0")):
+            with open(os.path.join(bare, program), "w") as handle:
+                handle.write(f"#!/bin/sh\n{body}\n")
+            os.chmod(os.path.join(bare, program), 0o755)
+        for given, cpus in ((("--threads-per-job", 4), 4), ((), 1)):
+            with self.subTest(given=given):
+                workdir = make_series(self, ["J30_1"], {})
+                done = subprocess.run([os.path.join(support.TOOLS_DIR, "tervano-batch"), "run", workdir,
+                                       "--tervano", support.TERVANO, "--engine", "slurm", *map(str, given)],
+                                      capture_output=True, text=True, env=dict(os.environ, PATH=bare), timeout=300)
+                self.assertEqual(done.returncode, 2, done.stdout + done.stderr)
+                self.assertIn("sbatch refused the job array", done.stderr)
+                self.assertIn(f"--cpus-per-task={cpus}", support.read_bytes(asked).decode().split())
+                with open(os.path.join(workdir, "batch", "settings.json"), encoding="utf-8") as handle:
+                    self.assertEqual(json.load(handle)["threads_per_job"], cpus)
 
     def test_both_tools_answer_help(self):
         for tool in ("tervano-psplib", "tervano-batch"):

@@ -7,6 +7,7 @@
 
 #include "e2e/e2e_support.h"
 #include "base/run_state.h"
+#include "base/threads.h"
 #include "udc/udc_network.h"
 #include "udc_test_network.h"
 
@@ -38,6 +39,28 @@ TEST(UdcPeakStates, SuccessorIsHeldUntilItsLastPredecessorIsSwept) {
   // 0 -> 1, 0 -> 2, 1 -> 3, 2 -> 3: UDC 3 stays until UDC 1 is swept.
   setNetwork({1, 10, 20, 100}, {{1, 2}, {3}, {3}, {}});
   EXPECT_EQ(sweepPeakStates(), 130u);
+  releaseUdcNetwork();
+}
+
+// The bound of a sweep on several threads: at each highest UDC not yet done, what one thread
+// holds there plus the UDCs less than the lookahead below it.
+TEST(UdcPeakStates, SweepAheadAddsTheUdcsBelowTheHighestNotDone) {
+  // A chain 0 -> 1 -> 2 -> 3: one thread holds 8, 12, 6, 3 at UDCs 3, 2, 1, 0.
+  setNetwork({1, 2, 4, 8}, {{1}, {2}, {3}, {}});
+  EXPECT_EQ(sweepPeakStatesWithin(1).within, 12u);
+  EXPECT_EQ(sweepPeakStatesWithin(3).oneThread, 12u);
+  EXPECT_EQ(sweepPeakStatesWithin(3).within, 15u);  // at UDC 2: 12 + 2 + 1
+  // The diamond: one thread holds 100, 120, 130, 31; two ahead adds the next one below.
+  setNetwork({1, 10, 20, 100}, {{1, 2}, {3}, {3}, {}});
+  EXPECT_EQ(sweepPeakStatesWithin(2).within, 131u);  // at UDC 1: 130 + 1
+  // The network's record takes the bound of the threads in force.
+  threadSettings.count = 2;
+  setNetwork({1, 10, 20, 100}, {{1, 2}, {3}, {3}, {}});
+  threadSettings.count = 1;
+  EXPECT_EQ(udcNetwork.udcPeakStates, 130u);
+  EXPECT_EQ(udcNetwork.udcPeakStatesThreaded, 131u);
+  setNetwork({1, 10, 20, 100}, {{1, 2}, {3}, {3}, {}});
+  EXPECT_EQ(udcNetwork.udcPeakStatesThreaded, 130u);
   releaseUdcNetwork();
 }
 
