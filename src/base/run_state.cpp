@@ -3,3 +3,4 @@
 
 int32_t projectNumber = 0;
 bool useDiskStorage = false;
+uint64_t stateMemoryBudgetBytes = 0;

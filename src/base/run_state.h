@@ -5,3 +5,6 @@
 
 extern int32_t projectNumber;
 extern bool useDiskStorage;
+// With disk storage, the bytes of finished tables that may stay in memory before the least
+// recently needed go to disk; 0 puts every finished table on disk as soon as it is done.
+extern uint64_t stateMemoryBudgetBytes;
