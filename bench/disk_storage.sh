@@ -65,7 +65,7 @@ for c in $cases; do
   case $c in
     memory) run j30-1-memory "$data/j30-rcp" J30_ .RCP 1 0.5 0 100000 ;;
     disk) run j30-1-disk "$data/j30-rcp" J30_ .RCP 1 0.5 1 0 ;;
-    auto) run j30-1-auto-500MB "$data/j30-rcp" J30_ .RCP 1 0.5 -1 500 ;;
+    auto) run j30-1-auto-20MB "$data/j30-rcp" J30_ .RCP 1 0.5 -1 20 ;;
   esac
 done
 for p in $rg30; do
