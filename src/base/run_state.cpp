@@ -4,3 +4,4 @@
 int32_t projectNumber = 0;
 bool useDiskStorage = false;
 bool sweepOnOneThread = false;
+uint64_t stateMemoryBudgetBytes = 0;

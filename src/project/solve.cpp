@@ -95,12 +95,15 @@ void solveProject(std::ostream& results, const ObjectiveChoice& choice) {
   // The label of gv_CFG_max_mem: 0 no limit, -1 disk storage for every project.
   const bool noLimit = config.gv_CFG_max_mem == 0 || config.gv_CFG_max_mem == -1;
   useDiskStorage = !keepPolicy && (config.gv_CFG_IO == 1 || config.gv_CFG_max_mem == -1);
+  stateMemoryBudgetBytes = 0;
   if (!noLimit && estimateStateMemory > config.gv_CFG_max_mem) {
     if (config.gv_CFG_IO != -1 || keepPolicy) {
       std::cout << "INSUFFICIENT MEMORY: " << estimateStateMemory << " MB REQUIRED...";
       return;
     }
+    // Automatic: the tables stay in memory up to the limit, only the rest goes to disk.
     useDiskStorage = true;
+    stateMemoryBudgetBytes = static_cast<uint64_t>(config.gv_CFG_max_mem * 1048576.0);
   }
   sweepOnOneThread = !keepPolicy && !noLimit && threadedStateMemory > config.gv_CFG_max_mem;
   KeptPolicy policy;

@@ -1,8 +1,11 @@
 // Where the state tables of one solve live. Each UDC's table is kept from the step that
-// fills it until the last UDC that leads to it has been evaluated; in memory, or parked in
-// a state file in a directory of the run's own and read back for each UDC that needs it.
-// Memory or disk is chosen when the storage opens; the sweep calls the same operations
-// either way.
+// fills it until the last UDC that leads to it has been evaluated; in memory, or, with disk
+// storage, as a binary image in a few large files of a directory of the solve's own, read
+// back when a predecessor needs it. Memory or disk is chosen when the storage opens; the
+// sweep calls the same operations either way. Every operation but udcTable takes the
+// storage's lock, so UDCs may be begun and ended from several threads (each thread ends
+// the UDC it began last); udcTable reads without it, which holds for the tables a thread
+// has at hand (its own and its UDC's successors), since no other thread moves those.
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -11,14 +14,19 @@
 
 // Opens the storage of one solve over the UDC network: tables of objectiveCount objectives,
 // in memory or, onDisk, in state files in a fresh directory inside the working directory.
-// With keepAll nothing is dropped (a policy is kept).
+// On disk, finished tables stay in memory up to stateMemoryBudgetBytes (run state) and the
+// least recently needed go to disk beyond it; with a budget of 0 every finished table is
+// written at once and only a small window of them stays. With keepAll nothing is dropped
+// (a policy is kept) and nothing goes to disk.
 void openStateStorage(int32_t objectiveCount, bool onDisk, bool keepAll);
 
-// The empty table of u, to be filled in enumeration order. On disk, the table filled before
-// is parked first, and the tables of u's successors are read back.
+// The empty table of u, to be filled in enumeration order. On disk, the tables of u's
+// successors that are not in memory are read back, and those of the next UDCs of the sweep
+// are asked of the system ahead.
 UdcStateTable& beginUdcTable(int32_t u);
 
-// A table at hand: the one being filled, or one of its UDC's successors'.
+// A table at hand: the one being filled, or one of its UDC's successors'. On disk, another
+// table still needed is read back (the first UDC's, after the sweep).
 UdcStateTable& udcTable(int32_t u);
 
 // A hint, taken before a UDC is evaluated, that the next three UDCs of the sweep will read
@@ -29,8 +37,9 @@ UdcStateTable& udcTable(int32_t u);
 void prefetchSuccessorTables(const std::vector<uint32_t>& next, const std::vector<uint32_t>& second,
                              const std::vector<uint32_t>& third);
 
-// The UDC begun last, whose successors are given, is evaluated: a successor that no UDC
-// still to come leads to is dropped.
+// The UDC begun last, whose successors are given, is evaluated: its table is finished (on
+// disk, written or kept while the budget allows) and a successor that no UDC still to come
+// leads to is dropped, in memory and on disk.
 void endUdcTable(const std::vector<uint32_t>& successors);
 
 // Hands the table of u over, for a kept policy.
@@ -39,3 +48,28 @@ UdcStateTable takeUdcTable(int32_t u);
 // Frees every table and removes every state file and the directory; also when a stop
 // unwinds the solve.
 void closeStateStorage();
+
+// What disk storage did in the solve in hand (or the last one): the bytes of every table
+// and those written and read, tables written and read back, state files made and removed,
+// and the peaks of table bytes in memory and of bytes on disk still needed.
+struct StateStorageCounts {
+  uint64_t tableBytes = 0;
+  uint64_t bytesWritten = 0;
+  uint64_t bytesRead = 0;
+  uint64_t tablesWritten = 0;
+  uint64_t tablesRead = 0;
+  uint64_t filesCreated = 0;
+  uint64_t filesRemoved = 0;
+  uint64_t peakMemoryBytes = 0;
+  uint64_t peakDiskBytes = 0;
+};
+const StateStorageCounts& stateStorageCounts();
+
+// The size of one state file and of the block gathered before a write (0 keeps the
+// program's own, 256 MiB and 8 MiB); tests shrink them to see files come and go.
+void setStateFileSizes(uint64_t fileBytes, uint64_t blockBytes);
+
+// Called with every table as it is finished, in the sweep's order (nullptr: none); tests
+// compare the tables of memory and disk storage with it.
+using FinishedTableObserver = void (*)(int32_t udc, const UdcStateTable& table);
+void observeFinishedTables(FinishedTableObserver observer);

@@ -13,6 +13,8 @@
 #include "e2e/j30_first.h"
 #include "project/pipeline.h"
 #include "sdp/policy.h"
+#include "sdp/solvers.h"
+#include "sdp/state_storage.h"
 #include "udc/udc_network.h"
 
 namespace {
@@ -101,4 +103,53 @@ TEST(ValuePins, J30FirstExponential) {
   EXPECT_EQ(pinned.result.optimum, 0x1.dcc24cp+5f);  // 59.5949
   EXPECT_EQ(pinned.result.secondary, 0x0p+0f);
   EXPECT_EQ(pinned.hash, 6062112616641689853u);
+}
+
+namespace {
+
+uint64_t finishedHash = 0;
+void hashFinished(int32_t, const UdcStateTable& table) {
+  for (size_t i = 0; i < static_cast<size_t>(table.count) * table.rowBytes; ++i) {
+    finishedHash ^= table.block[i];
+    finishedHash *= 1099511628211ull;
+  }
+}
+
+}  // namespace
+
+// J30_1 with every table on disk, and with only 4 MB of them in memory: every table's bytes
+// equal those of memory storage (1.28 M states).
+TEST(ValuePins, J30FirstOnDiskEqualsMemoryToTheBit) {
+  e2e::ScratchDirectory dir;
+  dir.write("CONFIG.DAT", e2e::configText({{"PJFileName", "J30_"}, {"gv_CFG_OBJ", "1"}}));
+  dir.write("J30_1.RCP", e2e::kJ30First);
+  runConfig = RunConfig{};
+  readConfiguration();
+  projectNumber = runConfig.gv_CFG_fnr;
+  double udcSeconds = 0;
+  ASSERT_TRUE(buildProjectNetworks(ProjectPipeline{}, udcSeconds));
+  observeFinishedTables(hashFinished);
+  uint64_t memoryHash = 0;
+  float memoryValue = 0;
+  for (int run = 0; run < 3; ++run) {
+    useDiskStorage = run > 0;
+    stateMemoryBudgetBytes = run == 2 ? uint64_t{4} << 20 : 0;
+    finishedHash = 14695981039346656037ull;
+    SolveResult result;
+    solveMakespanWithNpv(result);
+    if (run == 0) {
+      memoryHash = finishedHash;
+      memoryValue = result.optimum;
+    } else {
+      EXPECT_EQ(finishedHash, memoryHash) << run;
+      EXPECT_EQ(result.optimum, memoryValue);
+      EXPECT_GT(stateStorageCounts().bytesWritten, 0u);
+    }
+  }
+  EXPECT_EQ(memoryValue, 0x1.dcc24cp+5f);
+  observeFinishedTables(nullptr);
+  useDiskStorage = false;
+  stateMemoryBudgetBytes = 0;
+  releaseProjectNetworks();
+  runConfig = RunConfig{};
 }

@@ -9,7 +9,9 @@
 #include <sstream>
 
 #include "base/fatal.h"
+#include "base/run_state.h"
 #include "sdp/solver_fixture.h"
+#include "sdp/state_storage.h"
 #include "sdp/solvers.h"
 
 using namespace solver_test;
@@ -157,6 +159,53 @@ TEST(SolverAgreement, DiskModeEqualsMemoryModeAndLeavesNoFile) {
     }
     EXPECT_EQ(directory.fileCount(), 0u);
   }
+}
+
+// Every table as it is finished, by its bits: the FNV-1a hash of UDC numbers and table bytes.
+uint64_t finishedTablesHash = 0;
+uint64_t finishedTables = 0;
+void hashFinishedTable(int32_t udc, const UdcStateTable& table) {
+  ++finishedTables;
+  auto mix = [](uint8_t byte) {
+    finishedTablesHash ^= byte;
+    finishedTablesHash *= 1099511628211ull;
+  };
+  for (int shift = 0; shift < 32; shift += 8) mix(static_cast<uint8_t>(static_cast<uint32_t>(udc) >> shift));
+  for (size_t i = 0; i < static_cast<size_t>(table.count) * table.rowBytes; ++i) mix(table.block[i]);
+}
+
+// Disk storage, with every table on disk and with a budget that spills some, in small files
+// and blocks so that tables straddle files: every table of every solve equals memory's.
+TEST(SolverAgreement, DiskTablesEqualMemoryTablesToTheBit) {
+  ScratchDirectory directory("bits");
+  observeFinishedTables(hashFinishedTable);
+  setStateFileSizes(4096, 700);
+  const std::vector<Solver> solvers{solveNpv, solveMakespan, solveNpvWithMakespan, solveMakespanWithNpv};
+  for (const ProjectSpec& p : sampleProjects())
+    for (Solver solver : solvers) {
+      stateMemoryBudgetBytes = 0;
+      finishedTablesHash = 14695981039346656037ull;
+      const std::vector<SolveResult> memory = solveWith(p, {solver}, false);
+      const uint64_t memoryHash = finishedTablesHash;
+      for (uint64_t budget : {uint64_t{0}, uint64_t{3000}}) {
+        stateMemoryBudgetBytes = budget;
+        finishedTablesHash = 14695981039346656037ull;
+        finishedTables = 0;
+        const std::vector<SolveResult> disk = solveWith(p, {solver}, true);
+        EXPECT_EQ(finishedTablesHash, memoryHash) << budget;
+        ASSERT_EQ(disk.size(), 1u);
+        EXPECT_EQ(disk[0].optimum, memory[0].optimum);
+        EXPECT_EQ(disk[0].secondary, memory[0].secondary);
+        EXPECT_LE(stateStorageCounts().bytesWritten, stateStorageCounts().tableBytes);
+        if (budget == 0) {
+          EXPECT_EQ(stateStorageCounts().tablesWritten, finishedTables);  // every one
+        }
+        EXPECT_EQ(directory.fileCount(), 0u);
+      }
+    }
+  observeFinishedTables(nullptr);
+  setStateFileSizes(0, 0);
+  stateMemoryBudgetBytes = 0;
 }
 
 TEST(SolverAgreement, DiskModeLeavesFilesNamedLikeStateFilesAlone) {

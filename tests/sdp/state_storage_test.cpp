@@ -3,6 +3,9 @@
 // floats, and the stops on broken or vanished files.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -12,6 +15,7 @@
 
 #include "base/config.h"
 #include "base/fatal.h"
+#include "base/run_state.h"
 #include "sdp/state_storage.h"
 #include "udc/udc_network.h"
 #include "udc/udc_test_network.h"
@@ -125,95 +129,153 @@ TEST(StateStorage, AppendBeyondTheStateCountOrReadingAMissingTableStops) {
   closeStateStorage();
 }
 
-TEST(StateStorage, DiskChainWritesReadsAndDeletesInOrderInItsOwnDirectory) {
+// A chain of tables with every table on disk, in files of 64 bytes and blocks of 32: values
+// come back to the bit, each image is written once, and files go as their tables die.
+TEST(StateStorage, DiskImagesComeBackToTheBitAndTheirFilesGoWhenNotNeeded) {
   ScratchDirectory directory;
-  installChain({3, 2, 4, 2});
+  setStateFileSizes(64, 32);
+  stateMemoryBudgetBytes = 0;
+  installChain({3, 2, 40, 2, 7, 1}, {{0, 4}});  // 4 waits for 0: its image keeps a file alive
   openStateStorage(2, true, false);
   ASSERT_FALSE(ScratchDirectory::stateDirectory().empty());
-  fillTable(beginUdcTable(3), 3, 1234567.0f);
-  endUdcTable(successorNumbersOf(3));
-  for (int32_t u = 2; u >= 0; --u) {
+  fillTable(beginUdcTable(5), 5, 1234567.0f);
+  endUdcTable(successorNumbersOf(5));
+  const float odd[4] = {0.1f, 1.0f / 3.0f, -2.5e-7f, 3.4e38f};
+  for (int32_t u = 4; u >= 0; --u) {
     UdcStateTable& table = beginUdcTable(u);
-    EXPECT_TRUE(ScratchDirectory::hasStateFile(u + 1));
     const UdcStateTable& successor = udcTable(u + 1);
     EXPECT_EQ(successor.storedCount, udcStateCount(u + 1));
-    // Nine digits bring every float back exactly.
-    EXPECT_EQ(successor.decisionAt(0), u == 2 ? 1234567.0f : 0.1f + 0.0f);
-    EXPECT_EQ(successor.keyAt(0), u == 2 ? 6u : successor.count - 1);
+    EXPECT_EQ(successor.decisionAt(0), u == 4 ? 1234567.0f : odd[0]);
+    EXPECT_EQ(successor.secondaryContinuationAt(successor.count - 1), u == 4 ? -1234567.0f : odd[3]);
+    EXPECT_EQ(successor.keyAt(0), u == 4 ? 3u : successor.count - 1);
     const uint32_t count = table.count;
-    for (uint32_t i = 0; i < count; ++i) appendState(table, u, count - 1 - i, 0.1f, 1.0f / 3.0f, -2.5e-7f, 3.4e38f);
+    for (uint32_t i = 0; i < count; ++i) appendState(table, u, count - 1 - i, odd[0], odd[1], odd[2], odd[3]);
     endUdcTable(successorNumbersOf(u));
-    EXPECT_FALSE(ScratchDirectory::hasStateFile(u + 1));
   }
-  EXPECT_EQ(udcTable(0).continuationAt(0), 1.0f / 3.0f);
-  EXPECT_EQ(udcTable(0).secondaryContinuationAt(0), 3.4e38f);
+  EXPECT_EQ(udcTable(0).continuationAt(0), odd[1]);
+  const StateStorageCounts counts = stateStorageCounts();
+  // Each finished table written once, in one stream: 20 bytes a state.
+  EXPECT_EQ(counts.tableBytes, 20u * (3 + 2 + 40 + 2 + 7 + 1));
+  EXPECT_EQ(counts.bytesWritten, counts.tableBytes);
+  EXPECT_EQ(counts.tablesWritten, 6u);
+  EXPECT_GE(counts.filesCreated, counts.tableBytes / 64);
+  EXPECT_GT(counts.filesRemoved, 0u);
+  EXPECT_LT(counts.peakDiskBytes, counts.tableBytes);
   closeStateStorage();
   EXPECT_EQ(ScratchDirectory::entries(), 0u);
+  EXPECT_EQ(stateStorageCounts().filesRemoved, stateStorageCounts().filesCreated);
+  setStateFileSizes(0, 0);
 }
 
-TEST(StateStorage, DiskFileOfTwoPredecessorsStaysUntilTheSecondIsDone) {
+// Automatic storage: under a budget that holds every table nothing is written; under a small
+// one only the least recently needed go, each once, and still come back whole.
+TEST(StateStorage, AutomaticStorageSpillsOnlyWhatDoesNotFit) {
   ScratchDirectory directory;
-  installChain({1, 1, 1}, {{0, 2}});  // 0 -> 1 -> 2 and 0 -> 2
-  openStateStorage(1, true, false);
-  fillTable(beginUdcTable(2), 2, 5.0f);
-  endUdcTable(successorNumbersOf(2));
-  appendState(beginUdcTable(1), 1, 0, 1.0, 1.0, 0.0, 0.0);
-  endUdcTable(successorNumbersOf(1));
-  EXPECT_TRUE(ScratchDirectory::hasStateFile(2));
-  beginUdcTable(0);
-  EXPECT_EQ(udcTable(2).decisionAt(0), 5.0f);
-  endUdcTable(successorNumbersOf(0));
-  EXPECT_FALSE(ScratchDirectory::hasStateFile(1));
-  EXPECT_FALSE(ScratchDirectory::hasStateFile(2));
-  closeStateStorage();
-  EXPECT_EQ(ScratchDirectory::entries(), 0u);
+  std::vector<uint32_t> counts(30, 50);
+  std::vector<std::pair<uint32_t, uint32_t>> extra;
+  for (uint32_t u = 0; u + 10 < 30; ++u) extra.emplace_back(u, u + 10);  // tables needed 10 UDCs later
+  for (uint64_t budget : {uint64_t{1} << 30, uint64_t{2000}}) {
+    installChain(counts, extra);
+    stateMemoryBudgetBytes = budget;
+    openStateStorage(1, true, false);
+    fillTable(beginUdcTable(29), 29, 29.0f);
+    endUdcTable(successorNumbersOf(29));
+    for (int32_t u = 28; u >= 0; --u) {
+      UdcStateTable& table = beginUdcTable(u);
+      for (uint32_t s : successorNumbersOf(u)) {
+        const UdcStateTable& successor = udcTable(static_cast<int32_t>(s));
+        ASSERT_EQ(successor.storedCount, 50u);
+        EXPECT_EQ(successor.decisionAt(7), static_cast<float>(s) + 7.0f) << u << ' ' << s;
+      }
+      fillTable(table, u, static_cast<float>(u));
+      endUdcTable(successorNumbersOf(u));
+    }
+    const StateStorageCounts& done = stateStorageCounts();
+    EXPECT_EQ(done.tableBytes, 30u * 50 * 12);
+    if (budget > done.tableBytes) {
+      EXPECT_EQ(done.bytesWritten, 0u);
+      EXPECT_EQ(done.filesCreated, 0u);
+    } else {
+      EXPECT_GT(done.tablesWritten, 0u);
+      EXPECT_LE(done.bytesWritten, done.tableBytes);
+      EXPECT_GT(done.tablesRead, 0u);
+      // The budget, the table in hand and its two successors' (600 bytes each).
+      EXPECT_LE(done.peakMemoryBytes, budget + 3 * 600);
+    }
+    closeStateStorage();
+    EXPECT_EQ(ScratchDirectory::entries(), 0u);
+  }
+  stateMemoryBudgetBytes = 0;
 }
 
-TEST(StateStorage, BrokenOrVanishedStateFilesStopTheRun) {
-  const std::vector<std::string> broken{
-      "1 1 9\n2 2 6\n",               // short
-      "1 1 9\n2 2 9\n3 3 0\n",        // keys not descending
-      "1 1 9\n2 x 6\n3 3 0\n",        // not a number
-      "1 1 9\n2 2 6\n3 3 0\n4 4 0\n", // too long
-      "",                             // empty
-  };
-  for (size_t i = 0; i <= broken.size(); ++i) {
+TEST(StateStorage, ShortenedOrVanishedStateFileStopsTheRun) {
+  for (bool vanish : {false, true}) {
     ScratchDirectory directory;
-    // 1 -> 2 and 0 -> 2: the file of 2 is changed between its two readings.
-    installChain({1, 1, 3}, {{0, 2}});
+    stateMemoryBudgetBytes = 1;  // nothing stays in memory beyond the tables in use
+    setStateFileSizes(0, 16);    // and every image goes out at once
+    installChain({1, 1, 30}, {{0, 2}});
     openStateStorage(1, true, false);
     fillTable(beginUdcTable(2), 2, 1.0f);
     appendState(beginUdcTable(1), 1, 0, 1.0, 1.0, 0.0, 0.0);
     endUdcTable(successorNumbersOf(1));
-    const fs::path file = ScratchDirectory::stateDirectory() / "2";
-    if (i < broken.size())
-      std::ofstream(file, std::ios::trunc) << broken[i];
-    else
-      fs::remove(file);
+    const fs::path file = ScratchDirectory::stateDirectory() / "states-0";
+    ASSERT_TRUE(fs::exists(file));
+    if (vanish) {
+      // The storage holds the file open: emptying it is the nearest to a vanished one.
+      fs::resize_file(file, 0);
+    } else {
+      fs::resize_file(file, 100);
+    }
     {
       CapturedStop stop;
-      EXPECT_THROW(beginUdcTable(0), FatalStop) << i;
+      EXPECT_THROW(beginUdcTable(0), FatalStop);
       const std::string text = stop.console.str();
-      EXPECT_NE(text.find("State file " + file.string()), std::string::npos) << text;
+      EXPECT_NE(text.find("State file " + file.string() + " cannot be read back completely"), std::string::npos)
+          << text;
       EXPECT_TRUE(text.ends_with("...\n")) << text;
       EXPECT_EQ(text.find("Press any key"), std::string::npos);
     }
     closeStateStorage();
     EXPECT_EQ(ScratchDirectory::entries(), 0u);
   }
+  stateMemoryBudgetBytes = 0;
+  setStateFileSizes(0, 0);
 }
 
-TEST(StateStorage, FileThatCannotBeDeletedStopsWithItsReason) {
+// A full disk, made by a file size limit with its signal ignored (writes then fail with
+// EFBIG): the solve stops with the file's name and the reason, and its files go.
+TEST(StateStorage, WriteThatFailsStopsWithTheFileAndItsReason) {
   ScratchDirectory directory;
-  installChain({1, 1, 1});
+  setStateFileSizes(uint64_t{1} << 20, 256);
+  stateMemoryBudgetBytes = 0;
+  installChain({200, 200, 200, 200});
+  rlimit previous{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+  void (*handler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = previous;
+  small.rlim_cur = 1000;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   openStateStorage(1, true, false);
-  fillTable(beginUdcTable(2), 2, 1.0f);
-  beginUdcTable(1);
-  fs::remove(ScratchDirectory::stateDirectory() / "2");
-  CapturedStop stop;
-  EXPECT_THROW(endUdcTable(successorNumbersOf(1)), FatalStop);
-  EXPECT_EQ(stop.console.str(), "\nFile cannot be deleted... " + (ScratchDirectory::stateDirectory() / "2").string() +
-                                    ": No such file or directory\n");
+  std::string text;
+  {
+    CapturedStop stop;
+    EXPECT_THROW(
+        {
+          for (int32_t u = 3; u >= 0; --u) {
+            fillTable(beginUdcTable(u), u, 1.0f);
+            endUdcTable(successorNumbersOf(u));
+          }
+        },
+        FatalStop);
+    text = stop.console.str();
+  }
+  setrlimit(RLIMIT_FSIZE, &previous);
+  std::signal(SIGXFSZ, handler);
+  EXPECT_NE(text.find("State file " + (ScratchDirectory::stateDirectory() / "states-0").string() +
+                      " cannot be written (File too large)..."),
+            std::string::npos)
+      << text;
   closeStateStorage();
   EXPECT_EQ(ScratchDirectory::entries(), 0u);
+  setStateFileSizes(0, 0);
 }
