@@ -55,9 +55,9 @@ int main() {
   const double estimate = static_cast<double>(udcNetwork.udcPeakStates) * bytes / 1048576.0;
   std::cout << "udcs " << udcNetwork.udcCount << " states " << udcNetwork.udcTotalStates << " peakStates "
             << udcNetwork.udcPeakStates << " solveSeconds " << seconds << " MstatesPerSecond "
-            << static_cast<double>(udcNetwork.udcTotalStates) / seconds / 1e6 << " rssBeforeMiB " << before / 1024 << " peakAfterResetMiB " << resetPeak / 1024
-            << " solverPeakMiB " << (peak - before) / 1024 << " estimateMiB " << estimate << " value "
-            << result.optimum << '\n';
+            << static_cast<double>(udcNetwork.udcTotalStates) / seconds / 1e6 << " rssBeforeMiB " << before / 1024
+            << " peakAfterResetMiB " << resetPeak / 1024 << " solverPeakMiB " << (peak - before) / 1024
+            << " estimateMiB " << estimate << " value " << result.optimum << '\n';
   releaseProjectNetworks();
   return 0;
 }

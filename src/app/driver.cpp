@@ -43,7 +43,8 @@ int runProgram() {
   if (mode == 1) runTopologyTest();
   if (mode == 2) runVarianceTest();
   if (mode == 3) runMetricsTest();
-  std::cout << "\n\n" << "Test complete. Press any key to exit application..." << '\n';
+  std::cout << "\n\n"
+            << "Test complete. Press any key to exit application..." << '\n';
   waitForAnyKey();
   return 0;
 }

@@ -26,6 +26,8 @@ SettingsScope::SettingsScope(const RunConfig& settings) : previous_(installedSet
 
 SettingsScope::~SettingsScope() { installedSettings = previous_; }
 
+// The banner and the key table are laid out as the file they make.
+// clang-format off
 const char* const kConfigBanner[kConfigBannerLineCount] = {
     "||||                 TERVANO: CONFIGURATION FILE||||",
     "||||                                            ||||",
@@ -137,6 +139,7 @@ const ConfigKey kConfigKeys[kConfigKeyCount] = {
      .label = "WHAT DISCOUNT RATE SHOULD BE USED IF THE PROJECT FILES DO NOT CONTAIN A DISCOUNT RATE (ANY REAL NUMBER) [gv_rate].",
      .real = &RunConfig::gv_rate, .carriedBy = &RunConfig::gv_CFG_rate_data, .shownWhenCarried = "0.00"},
 };
+// clang-format on
 
 namespace {
 
@@ -187,17 +190,12 @@ struct ConfigLineReader {
         readLine(key.name);
         config.*key.text = line;
         break;
-      case ConfigValueType::kWhole:
-        config.*key.whole = readLeadingNumber<int32_t>(key.name);
-        break;
-      case ConfigValueType::kReal:
-        config.*key.real = readLeadingNumber<double>(key.name);
-        break;
+      case ConfigValueType::kWhole: config.*key.whole = readLeadingNumber<int32_t>(key.name); break;
+      case ConfigValueType::kReal: config.*key.real = readLeadingNumber<double>(key.name); break;
       case ConfigValueType::kYesNo: {
         const int32_t value = readLeadingNumber<int32_t>(key.name);
         if (value != 0 && value != 1)
-          stop(std::string("the value of ") + key.name + " is " + std::to_string(value) +
-               "; it is 0 (no) or 1 (yes).");
+          stop(std::string("the value of ") + key.name + " is " + std::to_string(value) + "; it is 0 (no) or 1 (yes).");
         config.*key.yesNo = value == 1;
         break;
       }
@@ -232,8 +230,9 @@ void checkObjectiveSlots(const RunConfig& config) {
   const int32_t slots[4] = {config.gv_CFG_OBJ, config.gv_CFG_OBJ2, config.gv_CFG_OBJ3, config.gv_CFG_OBJ4};
   if (slots[0] == 2 || slots[0] == 3)
     refuseSetting(kSlotNames[0], std::to_string(slots[0]),
-                  std::string("(") + kMeasureNames[slots[0]] + ") is a measure of a policy, not an objective to "
-                  "optimise: optimise 0 (NPV) or 1 (MAKESPAN) and name the variance in gv_CFG_OBJ2.");
+                  std::string("(") + kMeasureNames[slots[0]] +
+                      ") is a measure of a policy, not an objective to "
+                      "optimise: optimise 0 (NPV) or 1 (MAKESPAN) and name the variance in gv_CFG_OBJ2.");
   checkChoice(kSlotNames[0], slots[0], {0, 1}, "0 = NPV | 1 = MAKESPAN");
   bool ended = false;
   for (int slot = 1; slot < 4; ++slot) {
@@ -251,13 +250,14 @@ void checkObjectiveSlots(const RunConfig& config) {
                         ", which ends the list of measures: put the measures in the first slots.");
     if (measure == slots[0])
       refuseSetting(kSlotNames[slot], value,
-                    std::string("(") + kMeasureNames[measure] + ") names again the objective that gv_CFG_OBJ "
-                    "optimises: its value is already reported.");
+                    std::string("(") + kMeasureNames[measure] +
+                        ") names again the objective that gv_CFG_OBJ "
+                        "optimises: its value is already reported.");
     for (int before = 1; before < slot; ++before)
       if (slots[before] == measure)
-        refuseSetting(kSlotNames[slot], value,
-                      std::string("(") + kMeasureNames[measure] + ") is named twice, also in " +
-                          kSlotNames[before] + ".");
+        refuseSetting(
+            kSlotNames[slot], value,
+            std::string("(") + kMeasureNames[measure] + ") is named twice, also in " + kSlotNames[before] + ".");
   }
 }
 
@@ -270,14 +270,10 @@ std::string formatDouble(double value) {
 std::string shownValue(const ConfigKey& key, const RunConfig& config) {
   if (key.carriedBy != nullptr && config.*key.carriedBy == 1) return key.shownWhenCarried;
   switch (key.type) {
-    case ConfigValueType::kText:
-      return config.*key.text;
-    case ConfigValueType::kWhole:
-      return std::to_string(config.*key.whole);
-    case ConfigValueType::kReal:
-      return formatDouble(config.*key.real);
-    case ConfigValueType::kYesNo:
-      return config.*key.yesNo ? "1" : "0";
+    case ConfigValueType::kText: return config.*key.text;
+    case ConfigValueType::kWhole: return std::to_string(config.*key.whole);
+    case ConfigValueType::kReal: return formatDouble(config.*key.real);
+    case ConfigValueType::kYesNo: return config.*key.yesNo ? "1" : "0";
   }
   return "";
 }

@@ -12,7 +12,14 @@
 #include <string>
 #include <vector>
 
-enum class OutputFile : uint8_t { kElementaryNetwork, kMarkovNetwork, kBaseNetwork, kUdcNetwork, kPolicy, kPolicyTable };
+enum class OutputFile : uint8_t {
+  kElementaryNetwork,
+  kMarkovNetwork,
+  kBaseNetwork,
+  kUdcNetwork,
+  kPolicy,
+  kPolicyTable
+};
 
 struct OutputFileRow {
   OutputFile file;

@@ -14,7 +14,7 @@ enum class ProgressPhase : uint8_t { kIdentify, kSolve };
 
 // Where progress goes, as the program's options and its standard error give it.
 struct ProgressOutput {
-  bool onStandardError = false;  // the line on standard error
+  bool onStandardError = false;   // the line on standard error
   bool trackConsoleLine = false;  // standard output is the same terminal: its line is kept
   std::string filePath;           // the progress file, or empty
 };
@@ -26,8 +26,8 @@ struct ProgressRecord {
   bool running = false;
   ProgressPhase phase = ProgressPhase::kIdentify;
   int64_t udcsDone = 0;
-  int64_t udcsTotal = 0;   // 0 while not known (identification)
-  int64_t udcsKnown = 0;   // UDCs found so far (identification)
+  int64_t udcsTotal = 0;  // 0 while not known (identification)
+  int64_t udcsKnown = 0;  // UDCs found so far (identification)
   uint64_t states = 0;
   uint64_t statesTotal = 0;  // 0 while not known
   int64_t nextCheckUdcs = std::numeric_limits<int64_t>::max();

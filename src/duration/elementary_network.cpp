@@ -31,8 +31,7 @@ void checkPhaseOrder() {
           if (model.generator[p][q] > 0) {
             std::ostringstream message;
             message << "Transition is made from phase " << p << " towards phase " << q
-                    << " in Markov chain that models the duration of activity " << a
-                    << " (execution mode " << m
+                    << " in Markov chain that models the duration of activity " << a << " (execution mode " << m
                     << "). Transitions to earlier phases are not allowed in acyclic project networks.";
             stopFatal(message.str());
           }
@@ -169,9 +168,8 @@ void buildActivities() {
       if (phaseEntry < 0) {
         const auto first = std::find_if(model.initialProbability.begin(), model.initialProbability.end(),
                                         [](double probability) { return probability > 0; });
-        entryPhase = first == model.initialProbability.end()
-                         ? 0
-                         : static_cast<int>(first - model.initialProbability.begin());
+        entryPhase =
+            first == model.initialProbability.end() ? 0 : static_cast<int>(first - model.initialProbability.begin());
       }
       int exitPhase = -1;
       int exitPhaseCount = 0;
@@ -367,8 +365,8 @@ void checkRateSpread() {
   if (slowest < 0 || net.elemRate[fastest] <= net.elemRate[slowest] * kMaxRateSpread) return;
   std::ostringstream message;
   message << "Error in project file " << projectFileName() << " (project " << projectNumber
-          << "). The rates of its phases span more than a factor " << kMaxRateSpread << ": "
-          << describeElement(slowest) << ", " << describeElement(fastest)
+          << "). The rates of its phases span more than a factor " << kMaxRateSpread << ": " << describeElement(slowest)
+          << ", " << describeElement(fastest)
           << ". The solver sums the rates of running phases in double precision and would lose the slow one's "
              "digits. Bring the durations and SCVs of the project closer together (a hyper-exponential SCV c "
              "alone spreads its two phases by about c * c / 2).";

@@ -38,8 +38,8 @@ struct ElementaryNetwork {
   std::vector<double> elemPts;
   std::vector<double> elemPms;
   std::vector<int32_t> elemBaseActivity;
-  std::vector<int32_t> elemBaseMode;        // -1 for mode-choice and mode-join dummies
-  std::vector<double> elemResourceUse;      // nElementary * resourceCount, row per activity
+  std::vector<int32_t> elemBaseMode;    // -1 for mode-choice and mode-join dummies
+  std::vector<double> elemResourceUse;  // nElementary * resourceCount, row per activity
   std::vector<std::vector<int32_t>> elemSuccessors;
   std::vector<std::vector<double>> elemSuccessorProb;
   std::vector<int32_t> elemSuccTransitionType;
@@ -59,8 +59,7 @@ struct ElementaryNetwork {
 extern ElementaryNetwork elementaryNetwork;
 
 inline const BitWord* ancestorBitsOf(int e) {
-  return elementaryNetwork.elemAncestorBits.data() +
-         static_cast<size_t>(e) * elementaryNetwork.nBitWords;
+  return elementaryNetwork.elemAncestorBits.data() + static_cast<size_t>(e) * elementaryNetwork.nBitWords;
 }
 // The number of ancestors of e.
 inline int32_t ancestorCountOf(int e) {
@@ -70,8 +69,7 @@ inline int32_t ancestorCountOf(int e) {
   return count;
 }
 inline const double* resourceUseOf(int e) {
-  return elementaryNetwork.elemResourceUse.data() +
-         static_cast<size_t>(e) * elementaryNetwork.resourceCount;
+  return elementaryNetwork.elemResourceUse.data() + static_cast<size_t>(e) * elementaryNetwork.resourceCount;
 }
 inline const BitWord* moduleMemberBitsOf(int m) {
   return elementaryNetwork.moduleMemberBits.data() + static_cast<size_t>(m) * elementaryNetwork.nBitWords;

@@ -21,28 +21,26 @@ void writeDataBlock(std::ostream& out) {
     out << '\n';
   }
   for (int e = 0; e < net.nElementary; ++e) {
-    out << net.elemDuration[e] << ' ' << net.elemRate[e] << ' ' << net.elemCost[e] << ' ' << net.elemPts[e]
-        << ' ' << net.elemPms[e] << ' ' << net.elemBaseActivity[e];
+    out << net.elemDuration[e] << ' ' << net.elemRate[e] << ' ' << net.elemCost[e] << ' ' << net.elemPts[e] << ' '
+        << net.elemPms[e] << ' ' << net.elemBaseActivity[e];
     const double* use = resourceUseOf(e);
     for (int r = 0; r < resourceCount; ++r) out << ' ' << use[r];
     out << ' ' << net.elemSuccessors[e].size();
     for (size_t i = 0; i < net.elemSuccessors[e].size(); ++i)
       out << ' ' << net.elemSuccessors[e][i] << ' ' << net.elemSuccessorProb[e][i];
     const int transitionType = net.elemSuccessors[e].empty() ? 0 : net.elemSuccTransitionType[e];
-    out << ' ' << net.elemModule[e] << ' ' << (net.elemAllowedToIdle[e] ? 1 : 0) << ' ' << transitionType
-        << '\n';
+    out << ' ' << net.elemModule[e] << ' ' << (net.elemAllowedToIdle[e] ? 1 : 0) << ' ' << transitionType << '\n';
   }
 }
 
 std::string activityLabel(const std::string& a) {
   const std::string tag = "[ACT " + a + ": ";
-  return tag + "DURATION] " + tag + "EXPONENTIAL RATE] " + tag + "COST] " + tag +
-         "PROBABILITY OF TECHNICAL SUCCESS] " + tag + "PROBABILITY OF MODULE SUCCESS] " + tag +
-         "ACTIVITY RESOURCE ID] " + tag + "USE OF RESOURCE 1] " + tag + "USE OF RESOURCE 2] ... " + tag +
-         "USE OF RESOURCE r] " + tag + "NUMBER OF SUCCESSORS] " + tag + "SUCCESSOR 1] " + tag +
-         "SUCCESSOR 1 PROBABILITY] " + tag + "SUCCESSOR 2] " + tag + "SUCCESSOR 2 PROBABILITY] ... " + tag +
-         "SUCCESSOR s] " + tag + "SUCCESSOR s PROBABILITY] " + tag + "PARENT MODULE] " + tag +
-         "ALLOWED TO IDLE] " + tag + "SUCCESSOR TRANSITION TYPE]";
+  return tag + "DURATION] " + tag + "EXPONENTIAL RATE] " + tag + "COST] " + tag + "PROBABILITY OF TECHNICAL SUCCESS] " +
+         tag + "PROBABILITY OF MODULE SUCCESS] " + tag + "ACTIVITY RESOURCE ID] " + tag + "USE OF RESOURCE 1] " + tag +
+         "USE OF RESOURCE 2] ... " + tag + "USE OF RESOURCE r] " + tag + "NUMBER OF SUCCESSORS] " + tag +
+         "SUCCESSOR 1] " + tag + "SUCCESSOR 1 PROBABILITY] " + tag + "SUCCESSOR 2] " + tag +
+         "SUCCESSOR 2 PROBABILITY] ... " + tag + "SUCCESSOR s] " + tag + "SUCCESSOR s PROBABILITY] " + tag +
+         "PARENT MODULE] " + tag + "ALLOWED TO IDLE] " + tag + "SUCCESSOR TRANSITION TYPE]";
 }
 
 void writeLegend(std::ostream& out) {

@@ -24,8 +24,8 @@ void writeDataBlock(std::ostream& out) {
     out << activity.modes.size() << '\n';
     for (size_t m = 0; m < activity.modes.size(); ++m) {
       const ExecutionMode& mode = activity.modes[m];
-      out << mode.duration << ' ' << mode.scv << ' ' << mode.skewness << ' ' << mode.cost << ' '
-          << mode.pts << ' ' << mode.pms;
+      out << mode.duration << ' ' << mode.scv << ' ' << mode.skewness << ' ' << mode.cost << ' ' << mode.pts << ' '
+          << mode.pms;
       for (int r = 0; r < resourceCount; ++r) out << ' ' << mode.resourceUse[r];
       out << '\n';
       const PhaseTypeModel& model = markovNetwork.models[a][m];
@@ -46,9 +46,9 @@ void writeDataBlock(std::ostream& out) {
 
 std::string modeLabel(const std::string& a, const std::string& m) {
   const std::string tag = "[ACT " + a + " MODE " + m + ": ";
-  return tag + "DURATION] " + tag + "DURATION SCV] " + tag + "DURATION SKEWNESS] " + tag + "COST] " +
-         tag + "PROBABILITY OF TECHNICAL SUCCESS] " + tag + "PROBABILITY OF MODULE SUCCESS] " + tag +
-         "USE OF RESOURCE 1] " + tag + "USE OF RESOURCE 2] ... " + tag + "USE OF RESOURCE r]";
+  return tag + "DURATION] " + tag + "DURATION SCV] " + tag + "DURATION SKEWNESS] " + tag + "COST] " + tag +
+         "PROBABILITY OF TECHNICAL SUCCESS] " + tag + "PROBABILITY OF MODULE SUCCESS] " + tag + "USE OF RESOURCE 1] " +
+         tag + "USE OF RESOURCE 2] ... " + tag + "USE OF RESOURCE r]";
 }
 
 std::string generatorLabel(const std::string& a, const std::string& m, const std::string& p) {
@@ -61,7 +61,8 @@ void writeModeGroupLabel(std::ostream& out, const std::string& a, const std::str
   out << "[ACT " << a << " MODE " << m
       << ": NUMBER OF PHASES] [PHASE 1 INITIAL PROBABILITY] [PHASE 2 INITIAL PROBABILITY] ... [PHASE z "
          "INITIAL PROBABILITY]\n";
-  out << generatorLabel(a, m, "1") << '\n' << generatorLabel(a, m, "2") << "\n...\n"
+  out << generatorLabel(a, m, "1") << '\n'
+      << generatorLabel(a, m, "2") << "\n...\n"
       << generatorLabel(a, m, "z") << '\n';
 }
 

@@ -11,7 +11,6 @@
 
 namespace {
 
-
 std::string modeName(int activity, int mode) {
   std::ostringstream text;
   text << "activity " << activity << " (execution mode " << mode << ")";
@@ -22,8 +21,8 @@ std::string modeName(int activity, int mode) {
 void checkDifference(const char* label, double difference, int activity, int mode) {
   if (std::fabs(difference) <= precisionTolerance) return;
   std::ostringstream message;
-  message << label << difference << ") = larger than allowed precision (" << precisionTolerance
-          << ") for activity " << activity << " and execution mode " << mode << ".";
+  message << label << difference << ") = larger than allowed precision (" << precisionTolerance << ") for activity "
+          << activity << " and execution mode " << mode << ".";
   stopFatal(message.str());
 }
 
@@ -50,8 +49,7 @@ void rejectUnfittableMode(double d, double c, double hyper, int activity, int mo
   }
   if (c > 1.0 && !(hyper < 1.0)) {
     std::ostringstream message;
-    message << "The duration of " << modeName(activity, mode) << " has SCV " << c
-            << ", but gv_CFG_hyper is " << hyper
+    message << "The duration of " << modeName(activity, mode) << " has SCV " << c << ", but gv_CFG_hyper is " << hyper
             << ". Use 0 for the hyper-exponential model or a number in ]0,1[ for the serial "
                "exponential model.";
     stopFatal(message.str());
@@ -62,14 +60,13 @@ void rejectUnfittableMode(double d, double c, double hyper, int activity, int mo
 void rejectNonFiniteModel(const PhaseTypeModel& model, double d, double c, int activity, int mode) {
   bool finite = true;
   for (int p = 0; p < model.phaseCount; ++p) {
-    finite = finite && std::isfinite(model.initialProbability[p]) &&
-             std::isfinite(model.absorptionRate[p]);
+    finite = finite && std::isfinite(model.initialProbability[p]) && std::isfinite(model.absorptionRate[p]);
     for (double rate : model.generator[p]) finite = finite && std::isfinite(rate);
   }
   if (finite) return;
   std::ostringstream message;
-  message << "The phase-type model of the duration of " << modeName(activity, mode)
-          << " (duration " << d << ", SCV " << c << ") has rates that are not finite.";
+  message << "The phase-type model of the duration of " << modeName(activity, mode) << " (duration " << d << ", SCV "
+          << c << ") has rates that are not finite.";
   stopFatal(message.str());
 }
 
@@ -116,8 +113,8 @@ PhaseTypeModel fitHypoExponential(double d, double c, int activity, int mode) {
   model.absorptionRate[n] = lambda;
 
   checkDifference("Hypo-exponential mean FAIL (", 1.0 / lambda + dn / mu - d, activity, mode);
-  checkDifference("Hypo-exponential variance FAIL (",
-                  (dn / (mu * mu) + 1.0 / (lambda * lambda)) / (d * d) - c, activity, mode);
+  checkDifference("Hypo-exponential variance FAIL (", (dn / (mu * mu) + 1.0 / (lambda * lambda)) / (d * d) - c,
+                  activity, mode);
   return model;
 }
 
@@ -136,10 +133,8 @@ PhaseTypeModel fitSerialExponential(double d, double c, double h, int activity, 
 
   const double mean = 1.0 / lambda0 + p / lambda1;
   checkDifference("Serial exponential mean FAIL (", mean - d, activity, mode);
-  const double secondMoment =
-      1.0 / (lambda0 * lambda0) + 2.0 * p / (lambda1 * lambda1) - p * p / (lambda1 * lambda1);
-  checkDifference("Serial exponential variance FAIL (", secondMoment / (mean * mean) - c, activity,
-                  mode);
+  const double secondMoment = 1.0 / (lambda0 * lambda0) + 2.0 * p / (lambda1 * lambda1) - p * p / (lambda1 * lambda1);
+  checkDifference("Serial exponential variance FAIL (", secondMoment / (mean * mean) - c, activity, mode);
   return model;
 }
 
@@ -157,12 +152,9 @@ PhaseTypeModel fitHyperExponential(double d, double c, int activity, int mode) {
   model.absorptionRate[0] = lambda0;
   model.absorptionRate[1] = lambda1;
 
-  checkDifference("Hyperexponential mean FAIL (", alpha1 / lambda1 + alpha0 / lambda0 - d, activity,
-                  mode);
+  checkDifference("Hyperexponential mean FAIL (", alpha1 / lambda1 + alpha0 / lambda0 - d, activity, mode);
   checkDifference("Hyperexponential variance FAIL (",
-                  (2.0 * alpha1 / (lambda1 * lambda1) + 2.0 * alpha0 / (lambda0 * lambda0) - d * d) /
-                          (d * d) -
-                      c,
+                  (2.0 * alpha1 / (lambda1 * lambda1) + 2.0 * alpha0 / (lambda0 * lambda0) - d * d) / (d * d) - c,
                   activity, mode);
   return model;
 }
@@ -183,8 +175,7 @@ PhaseTypeModel fitPhaseType(double d, double c, double hyper, int activity, int 
   else if (c < 1.0)
     model = fitHypoExponential(d, c, activity, mode);
   else if (c > 1.0)
-    model = hyper > 0.0 ? fitSerialExponential(d, c, hyper, activity, mode)
-                        : fitHyperExponential(d, c, activity, mode);
+    model = hyper > 0.0 ? fitSerialExponential(d, c, hyper, activity, mode) : fitHyperExponential(d, c, activity, mode);
   else
     model = singlePhase(1.0 / d);
   rejectNonFiniteModel(model, d, c, activity, mode);

@@ -12,9 +12,9 @@ constexpr double kMinScv = 1e-3;
 
 struct PhaseTypeModel {
   int32_t phaseCount = 0;
-  std::vector<double> initialProbability;       // phaseCount
-  std::vector<std::vector<double>> generator;   // phaseCount rows of phaseCount
-  std::vector<double> absorptionRate;           // phaseCount
+  std::vector<double> initialProbability;      // phaseCount
+  std::vector<std::vector<double>> generator;  // phaseCount rows of phaseCount
+  std::vector<double> absorptionRate;          // phaseCount
 };
 
 // Fits duration d with SCV c (hyper = gv_CFG_hyper). A duration that is negative or not

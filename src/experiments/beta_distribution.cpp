@@ -21,8 +21,8 @@ constexpr int kMaxTrials = 1000000;
 
 [[noreturn]] void stopRejecting(double a, double b) {
   std::ostringstream message;
-  message << "Cheng's beta generator rejected " << kMaxTrials << " trials in a row for the shapes " << a << " and "
-          << b << "; the beta test cannot sample them.";
+  message << "Cheng's beta generator rejected " << kMaxTrials << " trials in a row for the shapes " << a << " and " << b
+          << "; the beta test cannot sample them.";
   stopFatalWithoutPrompt(message.str());
 }
 
@@ -99,8 +99,8 @@ ScaledBeta fitScaledBeta(double mean, double scv) {
   const double c = scv;
   if (!(c >= kMinBetaScv && c <= kMaxBetaScv)) {
     std::ostringstream message;
-    message << "Beta-distribution fit needs an SCV within " << kMinBetaScv << " and " << kMaxBetaScv << "; it got "
-            << c << ".";
+    message << "Beta-distribution fit needs an SCV within " << kMinBetaScv << " and " << kMaxBetaScv << "; it got " << c
+            << ".";
     stopFatal(message.str());
   }
   double length = c + 1;

@@ -87,9 +87,9 @@ void readMetricsTestInput() {
   ExperimentInput input;
   openExperimentInput(input, "TEST3.DAT");
   t.instancesPerProject = readInputInt(input, "instances per project");
-  double* const fields[] = {&t.rateOn,  &t.rateLow,  &t.rateHigh,  &t.durationOn, &t.durationLow, &t.durationHigh,
-                            &t.scvOn,   &t.scvLow,   &t.scvHigh,   &t.costOn,     &t.costLow,     &t.costHigh,
-                            &t.ptsOn,   &t.ptsLow,   &t.ptsHigh,   &t.payoffOn,   &t.payoffLow,   &t.payoffHigh};
+  double* const fields[] = {&t.rateOn, &t.rateLow, &t.rateHigh, &t.durationOn, &t.durationLow, &t.durationHigh,
+                            &t.scvOn,  &t.scvLow,  &t.scvHigh,  &t.costOn,     &t.costLow,     &t.costHigh,
+                            &t.ptsOn,  &t.ptsLow,  &t.ptsHigh,  &t.payoffOn,   &t.payoffLow,   &t.payoffHigh};
   for (double* field : fields) *field = readInputDouble(input, "switches and bounds");
   checkMetricsTestValues(input);
 }

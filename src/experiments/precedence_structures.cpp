@@ -49,8 +49,7 @@ struct Canonizer {
       if (((placed >> x) & 1u) || (below[x] & ~placed) != 0 || columns[x] != largest) continue;
       if (found && code < bestPrefix[m + 1]) return;
       bool twin = false;
-      for (int y = 0; y < x && !twin; ++y)
-        twin = ((tried >> y) & 1u) && below[y] == below[x] && above[y] == above[x];
+      for (int y = 0; y < x && !twin; ++y) twin = ((tried >> y) & 1u) && below[y] == below[x] && above[y] == above[x];
       if (twin) continue;
       tried |= 1u << x;
       order[m] = x;

@@ -8,8 +8,8 @@ namespace {
 std::string modeLineLegend(const std::string& act, const std::string& mode) {
   const std::string p = "[ACT " + act + " MODE " + mode + ": ";
   return p + "DURATION] " + p + "DURATION SCV] " + p + "DURATION SKEWNESS] " + p + "COST] " + p +
-         "PROBABILITY OF TECHNICAL SUCCESS] " + p + "PROBABILITY OF MODULE SUCCESS] " + p + "USE OF RESOURCE 1] " +
-         p + "USE OF RESOURCE 2] ... " + p + "USE OF RESOURCE r]";
+         "PROBABILITY OF TECHNICAL SUCCESS] " + p + "PROBABILITY OF MODULE SUCCESS] " + p + "USE OF RESOURCE 1] " + p +
+         "USE OF RESOURCE 2] ... " + p + "USE OF RESOURCE r]";
 }
 
 std::string successorLineLegend(const std::string& act) {
@@ -18,7 +18,9 @@ std::string successorLineLegend(const std::string& act) {
 }
 
 void writeActivityLegend(std::ostream& out, const std::string& act) {
-  out << modeLineLegend(act, "1") << '\n' << modeLineLegend(act, "2") << '\n' << "..." << '\n'
+  out << modeLineLegend(act, "1") << '\n'
+      << modeLineLegend(act, "2") << '\n'
+      << "..." << '\n'
       << modeLineLegend(act, "m") << '\n';
 }
 

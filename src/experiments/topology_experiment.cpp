@@ -214,8 +214,8 @@ std::string formatted(double value) {
 
 std::string rowLead(int32_t innerCount, int64_t topology, const Combination& c) {
   std::ostringstream row;
-  row << innerCount << ';' << topology << ';' << c.irq << ';' << c.modules << ';' << c.abandon << ';'
-      << c.payoffFactor << ';' << c.rate << ';' << c.pts << ';' << topologyTestInput.scvLevels[c.scvLevel];
+  row << innerCount << ';' << topology << ';' << c.irq << ';' << c.modules << ';' << c.abandon << ';' << c.payoffFactor
+      << ';' << c.rate << ';' << c.pts << ';' << topologyTestInput.scvLevels[c.scvLevel];
   return row.str();
 }
 
@@ -223,8 +223,8 @@ void createTopologyResultsFile(const char* name, const char* secondary) {
   CheckedOutput file(name);
   writeConfigurationBlock(file.stream());
   file.stream() << "\n\n\n"
-                << kRowLead << ';' << secondary << ";SIM PH;HW PH;SIM BETA;HW BETA;SIM PH " << secondary
-                << ";SIM BETA " << secondary << '\n';
+                << kRowLead << ';' << secondary << ";SIM PH;HW PH;SIM BETA;HW BETA;SIM PH " << secondary << ";SIM BETA "
+                << secondary << '\n';
   file.finish();
 }
 
@@ -400,8 +400,8 @@ void runTopologies() {
   for (int32_t size = 0; size < largestSize; ++size) {
     if (!sizeRuns(size)) continue;
     const std::vector<PrecedenceStructure>& ofSize = structures[static_cast<size_t>(size)];
-    const int64_t count = std::min<int64_t>(t.topologiesPerSize[static_cast<size_t>(size)],
-                                            static_cast<int64_t>(ofSize.size()));
+    const int64_t count =
+        std::min<int64_t>(t.topologiesPerSize[static_cast<size_t>(size)], static_cast<int64_t>(ofSize.size()));
     for (int64_t i = size == t.firstSize ? t.firstTopology : 0; i < count; ++i)
       planned.push_back({firstNumberOfSize[static_cast<size_t>(size)] + i, &ofSize[static_cast<size_t>(i)], i + 1});
   }

@@ -37,8 +37,8 @@ void checkBetaTestValues(const ExperimentInput& input) {
                       static_cast<double>(t.scvLevels.size());
   if (kept > kMaxKeptSamples) {
     std::ostringstream message;
-    message << input.fileName << ": " << t.sampleCount << " samples of " << t.meanDurations.size()
-            << " durations at " << t.scvLevels.size() << " SCV levels are " << kept
+    message << input.fileName << ": " << t.sampleCount << " samples of " << t.meanDurations.size() << " durations at "
+            << t.scvLevels.size() << " SCV levels are " << kept
             << " samples; the topology test keeps them all and takes at most " << kMaxKeptSamples << ".";
     stopFatal(message.str());
   }

@@ -4,10 +4,10 @@
 #include <vector>
 
 struct TopologyTestInput {
-  int32_t positionCount = 0;   // A: networks of size s have s + 1 inner activities
-  int32_t firstSize = 0;       // 0-based
-  int32_t firstTopology = 0;   // 0-based
-  int32_t sampleCount = 0;     // N
+  int32_t positionCount = 0;  // A: networks of size s have s + 1 inner activities
+  int32_t firstSize = 0;      // 0-based
+  int32_t firstTopology = 0;  // 0-based
+  int32_t sampleCount = 0;    // N
   int32_t seed = 0;
   std::vector<int32_t> topologiesPerSize;
   std::vector<double> meanDurations;

@@ -185,17 +185,17 @@ void adjustProjectForRun(double rate, double scvValue, const DrawnProjectValues&
       std::vector<ExecutionMode>& modes = baseNetwork.activities[a].modes;
       for (size_t m = 0; m < modes.size() && m < drawn.cost[a].size(); ++m) modes[m].cost = drawn.cost[a][m];
     }
-  if (t.payoffCount > 0 && n >= 1 && payoffIndex >= 0 &&
-      payoffIndex < static_cast<int>(t.payoffSettings.size())) {
+  if (t.payoffCount > 0 && n >= 1 && payoffIndex >= 0 && payoffIndex < static_cast<int>(t.payoffSettings.size())) {
     double largestCosts = 0;
     for (int a = 1; a <= n - 2; ++a) {
       double largest = 0;
-      for (const ExecutionMode& mode : baseNetwork.activities[a].modes) largest = std::max(largest, std::fabs(mode.cost));
+      for (const ExecutionMode& mode : baseNetwork.activities[a].modes)
+        largest = std::max(largest, std::fabs(mode.cost));
       largestCosts += largest;
     }
     const PayoffSetting& setting = t.payoffSettings[payoffIndex];
-    const double payoff = setting.flag == 0 ? largestCosts * drawn.payoff
-                                            : setting.low + (setting.high - setting.low) * drawn.payoff;
+    const double payoff =
+        setting.flag == 0 ? largestCosts * drawn.payoff : setting.low + (setting.high - setting.low) * drawn.payoff;
     for (ExecutionMode& mode : baseNetwork.activities[n - 1].modes) mode.cost = payoff;
   }
 }
@@ -230,8 +230,7 @@ void applyStructuralVariant(int64_t variant) {
       }
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }
 

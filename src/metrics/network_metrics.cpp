@@ -120,9 +120,7 @@ std::vector<double> greedyCurve(GreedyValue kind, bool pickLargest) {
   return curve;
 }
 
-double greedyScore(GreedyValue kind) {
-  return greedyCurveScore(greedyCurve(kind, false), greedyCurve(kind, true));
-}
+double greedyScore(GreedyValue kind) { return greedyCurveScore(greedyCurve(kind, false), greedyCurve(kind, true)); }
 
 int elementaryCount() {
   const ElementaryNetwork& net = elementaryNetwork;
@@ -144,8 +142,7 @@ void forEachAncestor(int e, int count, Visit visit) {
 void computeActivitySpread() {
   const int count = elementaryCount();
   std::vector<int64_t> descendants(count, 0);
-  for (int e = 0; e < count; ++e)
-    forEachAncestor(e, count, [&](int a) { ++descendants[a]; });
+  for (int e = 0; e < count; ++e) forEachAncestor(e, count, [&](int a) { ++descendants[a]; });
   std::vector<int64_t> perRank(count, 0);
   for (int e = 0; e < count; ++e) {
     const int64_t first = ancestorCountOf(e);
@@ -294,19 +291,29 @@ void computeBaseMeasures() {
 void checkMetricsFinite() {
   const NetworkMetrics& m = networkMetrics;
   const std::pair<const char*, double> measures[] = {
-      {"PTS SCORE", m.ptsScore},          {"COST SCORE", m.costScore},
-      {"SCV SCORE", m.scvScore},          {"NRPA SCORE", m.nrpaScore},
+      {"PTS SCORE", m.ptsScore},
+      {"COST SCORE", m.costScore},
+      {"SCV SCORE", m.scvScore},
+      {"NRPA SCORE", m.nrpaScore},
       {"ACTIVITY SPREAD", m.activitySpread.skewness + m.activitySpread.variance + m.activitySpread.average},
       {"UDC RANKS", m.udcRanks.skewness + m.udcRanks.variance + m.udcRanks.average},
       {"UDC MEMBER RANKS", m.udcMemberRanks.skewness + m.udcMemberRanks.variance + m.udcMemberRanks.average},
-      {"DSTART NRPA", m.dstartNrpa},      {"DEND NRPA", m.dendNrpa},
-      {"DSTART COST", m.dstartCost},      {"DEND COST", m.dendCost},
-      {"DSTART PTS", m.dstartPts},        {"DEND PTS", m.dendPts},
-      {"TOTAL COST", m.totalCost},        {"TOTAL PTS", m.totalPts},
-      {"TOTAL DURATION", m.totalDuration}, {"SV1", m.sv1},
-      {"SV2", m.sv2},                     {"SV", m.sv},
-      {"OS", m.orderStrength},            {"OS (DUMMIES INCLUDED)", m.orderStrengthWithDummies},
-      {"PAY-OFF", m.payoff},              {"PROFIT MEASURE", m.profitMeasure},
+      {"DSTART NRPA", m.dstartNrpa},
+      {"DEND NRPA", m.dendNrpa},
+      {"DSTART COST", m.dstartCost},
+      {"DEND COST", m.dendCost},
+      {"DSTART PTS", m.dstartPts},
+      {"DEND PTS", m.dendPts},
+      {"TOTAL COST", m.totalCost},
+      {"TOTAL PTS", m.totalPts},
+      {"TOTAL DURATION", m.totalDuration},
+      {"SV1", m.sv1},
+      {"SV2", m.sv2},
+      {"SV", m.sv},
+      {"OS", m.orderStrength},
+      {"OS (DUMMIES INCLUDED)", m.orderStrengthWithDummies},
+      {"PAY-OFF", m.payoff},
+      {"PROFIT MEASURE", m.profitMeasure},
       {"RATE", m.rate},
   };
   for (const auto& [name, value] : measures) {
@@ -386,17 +393,17 @@ void writeNetworkMetricsRow(std::ostream& out) {
   auto stats = [&out](const RankStatistics& s) {
     out << ';' << s.total << ';' << s.average << ';' << s.variance << ';' << s.skewness;
   };
-  out << m.project << ';' << m.activityCount << ';' << m.ptsScore << ';' << m.costScore << ';' << m.scvScore
-      << ';' << m.nrpaScore;
+  out << m.project << ';' << m.activityCount << ';' << m.ptsScore << ';' << m.costScore << ';' << m.scvScore << ';'
+      << m.nrpaScore;
   stats(m.activitySpread);
   if (m.udcIdentified) {
     stats(m.udcRanks);
     stats(m.udcMemberRanks);
   }
-  out << ';' << m.dstartNrpa << ';' << m.dendNrpa << ';' << m.dstartCost << ';' << m.dendCost << ';'
-      << m.dstartPts << ';' << m.dendPts << ';' << m.totalCost << ';' << m.totalPts << ';' << m.totalDuration
-      << ';' << m.sv1 << ';' << m.sv2 << ';' << m.sv << ';' << m.orderStrength << ';'
-      << m.orderStrengthWithDummies << ';' << m.payoff << ';' << m.profitMeasure << ';' << m.rate;
+  out << ';' << m.dstartNrpa << ';' << m.dendNrpa << ';' << m.dstartCost << ';' << m.dendCost << ';' << m.dstartPts
+      << ';' << m.dendPts << ';' << m.totalCost << ';' << m.totalPts << ';' << m.totalDuration << ';' << m.sv1 << ';'
+      << m.sv2 << ';' << m.sv << ';' << m.orderStrength << ';' << m.orderStrengthWithDummies << ';' << m.payoff << ';'
+      << m.profitMeasure << ';' << m.rate;
 }
 
 void computeNetworkMetrics() {

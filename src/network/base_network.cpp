@@ -56,15 +56,15 @@ T readValue(std::istream& in, const ValuePlace& place) {
 int32_t readCount(std::istream& in, const ValuePlace& place, int32_t minimum) {
   const int32_t count = readValue<int32_t>(in, place);
   if (count < minimum) {
-    stopFatal(projectLabel() + " The " + describe(place) + " is " + std::to_string(count) +
-              "; it must be at least " + std::to_string(minimum) + ".");
+    stopFatal(projectLabel() + " The " + describe(place) + " is " + std::to_string(count) + "; it must be at least " +
+              std::to_string(minimum) + ".");
   }
   return count;
 }
 
 [[noreturn]] void stopSuccessor(int32_t activity, int32_t successor, const std::string& why) {
-  stopFatal(projectLabel() + " Activity " + std::to_string(activity) + " names successor " +
-            std::to_string(successor) + "; " + why);
+  stopFatal(projectLabel() + " Activity " + std::to_string(activity) + " names successor " + std::to_string(successor) +
+            "; " + why);
 }
 
 // A negative rate makes the discounted sums diverge (the NPV recursion divides by the rate
@@ -157,7 +157,8 @@ void renumberSuccessors() {
       if (numberedFromZero && successor == n)
         stopSuccessor(a, successor,
                       "the file numbers its activities from 0 (activity 1 is named as a successor), so the last "
-                      "activity is " + std::to_string(n - 1) + ".");
+                      "activity is " +
+                          std::to_string(n - 1) + ".");
       if (!numberedFromZero && successor == 0)
         stopSuccessor(a, successor,
                       "the file numbers its activities from 1 (no activity names activity 1 as a successor), so "
@@ -188,8 +189,8 @@ void mergeDuplicateSuccessors() {
   }
 }
 
-[[noreturn]] void stopValue(const std::string& origin, const char* field, int32_t activity, int32_t mode,
-                            double value, const std::string& range) {
+[[noreturn]] void stopValue(const std::string& origin, const char* field, int32_t activity, int32_t mode, double value,
+                            const std::string& range) {
   std::ostringstream text;
   text << projectLabel() << (origin.empty() ? std::string(" The ") : origin + " the ") << field << " of "
        << modePlace(activity, mode) << " is " << value << "; " << range;
@@ -248,8 +249,8 @@ void linkLooseEnds() {
               << (sinks.size() == 1 ? " (counted from 1), the only activity without successors, is"
                                     : " (counted from 1) have no successors, and none is")
               << " a dummy end, which has one mode of duration 0 with probability of technical success 1: "
-              << (sinks.size() == 1 ? "it" : "the last of them") << ' ' << notADummyEnd(network.activities[sinks.back()])
-              << '.';
+              << (sinks.size() == 1 ? "it" : "the last of them") << ' '
+              << notADummyEnd(network.activities[sinks.back()]) << '.';
     stopFatal(message.str());
   }
   for (int32_t a = 0; a < network.activityCount; ++a) {

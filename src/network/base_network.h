@@ -16,9 +16,9 @@ struct ExecutionMode {
 };
 
 struct Activity {
-  std::vector<ExecutionMode> modes;      // modeCount = modes.size(), at least 1
-  std::vector<int32_t> successors;       // 0-based, dummy end appended to loose ends
-  std::vector<int32_t> predecessors;     // ascending
+  std::vector<ExecutionMode> modes;   // modeCount = modes.size(), at least 1
+  std::vector<int32_t> successors;    // 0-based, dummy end appended to loose ends
+  std::vector<int32_t> predecessors;  // ascending
   int32_t parentModule = 0;
 };
 
@@ -43,7 +43,7 @@ extern BaseNetwork baseNetwork;
 // below the sum of the phase means; amounts and durations of at most 1e12 keep those sums
 // far inside float range (3.4e38) for any project that fits in memory. A positive
 // duration of at least 1e-6 keeps every rate finite and comparable with the others.
-constexpr double kMaxAmount = 1e12;            // |cost| and |pay-off|
+constexpr double kMaxAmount = 1e12;  // |cost| and |pay-off|
 constexpr double kMaxDuration = 1e12;
 constexpr double kMinPositiveDuration = 1e-6;
 

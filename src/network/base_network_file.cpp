@@ -14,9 +14,9 @@ namespace {
 
 void writeModeLegend(std::ostream& out, const std::string& act, const std::string& mode) {
   const std::string prefix = "[ACT " + act + " MODE " + mode + ": ";
-  out << prefix << "DURATION] " << prefix << "DURATION SCV] " << prefix << "DURATION SKEWNESS] " << prefix
-      << "COST] " << prefix << "PROBABILITY OF TECHNICAL SUCCESS] " << prefix << "PROBABILITY OF MODULE SUCCESS] "
-      << prefix << "USE OF RESOURCE 1] " << prefix << "USE OF RESOURCE 2] ... " << prefix << "USE OF RESOURCE r]";
+  out << prefix << "DURATION] " << prefix << "DURATION SCV] " << prefix << "DURATION SKEWNESS] " << prefix << "COST] "
+      << prefix << "PROBABILITY OF TECHNICAL SUCCESS] " << prefix << "PROBABILITY OF MODULE SUCCESS] " << prefix
+      << "USE OF RESOURCE 1] " << prefix << "USE OF RESOURCE 2] ... " << prefix << "USE OF RESOURCE r]";
 }
 
 void writeActivityLegend(std::ostream& out, const std::string& act) {

@@ -57,6 +57,5 @@ bool solveChoice(const ObjectiveChoice& choice, SolveResult& result) {
 
 bool solveChoiceKeepingPolicy(const ObjectiveChoice& choice, SolveResult& result, KeptPolicy& policy) {
   if (!choice.served) return false;
-  return solveWithMeasuresKeepingPolicy(static_cast<Measure>(choice.objective), solverMeasures(choice), result,
-                                        policy);
+  return solveWithMeasuresKeepingPolicy(static_cast<Measure>(choice.objective), solverMeasures(choice), result, policy);
 }

@@ -22,8 +22,8 @@ bool buildProjectNetworks(const ProjectPipeline& steps, double& udcSeconds) {
   if (modelled) buildElementaryNetwork();
   if (steps.showMarkers) std::cout << "[E]";
   if (!modelled || elementaryNetwork.insufficientMemoryMegabytes > 0) {
-    refusedMegabytes = modelled ? elementaryNetwork.insufficientMemoryMegabytes
-                                : markovNetwork.insufficientMemoryMegabytes;
+    refusedMegabytes =
+        modelled ? elementaryNetwork.insufficientMemoryMegabytes : markovNetwork.insufficientMemoryMegabytes;
     releaseMarkovNetwork();
     if (!steps.keepBaseNetwork) releaseBaseNetwork();
     udcSeconds = 0;

@@ -12,10 +12,10 @@
 // valued by its decision value (a start decision is taken there at once) or by its
 // continuation value (nothing is started until the next completion).
 struct StateDecision {
-  int8_t start = -1;              // position of the member a decision starts; -1: no start fits
-  bool startThenDecide = false;   // the state after that start is taken at its decision side
-  int8_t chosen = -1;             // instantaneous mode choice: index of the successor chosen
-  bool chosenThenDecide = false;  // ... and the side taken in the state it leads to
+  int8_t start = -1;                   // position of the member a decision starts; -1: no start fits
+  bool startThenDecide = false;        // the state after that start is taken at its decision side
+  int8_t chosen = -1;                  // instantaneous mode choice: index of the successor chosen
+  bool chosenThenDecide = false;       // ... and the side taken in the state it leads to
   bool abandonAtDecision = false;      // the decision value was floored at 0: abandon
   bool abandonAtContinuation = false;  // the continuation value was floored at 0: abandon
   // Phase changes (type -3 completions) after which the next state is taken at its decision

@@ -145,8 +145,7 @@ void writeState(std::ostream& out, const KeptPolicy& policy, StateAt s, const st
   const bool atDecision = takenAtDecision(policy, s);
   writeDecision(out, policy, s, members, statuses, atDecision);
   const float primary = atDecision ? table.decisionAt(s.index) : table.continuationAt(s.index);
-  const float secondary =
-      atDecision ? table.secondaryDecisionAt(s.index) : table.secondaryContinuationAt(s.index);
+  const float secondary = atDecision ? table.secondaryDecisionAt(s.index) : table.secondaryContinuationAt(s.index);
   const float npv = reportedValue(makespanFirst ? secondary : primary, false);
   const float makespan = reportedValue(makespanFirst ? primary : secondary, true);
   out << ' ' << (makespanFirst ? makespan : npv) << ' ' << (makespanFirst ? npv : makespan) << '\n';

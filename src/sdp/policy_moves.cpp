@@ -137,8 +137,8 @@ PolicyStateView& policyStateView(PolicyMoves& moves, int32_t u, uint32_t index) 
 
 void forgetPolicyState(PolicyMoves& moves, int32_t u, uint32_t index) { moves.views.erase(viewId(u, index)); }
 
-const std::vector<PolicyOutcome>& policyOutcomes(PolicyMoves& moves, int32_t u, uint32_t index,
-                                                 PolicyStateView& view, int32_t p) {
+const std::vector<PolicyOutcome>& policyOutcomes(PolicyMoves& moves, int32_t u, uint32_t index, PolicyStateView& view,
+                                                 int32_t p) {
   std::vector<PolicyOutcome>& outcomes = view.outcomes[static_cast<size_t>(p)];
   if (view.outcomesKnown & positionBit(p)) return outcomes;
   standOnState(moves, u, moves.policy->tables[static_cast<size_t>(u)].keyAt(index));

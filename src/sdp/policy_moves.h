@@ -27,14 +27,14 @@ struct PolicyOutcome {
 
 // What the moves need of one state, worked out the first time it is asked for.
 struct PolicyStateView {
-  int32_t instantaneous = -1;                  // position, or -1
-  std::vector<int32_t> members;                // elementary activity by position
-  std::vector<uint8_t> statuses;               // MemberStatus by position
-  std::vector<int32_t> activeActivities;       // by ascending position
+  int32_t instantaneous = -1;             // position, or -1
+  std::vector<int32_t> members;           // elementary activity by position
+  std::vector<uint8_t> statuses;          // MemberStatus by position
+  std::vector<int32_t> activeActivities;  // by ascending position
   std::vector<int32_t> activePositions;
-  double totalRate = 0;                        // of the active members
-  int32_t startActivity = -1;                  // the member the decision starts
-  uint32_t startIndex = 0;                     // the state after that start
+  double totalRate = 0;                              // of the active members
+  int32_t startActivity = -1;                        // the member the decision starts
+  uint32_t startIndex = 0;                           // the state after that start
   std::vector<std::vector<PolicyOutcome>> outcomes;  // by position, filled when first needed
   uint64_t outcomesKnown = 0;
 };
@@ -66,8 +66,8 @@ void forgetPolicyState(PolicyMoves& moves, int32_t u, uint32_t index);
 
 // The outcomes of the completion of the member at position p of the state, in the order in
 // which the solver adds them up.
-const std::vector<PolicyOutcome>& policyOutcomes(PolicyMoves& moves, int32_t u, uint32_t index,
-                                                 PolicyStateView& view, int32_t p);
+const std::vector<PolicyOutcome>& policyOutcomes(PolicyMoves& moves, int32_t u, uint32_t index, PolicyStateView& view,
+                                                 int32_t p);
 
 // The side at which a state reached free to decide is taken: the decision side unless the
 // continuation value is strictly greater, the solver's best(c', v').

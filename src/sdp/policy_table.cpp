@@ -169,7 +169,8 @@ enum class ReachSide : uint8_t { kDecide, kWaitChosen, kWaitHeld };
 
 std::string shortestText(double value, int precision) {
   char text[64];
-  const std::to_chars_result done = std::to_chars(text, text + sizeof text, value, std::chars_format::general, precision);
+  const std::to_chars_result done =
+      std::to_chars(text, text + sizeof text, value, std::chars_format::general, precision);
   return std::string(text, done.ptr);
 }
 
@@ -206,9 +207,7 @@ struct PolicyTableWork {
     result.rows = 0;
   }
 
-  static uint64_t orderOf(int32_t u, uint32_t index) {
-    return (static_cast<uint64_t>(u) << 32) | (UINT32_MAX - index);
-  }
+  static uint64_t orderOf(int32_t u, uint32_t index) { return (static_cast<uint64_t>(u) << 32) | (UINT32_MAX - index); }
 
   void reach(int32_t u, uint32_t index, ReachSide side, Mass mass) {
     if (mass.probability <= 0) return;
@@ -289,22 +288,19 @@ struct PolicyTableWork {
     const StateDecision& d = decisionAt(u, index);
     for (const PolicyOutcome& outcome : policyOutcomes(moves, u, index, view, p)) {
       switch (outcome.shape) {
-        case OutcomeShape::kWeighted:
-          reachFree(outcome, scaled(mass, outcome.weight, outcome.weight));
-          break;
+        case OutcomeShape::kWeighted: reachFree(outcome, scaled(mass, outcome.weight, outcome.weight)); break;
         case OutcomeShape::kDrawn: {
           // The side after a phase change is the policy's where it may decide there, the same
           // for every phase drawn.
           const bool decide = (d.decideAfterPhase & positionBit(p)) != 0;
-          const ReachSide side = decide ? ReachSide::kDecide
-                                        : (instantaneous || irq ? ReachSide::kWaitChosen : ReachSide::kWaitHeld);
+          const ReachSide side =
+              decide ? ReachSide::kDecide : (instantaneous || irq ? ReachSide::kWaitChosen : ReachSide::kWaitHeld);
           reach(outcome.udc, outcome.index, side, scaled(mass, outcome.weight, outcome.weight));
           break;
         }
         case OutcomeShape::kChosen:
           if (outcome.successor == d.chosen)
-            reach(outcome.udc, outcome.index, d.chosenThenDecide ? ReachSide::kDecide : ReachSide::kWaitChosen,
-                  mass);
+            reach(outcome.udc, outcome.index, d.chosenThenDecide ? ReachSide::kDecide : ReachSide::kWaitChosen, mass);
           break;
       }
     }
@@ -318,7 +314,8 @@ struct PolicyTableWork {
     if (view.instantaneous >= 0) {
       if (d.chosen >= 0) {
         const int32_t dummy = view.members[static_cast<size_t>(view.instantaneous)];
-        const int32_t mode = elementaryNetwork.elemSuccessors[static_cast<size_t>(dummy)][static_cast<size_t>(d.chosen)];
+        const int32_t mode =
+            elementaryNetwork.elemSuccessors[static_cast<size_t>(dummy)][static_cast<size_t>(d.chosen)];
         std::string chosen;
         appendName(chosen, names, mode, false);
         if (!writeRow(u, index, view, "MODE", chosen, all.probability, true)) return false;

@@ -607,12 +607,12 @@ struct SweepSchedule {
   };
   std::mutex lock;
   std::condition_variable changed;
-  std::vector<uint8_t> done;         // by UDC
+  std::vector<uint8_t> done;  // by UDC
   int32_t highestNotDone = -1;
-  int32_t nextToLook = -1;           // the highest UDC not yet looked at
-  std::vector<Candidate> waiting;    // looked at, not yet ready, highest first
+  int32_t nextToLook = -1;         // the highest UDC not yet looked at
+  std::vector<Candidate> waiting;  // looked at, not yet ready, highest first
   int32_t lookahead = 1;
-  bool stopped = false;              // a thread failed: the others end after their UDC
+  bool stopped = false;  // a thread failed: the others end after their UDC
 
   bool ready(const std::vector<uint32_t>& successors) const {
     for (uint32_t s : successors)
@@ -721,8 +721,7 @@ void sweepUdcs(SolveResult& result, const std::vector<Measure>& measures, KeptPo
   // Disk storage parks the table filled last when the next begins and reads the successors'
   // back: a sequence by its nature, so it runs on one thread; so does a sweep whose bound of
   // states held on several threads exceeds the memory limit.
-  const int32_t threads =
-      useDiskStorage || sweepOnOneThread ? 1 : std::min(threadSettings.count, udcCount - 1);
+  const int32_t threads = useDiskStorage || sweepOnOneThread ? 1 : std::min(threadSettings.count, udcCount - 1);
   if (threads <= 1)
     sweepInOrder<Evaluator>(policy);
   else
@@ -851,8 +850,8 @@ bool solveWithMeasuresKeepingPolicy(Measure objective, const std::vector<Measure
     return solveRiding<NpvObjective, RideAlong<LK::kMakespanMean>, StateDecision>(result, measures, &policy);
   }
   if (variances)
-    return solveRiding<MakespanObjective, RideAlong<LK::kNpvMean, LK::kNpvSpread, LK::kMakespanSpread>,
-                       StateDecision>(result, measures, &policy);
+    return solveRiding<MakespanObjective, RideAlong<LK::kNpvMean, LK::kNpvSpread, LK::kMakespanSpread>, StateDecision>(
+        result, measures, &policy);
   return solveRiding<MakespanObjective, RideAlong<LK::kNpvMean>, StateDecision>(result, measures, &policy);
 }
 

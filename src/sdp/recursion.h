@@ -34,7 +34,7 @@ struct SweepWork {
   // The successors of the UDC being evaluated and of the three after it in the sweep, each
   // decoded once (UDC u's in entry u % 4).
   std::array<std::vector<uint32_t>, 4> successorsAhead;
-  std::vector<int32_t> successorClasses;   // the class that first led to each successor
+  std::vector<int32_t> successorClasses;  // the class that first led to each successor
   // The tables of the successors of the UDC being evaluated, in the order of its successor
   // list: looked up in the storage before the evaluation, which does not call the storage.
   std::vector<const UdcStateTable*> successorTables;

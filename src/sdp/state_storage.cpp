@@ -112,9 +112,9 @@ struct StateStorage {
   int32_t objectiveCount = 1;
   bool onDisk = false;
   bool keepAll = false;
-  uint64_t generation = 0;  // tells a thread's UDC in hand from one of an earlier solve
+  uint64_t generation = 0;              // tells a thread's UDC in hand from one of an earlier solve
   LargeVector<int32_t> tableSlotOfUdc;  // -1 while the UDC has no table in memory
-  TableRecords tablePool;  // stable addresses: tables are referred to while others come
+  TableRecords tablePool;               // stable addresses: tables are referred to while others come
   std::vector<int32_t> freeSlots;
   PendingPredecessors pending;
   BlockPool blocks;  // not while a policy is kept: its tables outlive the storage
@@ -313,8 +313,8 @@ StateFile& fileToWrite(size_t file) {
   StateFile& state = storage.files[file];
   if (state.descriptor < 0 && !state.removed) {
     const std::string name = stateFileName(file);
-    state.descriptor = ::openat(storage.directoryDescriptor, name.c_str(),
-                                O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    state.descriptor =
+        ::openat(storage.directoryDescriptor, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (state.descriptor < 0)
       stopStateFile("State file " + stateFilePath(file) + " cannot be created (" + std::strerror(errno) + ")");
     ++storage.counts.filesCreated;
@@ -432,8 +432,8 @@ int32_t readImage(int32_t u) {
 void dropImage(int32_t u) {
   uint64_t& at = storage.offsetOfUdc[static_cast<size_t>(u)];
   if (at == kNotOnDisk) return;
-  const uint64_t bytes = stateTableBytes(udcStateCount(u), udcMemberCount(u) > kNarrowKeyMembers,
-                                         storage.objectiveCount);
+  const uint64_t bytes =
+      stateTableBytes(udcStateCount(u), udcMemberCount(u) > kNarrowKeyMembers, storage.objectiveCount);
   forEachPiece(at, bytes, [&](size_t file, uint64_t inFile, uint64_t, uint64_t part) {
     StateFile& state = storage.files[file];
     state.liveBytes -= part;
@@ -471,9 +471,9 @@ void readAheadFor(int32_t u) {
     for (uint32_t s : udcSuccessorsOf(v)) {
       const uint64_t at = storage.offsetOfUdc[s];
       if (at == kNotOnDisk || storage.tableSlotOfUdc[s] >= 0) continue;
-      const uint64_t bytes = stateTableBytes(udcStateCount(static_cast<int32_t>(s)),
-                                             udcMemberCount(static_cast<int32_t>(s)) > kNarrowKeyMembers,
-                                             storage.objectiveCount);
+      const uint64_t bytes =
+          stateTableBytes(udcStateCount(static_cast<int32_t>(s)),
+                          udcMemberCount(static_cast<int32_t>(s)) > kNarrowKeyMembers, storage.objectiveCount);
       if (bytes < kAheadBytes || at + bytes > storage.writtenEnd) continue;
       forEachPiece(at, bytes, [](size_t file, uint64_t inFile, uint64_t, uint64_t part) {
         const StateFile& state = storage.files[file];

@@ -107,7 +107,8 @@ struct RowKeys {
 // order of its keys, mostly by a few entries, so they cost a few comparisons each even in
 // tables of millions of states.
 template <class Keys>
-__attribute__((noinline)) uint32_t gallopFrom(const Keys& keys, uint32_t count, StateKey key, uint32_t& finger, uint32_t at, int32_t udc) {
+__attribute__((noinline)) uint32_t gallopFrom(const Keys& keys, uint32_t count, StateKey key, uint32_t& finger,
+                                              uint32_t at, int32_t udc) {
   uint32_t lo = 0;
   uint32_t hi = 0;  // the key lies in [lo, hi)
   if (keys[at] > key) {
@@ -159,7 +160,8 @@ __attribute__((noinline)) uint32_t gallopFrom(const Keys& keys, uint32_t count, 
 }
 
 template <class Key>
-__attribute__((always_inline)) inline uint32_t searchFrom(const UdcStateTable& table, uint32_t count, StateKey key, uint32_t& finger, int32_t udc) {
+__attribute__((always_inline)) inline uint32_t searchFrom(const UdcStateTable& table, uint32_t count, StateKey key,
+                                                          uint32_t& finger, int32_t udc) {
   if (count == 0) stopMissingState(key, udc);
   const RowKeys<Key> keys{table.block.get(), table.rowBytes};
   const uint32_t at = finger < count ? finger : count - 1;

@@ -41,8 +41,8 @@ struct ElementWalkInfo {
   double rate = 0;
   const double* use = nullptr;  // resourceSlots amounts
   bool mayIdle = false;
-  bool instantaneous = false;   // duration 0 or a dummy: completes at once
-  bool followAll = false;       // type 0 with successors: may stay finished in a cutset
+  bool instantaneous = false;  // duration 0 or a dummy: completes at once
+  bool followAll = false;      // type 0 with successors: may stay finished in a cutset
 };
 
 struct UdcStateWalk {
@@ -50,7 +50,7 @@ struct UdcStateWalk {
   // (the unused ones 0), so that the loops over them have a fixed shape.
   int32_t wordCount = 0;
   int32_t resourceCount = 0;
-  int32_t resourceSlots = 0;  // resourceCount rounded up to a multiple of four
+  int32_t resourceSlots = 0;                // resourceCount rounded up to a multiple of four
   std::vector<int32_t> positionByActivity;  // nElementary entries, -1 for non-members
   std::vector<double> availability;         // resourceSlots entries
   std::vector<double> paddedUse;            // resourceSlots entries per elementary activity
@@ -59,16 +59,16 @@ struct UdcStateWalk {
   // Fixed for the UDC taken up (beginUdc).
   int32_t memberCount = 0;
   std::array<int32_t, kMaxUdcMembers> memberByPosition{};  // ascending elementary activity index
-  std::vector<BitWord> memberSet;         // M
-  std::vector<BitWord> ancestorUnion;     // union of the members' ancestors
+  std::vector<BitWord> memberSet;                          // M
+  std::vector<BitWord> ancestorUnion;                      // union of the members' ancestors
   uint64_t allMask = 0;
   uint64_t mayIdleMask = 0;        // elemAllowedToIdle
   uint64_t mayFinishMask = 0;      // members that some state of this UDC can hold finished
   uint64_t instantaneousMask = 0;  // members of zero or negative duration
   // Per-position data are arrays of the record itself: a store of a status then cannot be
   // taken to change them, or the pointers to the rest, which the walk's loops keep at hand.
-  std::array<double, kMaxUdcMembers> rate{};                 // by position
-  std::array<const double*, kMaxUdcMembers> resourceUse{};   // by position, resourceSlots entries each
+  std::array<double, kMaxUdcMembers> rate{};                // by position
+  std::array<const double*, kMaxUdcMembers> resourceUse{};  // by position, resourceSlots entries each
   // Needs of the successors of type 0 members, in successor-list order: those of the member
   // at position p are needs[needStart[p] .. needStart[p + 1]) (sized once for any UDC).
   std::array<uint32_t, kMaxUdcMembers + 1> needStart{};

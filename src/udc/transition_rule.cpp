@@ -72,7 +72,7 @@ int32_t storeClass(TransitionPlan& plan, const UdcStateWalk& walk, uint64_t carr
 // positions except that the completing member's digit changes by the same amount in every
 // state: the target key is the state's key plus keyConstant.
 __attribute__((always_inline)) inline int32_t storeShiftedClass(TransitionPlan& plan, const UdcStateWalk& walk,
-                                                               bool inPlace, StateKey keyConstant) {
+                                                                bool inPlace, StateKey keyConstant) {
   TargetClass added;
   added.inPlace = inPlace;
   added.fromOwnKey = true;
@@ -104,7 +104,8 @@ int32_t buildSingleSuccessorClass(TransitionPlan& plan, const UdcStateWalk& walk
   // its successor, which thus takes its position: the key changes in that digit alone.
   if (removed == positionBit(p) && (p + 1 == walk.memberCount || walk.activityAt(p + 1) > s))
     // The completing member is active in every state: its digit 1 becomes the successor's.
-    return storeShiftedClass(plan, walk, false, (StateKey{entering.digit} - 1) * kPowersOfThree[static_cast<size_t>(p)]);
+    return storeShiftedClass(plan, walk, false,
+                             (StateKey{entering.digit} - 1) * kPowersOfThree[static_cast<size_t>(p)]);
   // Only the completing member leaves: its status is active in every state.
   return storeClass(plan, walk, walk.allMask & ~removed, 0, &entering, 1, removed == positionBit(p));
 }
@@ -129,9 +130,8 @@ int32_t buildPlainClass(TransitionPlan& plan, const UdcStateWalk& walk, int32_t 
   // successor that needs no other member enters idle in p's position (p's digit 1 becomes 0).
   // storeClass gives the same class.
   const bool finishesInPlace = entering.empty();
-  if (finishesInPlace ||
-      (entering.size() == 1 && removed == positionBit(p) &&
-       (p + 1 == walk.memberCount || walk.activityAt(p + 1) > entering[0].activity))) {
+  if (finishesInPlace || (entering.size() == 1 && removed == positionBit(p) &&
+                          (p + 1 == walk.memberCount || walk.activityAt(p + 1) > entering[0].activity))) {
     if (!finishesInPlace) resetBit(plan.target.data(), walk.activityAt(p));
     return storeShiftedClass(plan, walk, finishesInPlace,
                              finishesInPlace ? kPowersOfThree[static_cast<size_t>(p)]
@@ -139,7 +139,8 @@ int32_t buildPlainClass(TransitionPlan& plan, const UdcStateWalk& walk, int32_t 
   }
   // The members that leave besides p are finished in every state of the class: the
   // successors that enter need them finished.
-  for (uint64_t bits = removed; bits != 0; bits &= bits - 1) resetBit(plan.target.data(), walk.activityAt(lowestBit(bits)));
+  for (uint64_t bits = removed; bits != 0; bits &= bits - 1)
+    resetBit(plan.target.data(), walk.activityAt(lowestBit(bits)));
   return storeClass(plan, walk, walk.allMask & ~removed, 0, entering.data(), static_cast<int>(entering.size()), true);
 }
 
@@ -176,8 +177,7 @@ int32_t buildModuleSuccessClass(TransitionPlan& plan, const UdcStateWalk& walk, 
     for (BitWord bits = done[w] & ~finished[w]; bits != 0; bits &= bits - 1) {
       const int x = w * kBitWordBits + __builtin_ctzll(bits);
       for (int32_t y : net.elemSuccessors[static_cast<size_t>(x)])
-        if (!hasBit(done, y) && !hasBit(members, y) && isSubsetOf(ancestorBitsOf(y), done, words))
-          setBit(entering, y);
+        if (!hasBit(done, y) && !hasBit(members, y) && isSubsetOf(ancestorBitsOf(y), done, words)) setBit(entering, y);
     }
   }
   for (int w = 0; w < words; ++w) keep[w] = (members[w] & ~done[w]) | entering[w];
@@ -232,8 +232,8 @@ void prepareTransitionPlan(TransitionPlan& plan, bool withKeys) {
   plan.withKeys = withKeys;
   plan.words = elementaryNetwork.nBitWords;
   const size_t words = static_cast<size_t>(plan.words);
-  for (auto* set : {&plan.finished, &plan.done, &plan.entering, &plan.keep, &plan.keepAncestors, &plan.latest,
-                    &plan.target})
+  for (auto* set :
+       {&plan.finished, &plan.done, &plan.entering, &plan.keep, &plan.keepAncestors, &plan.latest, &plan.target})
     set->assign(words, 0);
   const ElementaryNetwork& net = elementaryNetwork;
   plan.prototypes.assign(static_cast<size_t>(net.nElementary), MemberOutcomes{});
@@ -316,8 +316,7 @@ void beginUdcTransitions(TransitionPlan& plan, const UdcStateWalk& walk) {
       need.reachable = isSubsetOf(module, reach, words);
       for (int q = 0; q < count; ++q) {
         const int32_t e = walk.activityAt(q);
-        const bool countedDone =
-            type == kJoinModes && (hasBit(ancestorBitsOf(successors[k]), e) || e == successors[k]);
+        const bool countedDone = type == kJoinModes && (hasBit(ancestorBitsOf(successors[k]), e) || e == successors[k]);
         if (hasBit(module, e) && !countedDone) need.members |= positionBit(q);
       }
       plan.moduleNeedOfSlot[plan.slotStart[static_cast<size_t>(p)] + k] = need;

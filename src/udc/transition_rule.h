@@ -54,12 +54,12 @@ struct CarriedDigit {
 };
 
 struct TargetClass {
-  bool inPlace = false;         // a state of the UDC at hand
-  bool fromOwnKey = false;      // the target key is the state's key plus keyConstant
-  uint32_t membersOffset = 0;   // the target member set in targetWords
+  bool inPlace = false;        // a state of the UDC at hand
+  bool fromOwnKey = false;     // the target key is the state's key plus keyConstant
+  uint32_t membersOffset = 0;  // the target member set in targetWords
   int32_t memberCount = 0;
-  StateKey keyConstant = 0;     // entering and newly finished members
-  uint32_t carriedBegin = 0;    // carried digits in TransitionPlan::carried
+  StateKey keyConstant = 0;   // entering and newly finished members
+  uint32_t carriedBegin = 0;  // carried digits in TransitionPlan::carried
   uint32_t carriedCount = 0;
 };
 
@@ -73,11 +73,11 @@ struct ModuleNeed {
 // What the outcomes of one elementary activity's completion depend on, gathered once per
 // project; what depends on the UDC (its slots, the members it needs) the plan keeps by position.
 struct MemberOutcomes {
-  int32_t type = 0;            // elemSuccTransitionType
+  int32_t type = 0;  // elemSuccTransitionType
   int32_t successorCount = 0;
-  bool plainOnly = false;      // type 0 without risks: only the plain completion, of weight 1
-  bool stateFree = false;      // its classes do not depend on the state (types -3, -1, -2 without pms)
-  bool risky = false;          // a risk of technical failure: the module-done test is read
+  bool plainOnly = false;  // type 0 without risks: only the plain completion, of weight 1
+  bool stateFree = false;  // its classes do not depend on the state (types -3, -1, -2 without pms)
+  bool risky = false;      // a risk of technical failure: the module-done test is read
   double pts = 1.0;
   double pms = 0.0;
   const double* probability = nullptr;  // elemSuccessorProb
@@ -97,7 +97,7 @@ struct TransitionPlan {
   // One slot per successor of each member (at least one per member): the member at
   // position p has slots slotStart[p] .. slotStart[p + 1].
   std::array<uint32_t, kMaxUdcMembers + 1> slotStart{};
-  std::vector<int32_t> classOfSlot;        // classes that do not depend on the state
+  std::vector<int32_t> classOfSlot;  // classes that do not depend on the state
   std::vector<ModuleNeed> moduleNeedOfSlot;
   // Classes that depend on finished members: open addressing on (position, kind, pattern).
   struct PatternEntry {
@@ -115,8 +115,8 @@ struct TransitionPlan {
   uint64_t stateFreeMask = 0;
   std::array<const MemberOutcomes*, kMaxUdcMembers> members{};  // by position, into prototypes
   std::array<uint64_t, kMaxUdcMembers> needed{};  // by position: the other members some successor needs finished
-  std::vector<MemberOutcomes> prototypes;  // by elementary activity
-  std::vector<uint64_t> lastPlainFinished;  // by position: needed finished members of the last plain class
+  std::vector<MemberOutcomes> prototypes;         // by elementary activity
+  std::vector<uint64_t> lastPlainFinished;        // by position: needed finished members of the last plain class
   std::vector<int32_t> lastPlainClass;
 };
 
@@ -130,8 +130,8 @@ void beginUdcTransitions(TransitionPlan& plan, const UdcStateWalk& walk);
 
 namespace transition_rule_detail {
 enum PatternKind : int32_t { kPlainByEligible = 0, kPlainByFinished = 1, kModuleByFinished = 2 };
-int32_t findPatternClass(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p, PatternKind kind,
-                         uint64_t pattern, bool& created);
+int32_t findPatternClass(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p, PatternKind kind, uint64_t pattern,
+                         bool& created);
 int32_t makeSlotClass(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p, int32_t k, bool& created);
 }  // namespace transition_rule_detail
 
@@ -249,8 +249,7 @@ void forEachOtherOutcome(TransitionPlan& plan, const UdcStateWalk& walk, int32_t
       sink.endChoice();
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }
 

@@ -43,7 +43,7 @@ struct IdentificationWork {
   // The UDCs found or created last, by a few bits of their hash: most targets were met a
   // short while ago, and this small table stays in the cache where the big one does not.
   std::vector<uint64_t> recent;
-  std::vector<BitWord> recentSets;  // their member sets, `words` words each: no record is read
+  std::vector<BitWord> recentSets;   // their member sets, `words` words each: no record is read
   std::vector<uint32_t> sortKey;     // by id: the number of ancestors of the members
   std::vector<uint32_t> successors;  // of the UDC being walked, ids in the order first met
   std::vector<BitWord> ancestors;    // scratch
@@ -218,7 +218,8 @@ bool linkTarget(IdentificationWork& work, const BitWord* members, uint64_t hash)
     const size_t place = static_cast<size_t>(hash) & (work.recent.size() - 1);
     const uint64_t recent = work.recent[place];
     const BitWord* recentSet = work.recentSets.data() + place * static_cast<size_t>(work.words);
-    if (recent != kEmptySlot && (recent & kHashHalf) == (hash & kHashHalf) && sameBits(recentSet, members, work.words)) {
+    if (recent != kEmptySlot && (recent & kHashHalf) == (hash & kHashHalf) &&
+        sameBits(recentSet, members, work.words)) {
       listSuccessor(work, idInSlot(recent));
       return true;
     }

@@ -251,15 +251,15 @@ SweepPeaks sweepPeakStatesWithin(int32_t lookahead) {
     heldLessAbove[static_cast<size_t>(u) % window] = static_cast<int64_t>(held) - static_cast<int64_t>(above);
     const int64_t h = static_cast<int64_t>(u) + static_cast<int64_t>(window) - 1;
     if (h < net.udcCount)
-      bound = std::max(bound, static_cast<uint64_t>(heldLessAbove[static_cast<size_t>(h) % window] +
-                                                    static_cast<int64_t>(above)));
+      bound = std::max(
+          bound, static_cast<uint64_t>(heldLessAbove[static_cast<size_t>(h) % window] + static_cast<int64_t>(above)));
     for (uint32_t s : successors)
       if (takePendingPredecessor(pending, s)) held -= states[s];
   });
   // The UDCs less than window - 1 above the first: every UDC below them counts.
   for (int64_t h = 0; h < std::min<int64_t>(static_cast<int64_t>(window) - 1, net.udcCount); ++h)
-    bound = std::max(bound, static_cast<uint64_t>(heldLessAbove[static_cast<size_t>(h) % window] +
-                                                  static_cast<int64_t>(above)));
+    bound = std::max(
+        bound, static_cast<uint64_t>(heldLessAbove[static_cast<size_t>(h) % window] + static_cast<int64_t>(above)));
   return {peak, window == 1 ? peak : std::max(bound, peak)};
 }
 

@@ -126,7 +126,9 @@ TEST(ConfigurationReader, ValuesTheLabelsDoNotAllowStop) {
       {{{"gv_CFG_SCV", "0"}}, "line 61: gv_CFG_SCV 0 (deterministic durations) cannot be solved"},
       {{{"gv_CFG_SCV", "-0.5"}}, "line 61: gv_CFG_SCV -0.5 is not one of the choices of its label"},
       {{{"gv_CFG_SCV", "-2"}}, "line 61: gv_CFG_SCV -2 is not one of the choices"},
-      {{{"gv_CFG_SCV", "0.0005"}}, "line 61: gv_CFG_SCV 0.0005 is not one of the choices of its label (-1 = RANDOMIZED | >0 = PHASE-TYPE); an SCV is at least 0.001."},
+      {{{"gv_CFG_SCV", "0.0005"}},
+       "line 61: gv_CFG_SCV 0.0005 is not one of the choices of its label (-1 = RANDOMIZED | >0 = PHASE-TYPE); an SCV "
+       "is at least 0.001."},
       {{{"gv_CFG_hyper", "1"}}, "line 63: gv_CFG_hyper 1 is not one of the choices of its label"},
       {{{"gv_CFG_rate_data", "2"}}, "line 69: gv_CFG_rate_data 2 is not one of the choices of its label"},
       {{{"gv_CFG_IO", "2"}}, "line 41: gv_CFG_IO 2 is not one of the choices"},
@@ -147,13 +149,17 @@ TEST(ConfigurationReader, ValuesTheLabelsDoNotAllowStop) {
     EXPECT_NE(console.text().find("\nCONFIG.DAT " + message), std::string::npos) << console.text();
   }
   // Values that only count where the files carry none are not looked at otherwise.
-  readConfigText(dir, e2e::configText({{"gv_CFG_SCV_data", "1"}, {"gv_CFG_SCV", "0"}, {"gv_CFG_rate_data", "1"},
-                                       {"gv_rate", "-1"}, {"gv_CFG_write", "-1"}, {"gv_CFG_OBJ2", "1"}}));
+  readConfigText(dir, e2e::configText({{"gv_CFG_SCV_data", "1"},
+                                       {"gv_CFG_SCV", "0"},
+                                       {"gv_CFG_rate_data", "1"},
+                                       {"gv_rate", "-1"},
+                                       {"gv_CFG_write", "-1"},
+                                       {"gv_CFG_OBJ2", "1"}}));
   EXPECT_EQ(runConfig.gv_CFG_SCV, 0.0);
   EXPECT_EQ(runConfig.gv_CFG_OBJ2, 1);
   // Every measure in every later slot, in any order, is computed.
-  readConfigText(dir, e2e::configText({{"gv_CFG_OBJ", "1"}, {"gv_CFG_OBJ2", "3"}, {"gv_CFG_OBJ3", "2"},
-                                       {"gv_CFG_OBJ4", "0"}}));
+  readConfigText(
+      dir, e2e::configText({{"gv_CFG_OBJ", "1"}, {"gv_CFG_OBJ2", "3"}, {"gv_CFG_OBJ3", "2"}, {"gv_CFG_OBJ4", "0"}}));
   EXPECT_EQ(configuredMeasures(runConfig), (std::vector<int32_t>{3, 2, 0}));
   readConfigText(dir, e2e::configText({{"gv_CFG_OBJ", "0"}, {"gv_CFG_OBJ2", "2"}}));
   EXPECT_EQ(configuredMeasures(runConfig), (std::vector<int32_t>{2}));
@@ -161,9 +167,9 @@ TEST(ConfigurationReader, ValuesTheLabelsDoNotAllowStop) {
 
 TEST(ConfigurationReader, TextAfterANumberIsSkippedAndTextLinesKeepBlanks) {
   e2e::ScratchDirectory dir;
-  readConfigText(dir, e2e::configText({{"PJFileName", "PROJ_  "},
-                                       {"gv_CFG_lnr", "5    the last project"},
-                                       {"gv_CFG_max_mem", "  64.5MB"}}));
+  readConfigText(
+      dir, e2e::configText(
+               {{"PJFileName", "PROJ_  "}, {"gv_CFG_lnr", "5    the last project"}, {"gv_CFG_max_mem", "  64.5MB"}}));
   EXPECT_EQ(runConfig.PJFileName, "PROJ_  ");
   EXPECT_EQ(runConfig.gv_CFG_lnr, 5);
   EXPECT_EQ(runConfig.gv_CFG_max_mem, 64.5);
@@ -329,9 +335,14 @@ TEST(ConfigurationBlock, ValueLinesAndTheFourReplacements) {
 
 TEST(ConfigurationBlock, ReadsBackAsTheSameConfiguration) {
   e2e::ScratchDirectory dir;
-  readConfigText(dir, e2e::configText({{"PJFileName", "sub/J30_"}, {"gv_bits", "12"}, {"gv_CFG_OBJ2", "1"},
-                                       {"gv_CFG_irq", "1"}, {"gv_CFG_max_mem", "0.125"}, {"gv_CFG_SCV_data", "1"},
-                                       {"gv_CFG_SCV", "0.4"}, {"gv_CFG_hyper", "0.1234567"}}));
+  readConfigText(dir, e2e::configText({{"PJFileName", "sub/J30_"},
+                                       {"gv_bits", "12"},
+                                       {"gv_CFG_OBJ2", "1"},
+                                       {"gv_CFG_irq", "1"},
+                                       {"gv_CFG_max_mem", "0.125"},
+                                       {"gv_CFG_SCV_data", "1"},
+                                       {"gv_CFG_SCV", "0.4"},
+                                       {"gv_CFG_hyper", "0.1234567"}}));
   const RunConfig original = runConfig;
   dir.write("CONFIG.DAT", blockText());
   runConfig = RunConfig{};
@@ -362,7 +373,7 @@ TEST(ConfigurationBlock, ReadsBackAsTheSameConfiguration) {
   EXPECT_EQ(back.gv_CFG_pms_data, original.gv_CFG_pms_data);
   EXPECT_EQ(back.gv_CFG_rx_data, original.gv_CFG_rx_data);
   EXPECT_EQ(back.gv_CFG_SCV_data, original.gv_CFG_SCV_data);
-  EXPECT_EQ(back.gv_CFG_SCV, 1.0);  // replaced by "1.00" because the files carry SCVs
+  EXPECT_EQ(back.gv_CFG_SCV, 1.0);         // replaced by "1.00" because the files carry SCVs
   EXPECT_EQ(back.gv_CFG_hyper, 0.123457);  // six significant digits
   EXPECT_EQ(back.gv_CFG_skew_data, original.gv_CFG_skew_data);
   EXPECT_EQ(back.gv_CFG_skew, original.gv_CFG_skew);

@@ -125,8 +125,9 @@ TEST(AppendWholeText, ARowIsWrittenWholeOrTheFileIsCutBack) {
       EXPECT_THROW(appendWholeText("RESULTS.CSV", row), FatalStop) << limit;
     }
     EXPECT_EQ(dir.read("RESULTS.CSV"), head) << limit;
-    EXPECT_EQ(errors.captured.str(), "tervano: Unable to write a row of RESULTS.CSV: File too large. The file ends "
-                                     "with its last complete row.\n");
+    EXPECT_EQ(errors.captured.str(),
+              "tervano: Unable to write a row of RESULTS.CSV: File too large. The file ends "
+              "with its last complete row.\n");
   }
   {
     const FileSizeLimit roomForOne(head.size() + row.size());
@@ -136,8 +137,9 @@ TEST(AppendWholeText, ARowIsWrittenWholeOrTheFileIsCutBack) {
   e2e::ConsoleCapture console("\n");
   StderrCapture errors;
   EXPECT_THROW(appendWholeText("missing-dir/RESULTS.CSV", row), FatalStop);
-  EXPECT_EQ(errors.captured.str(),
-            "tervano: Unable to open the output file missing-dir/RESULTS.CSV for writing: No such file or directory.\n");
+  EXPECT_EQ(
+      errors.captured.str(),
+      "tervano: Unable to open the output file missing-dir/RESULTS.CSV for writing: No such file or directory.\n");
 }
 
 // A directory or a link in an output's place, found by the open itself and by the check of
@@ -152,8 +154,8 @@ TEST(OutputNames, DirectoriesAndLinksInAnOutputsPlaceStopBeforeAnyWrite) {
     std::string name;
     std::string kind;
   };
-  for (const Case& c : {Case{"P2.POL", "a directory"}, Case{"P3.EPN", "a symbolic link"},
-                        Case{"RESULTS.CSV", "a symbolic link"}}) {
+  for (const Case& c :
+       {Case{"P2.POL", "a directory"}, Case{"P3.EPN", "a symbolic link"}, Case{"RESULTS.CSV", "a symbolic link"}}) {
     const std::string message = "The output file " + c.name + " is " + c.kind +
                                 "; the run writes its outputs only as regular files and never through a link. "
                                 "Remove or rename it; nothing has been written to it.";
@@ -183,12 +185,9 @@ TEST(OutputNames, DirectoriesAndLinksInAnOutputsPlaceStopBeforeAnyWrite) {
     std::string refused;  // empty: accepted
   };
   const NameCase cases[] = {
-      {{{1, 3, {".MPN", ".POL"}}}, {}, "P2.POL"},
-      {{{1, 1, {".EPN", ".POL"}}}, {}, ""},
-      {{{3, 3, {".EPN"}}}, {}, "P3.EPN"},
-      {{{1, 3, {".UDC"}}}, {"RESULTS.CSV"}, "RESULTS.CSV"},
-      {{{1, 3, {".UDC"}}}, {"RES_T2.CSV"}, ""},
-      {{{4, 9, {".POL", ".EPN"}}}, {}, ""},
+      {{{1, 3, {".MPN", ".POL"}}}, {}, "P2.POL"}, {{{1, 1, {".EPN", ".POL"}}}, {}, ""},
+      {{{3, 3, {".EPN"}}}, {}, "P3.EPN"},         {{{1, 3, {".UDC"}}}, {"RESULTS.CSV"}, "RESULTS.CSV"},
+      {{{1, 3, {".UDC"}}}, {"RES_T2.CSV"}, ""},   {{{4, 9, {".POL", ".EPN"}}}, {}, ""},
   };
   for (const NameCase& c : cases) {
     e2e::ConsoleCapture console("\n");

@@ -23,8 +23,8 @@
 
 namespace durtest {
 
-inline ExecutionMode makeMode(double duration, double scv = 1.0, double cost = 0, double pts = 1.0,
-                              double pms = 0, std::vector<double> use = {}) {
+inline ExecutionMode makeMode(double duration, double scv = 1.0, double cost = 0, double pts = 1.0, double pms = 0,
+                              std::vector<double> use = {}) {
   return test_project::mode(duration, scv, cost, pts, pms, std::move(use));
 }
 
@@ -42,8 +42,7 @@ inline void installBaseNetwork(const std::vector<ActivitySpec>& plans, std::vect
   test_project::Project project;
   project.availability = std::move(availability);
   project.discountRate = discountRate;
-  for (const ActivitySpec& plan : plans)
-    project.activities.push_back({plan.modes, plan.successors, plan.parentModule});
+  for (const ActivitySpec& plan : plans) project.activities.push_back({plan.modes, plan.successors, plan.parentModule});
   test_project::installBaseNetwork(project);
 }
 
@@ -81,9 +80,7 @@ inline std::string fatalOutputOf(const std::function<void()>& step) {
   return console.text();
 }
 
-inline std::string fatalText(const std::string& message) {
-  return "\n" + message + "\nPress any key to quit...";
-}
+inline std::string fatalText(const std::string& message) { return "\n" + message + "\nPress any key to quit..."; }
 
 inline std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -24,14 +24,13 @@ class ElementaryNetworkTest : public DurationTest {
   // Start; an Erlang-2 activity; a two-mode activity (hyper-exponential, exponential); end.
   //   e0 start | e1 e2 phases, e3 chain exit | e4 mode choice, e5 phase entry, e6 e7
   //   phases, e8 chain exit, e9 exponential mode, e10 mode join | e11 end
-  void installMixedProject() {
-    durtest::installMixedProject();
-  }
+  void installMixedProject() { durtest::installMixedProject(); }
   // Start, one activity with the given mode, end.
   void installSingle(const ExecutionMode& mode) {
-    durtest::installBaseNetwork(
-        {{{makeMode(0, 1, 0, 1, 0, {0, 0})}, {1}, kOwnModule}, {{mode}, {2}, kOwnModule}, {{makeMode(0, 1, 0, 1, 0, {0, 0})}, {}, kOwnModule}},
-        {4, 6});
+    durtest::installBaseNetwork({{{makeMode(0, 1, 0, 1, 0, {0, 0})}, {1}, kOwnModule},
+                                 {{mode}, {2}, kOwnModule},
+                                 {{makeMode(0, 1, 0, 1, 0, {0, 0})}, {}, kOwnModule}},
+                                {4, 6});
   }
   std::vector<double> useOf(int e) const {
     return std::vector<double>(resourceUseOf(e), resourceUseOf(e) + net.resourceCount);
@@ -110,8 +109,8 @@ TEST_F(ElementaryNetworkTest, MixedProjectFieldsAndLinks) {
   installMixedProject();
   buildBoth();
   ASSERT_EQ(net.nElementary, 12);
-  const std::vector<double> durations = {0, 1, 1, kChainExitCode, kModeChoiceCode, kPhaseEntryCode,
-                                         2, 0.5, kChainExitCode, 4, kModeJoinCode, 0};
+  const std::vector<double> durations = {
+      0, 1, 1, kChainExitCode, kModeChoiceCode, kPhaseEntryCode, 2, 0.5, kChainExitCode, 4, kModeJoinCode, 0};
   EXPECT_EQ(net.elemDuration, durations);
   EXPECT_EQ(net.elemRate, (std::vector<double>{1, 1, 1, 1, 1, 1, 0.5, 2, 1, 0.25, 1, 1}));
   EXPECT_EQ(net.elemCost, (std::vector<double>{0, -3, 0, 0, 0, 0, 0, 0, 0, -1, 0, 0}));
@@ -122,8 +121,8 @@ TEST_F(ElementaryNetworkTest, MixedProjectFieldsAndLinks) {
   EXPECT_EQ(net.elemAllowedToIdle, (std::vector<uint8_t>{1, 1, 0, 0, 1, 1, 0, 0, 0, 1, 0, 1}));
   EXPECT_EQ(net.elemResourceUse, (std::vector<double>{0, 2, 2, 0, 0, 1, 1, 1, 0, 3, 0, 0}));
 
-  const std::vector<std::vector<int32_t>> successors = {{1, 4}, {2}, {3}, {11}, {5, 9}, {6, 7},
-                                                        {8},    {8}, {10}, {10}, {11}, {}};
+  const std::vector<std::vector<int32_t>> successors = {{1, 4}, {2}, {3},  {11}, {5, 9}, {6, 7},
+                                                        {8},    {8}, {10}, {10}, {11},   {}};
   EXPECT_EQ(net.elemSuccessors, successors);
   EXPECT_EQ(net.elemSuccTransitionType, (std::vector<int32_t>{0, -3, -3, 0, -1, -3, -3, -3, -2, -2, 0, 0}));
   EXPECT_EQ(net.elemSuccessorProb[4], (std::vector<double>{1.0, 1.0}));
@@ -295,7 +294,9 @@ TEST_F(ElementaryNetworkTest, BackwardPhaseTransitionStopsTheRun) {
 }
 
 TEST_F(ElementaryNetworkTest, PredecessorWithHigherIndexStopsTheRun) {
-  durtest::installBaseNetwork({{{makeMode(0)}, {2}, kOwnModule}, {{makeMode(1)}, {3}, kOwnModule}, {{makeMode(1)}, {1}, kOwnModule},
+  durtest::installBaseNetwork({{{makeMode(0)}, {2}, kOwnModule},
+                               {{makeMode(1)}, {3}, kOwnModule},
+                               {{makeMode(1)}, {1}, kOwnModule},
                                {{makeMode(0)}, {}, kOwnModule}});
   buildMarkovNetwork();
   const std::string printed = durtest::fatalOutputOf([] { buildElementaryNetwork(); });
@@ -361,10 +362,10 @@ TEST_F(ElementaryNetworkTest, FileTextByteForByte) {
     const std::string t = "[ACT " + a + ": ";
     return t + "DURATION] " + t + "EXPONENTIAL RATE] " + t + "COST] " + t + "PROBABILITY OF TECHNICAL SUCCESS] " + t +
            "PROBABILITY OF MODULE SUCCESS] " + t + "ACTIVITY RESOURCE ID] " + t + "USE OF RESOURCE 1] " + t +
-           "USE OF RESOURCE 2] ... " + t + "USE OF RESOURCE r] " + t + "NUMBER OF SUCCESSORS] " + t +
-           "SUCCESSOR 1] " + t + "SUCCESSOR 1 PROBABILITY] " + t + "SUCCESSOR 2] " + t +
-           "SUCCESSOR 2 PROBABILITY] ... " + t + "SUCCESSOR s] " + t + "SUCCESSOR s PROBABILITY] " + t +
-           "PARENT MODULE] " + t + "ALLOWED TO IDLE] " + t + "SUCCESSOR TRANSITION TYPE]";
+           "USE OF RESOURCE 2] ... " + t + "USE OF RESOURCE r] " + t + "NUMBER OF SUCCESSORS] " + t + "SUCCESSOR 1] " +
+           t + "SUCCESSOR 1 PROBABILITY] " + t + "SUCCESSOR 2] " + t + "SUCCESSOR 2 PROBABILITY] ... " + t +
+           "SUCCESSOR s] " + t + "SUCCESSOR s PROBABILITY] " + t + "PARENT MODULE] " + t + "ALLOWED TO IDLE] " + t +
+           "SUCCESSOR TRANSITION TYPE]";
   };
   const std::string legend = "\n" + bars + "\n|||FILE STRUCTURE (COMPRESSED ELEMENTARY NETWORK)|||\n" + bars +
                              "\n\n[NUMBER OF ACTIVITIES (INCLUDING DUMMY-ACTIVITIES)]\n"
@@ -375,7 +376,8 @@ TEST_F(ElementaryNetworkTest, FileTextByteForByte) {
 }
 
 TEST_F(ElementaryNetworkTest, FileWithoutResources) {
-  durtest::installBaseNetwork({{{makeMode(0)}, {1}, kOwnModule}, {{makeMode(2)}, {2}, 5}, {{makeMode(0)}, {}, kOwnModule}}, {}, 0.02);
+  durtest::installBaseNetwork(
+      {{{makeMode(0)}, {1}, kOwnModule}, {{makeMode(2)}, {2}, 5}, {{makeMode(0)}, {}, kOwnModule}}, {}, 0.02);
   runConfig.gv_CFG_write = 4;
   buildBoth();
   const std::string text = durtest::readFile(outputPath(".EPN"));

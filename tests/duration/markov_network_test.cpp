@@ -159,8 +159,7 @@ std::string activityLegend(const std::string& a) {
     text += replaceAll(kModeGroupLegend, "ACT A MODE M", "ACT " + a + " MODE " + m);
     if (std::string(m) == "2") text += "...\n";
   }
-  return text + replaceAll(replaceAll(kSuccessorLegend, "ACT A:", "ACT " + a + ":"), "ACTIVITY A",
-                           "ACTIVITY " + a);
+  return text + replaceAll(replaceAll(kSuccessorLegend, "ACT A:", "ACT " + a + ":"), "ACTIVITY A", "ACTIVITY " + a);
 }
 
 TEST_F(MarkovNetworkTest, FileTextByteForByte) {
@@ -190,7 +189,8 @@ TEST_F(MarkovNetworkTest, FileWithoutResourcesHasNoAvailabilityLine) {
   runConfig.gv_CFG_write = 3;
   buildMarkovNetwork();
   const std::string text = durtest::readFile(outputPath(".MPN"));
-  EXPECT_EQ(text.substr(0, text.find("\n\n|") + 1), "2\n0.5\n0\n1\n0 1 0 0 1 0\n1 1\n-1 1\n1 1 0\n1\n0 1 0 0 1 0\n1 1\n-1 1\n0 1\n");
+  EXPECT_EQ(text.substr(0, text.find("\n\n|") + 1),
+            "2\n0.5\n0\n1\n0 1 0 0 1 0\n1 1\n-1 1\n1 1 0\n1\n0 1 0 0 1 0\n1 1\n-1 1\n0 1\n");
 }
 
 }  // namespace

@@ -199,8 +199,9 @@ TEST(PhaseTypeRejects, DurationsThatAreNegativeOrNotFinite) {
   EXPECT_EQ(fatalOutputOf([&] { fitPhaseType(inf, 1.0, 0, 0, 2); }),
             fatalText("The duration of activity 0 (execution mode 2) is inf. A duration must be finite and not "
                       "negative."));
-  EXPECT_NE(fatalOutputOf([] { fitPhaseType(std::numeric_limits<double>::quiet_NaN(), 1.0, 0, 4, 0); })
-                .find("The duration of activity 4 (execution mode 0) is "),
+  EXPECT_NE(fatalOutputOf([] {
+              fitPhaseType(std::numeric_limits<double>::quiet_NaN(), 1.0, 0, 4, 0);
+            }).find("The duration of activity 4 (execution mode 0) is "),
             std::string::npos);
 }
 

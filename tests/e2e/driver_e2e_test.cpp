@@ -79,8 +79,8 @@ TEST(ModePromptE2e, AnyOtherAnswerIsRefusedWithTheChoices) {
 
 TEST(NormalRunE2e, NoProjectWhenTheFirstNumberExceedsTheLast) {
   e2e::WorkDirectory dir;
-  const std::string config = e2e::configText({{"gv_CFG_fnr", "5"}, {"gv_CFG_lnr", "4"}, {"gv_CFG_OBJ", "1"},
-                                              {"gv_CFG_OBJ2", "0"}, {"gv_bits", "12"}});
+  const std::string config = e2e::configText(
+      {{"gv_CFG_fnr", "5"}, {"gv_CFG_lnr", "4"}, {"gv_CFG_OBJ", "1"}, {"gv_CFG_OBJ2", "0"}, {"gv_bits", "12"}});
   dir.write("CONFIG.DAT", config);
   const e2e::RunOutput output = dir.run("0\n0\n");
   EXPECT_EQ(output.console, kModePrompt + "BOOT\nINITIALIZED\n" + kEndPrompt);
@@ -106,8 +106,8 @@ TEST(NormalRunE2e, EveryObjectivePairOnClosedFormProjects) {
   };
   for (const Case& c : cases) {
     e2e::WorkDirectory dir;
-    dir.write("CONFIG.DAT", e2e::configText(costConfig({{"gv_CFG_lnr", "2"}, {"gv_CFG_OBJ", c.obj},
-                                                         {"gv_CFG_OBJ2", c.obj2}})));
+    dir.write("CONFIG.DAT",
+              e2e::configText(costConfig({{"gv_CFG_lnr", "2"}, {"gv_CFG_OBJ", c.obj}, {"gv_CFG_OBJ2", c.obj2}})));
     dir.write("P1.RCP", kOneActivityProject);
     dir.write("P2.RCP", kEmptyProject);
     const e2e::RunOutput output = dir.run("0\n0\n");
@@ -152,9 +152,10 @@ TEST(NormalRunE2e, UnservedPairAndMemoryGuard) {
     dir.write("CONFIG.DAT", e2e::configText(costConfig({{"gv_CFG_OBJ", "0"}, {"gv_CFG_OBJ2", "0"}})));
     dir.write("P1.RCP", kOneActivityProject);
     const e2e::RunOutput output = dir.run("0\n0\n");
-    EXPECT_EQ(output.console, kModePrompt + "BOOT\n\nCONFIG.DAT line 33: gv_CFG_OBJ2 0 (NPV) names again the "
-                                            "objective that gv_CFG_OBJ optimises: its value is already reported.\n"
-                                            "Press any key to quit...");
+    EXPECT_EQ(output.console, kModePrompt +
+                                  "BOOT\n\nCONFIG.DAT line 33: gv_CFG_OBJ2 0 (NPV) names again the "
+                                  "objective that gv_CFG_OBJ optimises: its value is already reported.\n"
+                                  "Press any key to quit...");
     EXPECT_EQ(output.exitCode, 1);
     EXPECT_FALSE(dir.exists("RESULTS.CSV"));
   }
@@ -165,8 +166,9 @@ TEST(NormalRunE2e, UnservedPairAndMemoryGuard) {
     dir.write("P1.RCP", kOneActivityProject);
     const e2e::RunOutput output = dir.run("0\n0\n");
     EXPECT_EQ(e2e::maskCpuTimes(output.console),
-              kModePrompt + "BOOT\nINITIALIZED\nPROJECT [1][R][M][E] NR_UDC: 3 CPU[*]INSUFFICIENT MEMORY: 3.05176e-05 MB "
-                            "REQUIRED...\n" +
+              kModePrompt +
+                  "BOOT\nINITIALIZED\nPROJECT [1][R][M][E] NR_UDC: 3 CPU[*]INSUFFICIENT MEMORY: 3.05176e-05 MB "
+                  "REQUIRED...\n" +
                   kEndPrompt);
     EXPECT_EQ(maskedRows(dir.read("RESULTS.CSV")), "1;3;3;6;6;4;1;*\n");
   }
@@ -178,9 +180,9 @@ TEST(NormalRunE2e, UnservedPairAndMemoryGuard) {
     dir.write("CONFIG.DAT", e2e::configText(costConfig({{"gv_CFG_max_mem", maxMem}, {"gv_CFG_IO", io}})));
     dir.write("P1.RCP", kOneActivityProject);
     const e2e::RunOutput output = dir.run("0\n0\n");
-    EXPECT_EQ(e2e::maskCpuTimes(output.console),
-              kModePrompt + "BOOT\nINITIALIZED\nPROJECT [1][R][M][E] NR_UDC: 3 CPU[*] OPT NPV: 88.0392 CPU[*]\n" +
-                  kEndPrompt)
+    EXPECT_EQ(
+        e2e::maskCpuTimes(output.console),
+        kModePrompt + "BOOT\nINITIALIZED\nPROJECT [1][R][M][E] NR_UDC: 3 CPU[*] OPT NPV: 88.0392 CPU[*]\n" + kEndPrompt)
         << maxMem << " " << io;
     EXPECT_EQ(dir.fileNames(), (std::vector<std::string>{"CONFIG.DAT", "P1.RCP", "RESULTS.CSV"}));
   }
@@ -188,8 +190,7 @@ TEST(NormalRunE2e, UnservedPairAndMemoryGuard) {
 
 TEST(NormalRunE2e, LastProjectNumberAtTheInt32LimitEndsTheLoop) {
   e2e::WorkDirectory dir;
-  dir.write("CONFIG.DAT",
-            e2e::configText(costConfig({{"gv_CFG_fnr", "2147483647"}, {"gv_CFG_lnr", "2147483647"}})));
+  dir.write("CONFIG.DAT", e2e::configText(costConfig({{"gv_CFG_fnr", "2147483647"}, {"gv_CFG_lnr", "2147483647"}})));
   dir.write("P2147483647.RCP", kEmptyProject);
   const e2e::RunOutput output = dir.run("0\n0\n");
   EXPECT_EQ(e2e::maskCpuTimes(output.console),
@@ -227,10 +228,9 @@ TEST(FatalStopE2e, MissingProjectFileAtEndOfInput) {
   e2e::WorkDirectory dir;
   dir.write("CONFIG.DAT", e2e::configText());
   const e2e::RunOutput output = dir.run("0");
-  EXPECT_EQ(output.console,
-            kModePrompt +
-                "BOOT\nINITIALIZED\nPROJECT [1]\nUnable to open project file number:1 (P1.RCP).\n"
-                "Press any key to quit...");
+  EXPECT_EQ(output.console, kModePrompt +
+                                "BOOT\nINITIALIZED\nPROJECT [1]\nUnable to open project file number:1 (P1.RCP).\n"
+                                "Press any key to quit...");
   EXPECT_EQ(output.exitCode, 1);
 }
 
@@ -264,13 +264,12 @@ e2e::RunOutput runExample(const e2e::WorkDirectory& dir, const std::string& exam
 TEST(ExamplesE2e, BasicNpvRunRegression) {
   e2e::WorkDirectory dir;
   const e2e::RunOutput output = runExample(dir, "basic");
-  EXPECT_EQ(e2e::maskCpuTimes(output.console),
-            kModePrompt +
-                "BOOT\nINITIALIZED\n"
-                "PROJECT [1][R][M][E] NR_UDC: 4 CPU[*] OPT NPV: 136.953 CPU[*]\n"
-                "PROJECT [2][R][M][E] NR_UDC: 8 CPU[*] OPT NPV: 141.786 CPU[*]\n"
-                "PROJECT [3][R][M][E] NR_UDC: 12 CPU[*] OPT NPV: 234.615 CPU[*]\n" +
-                kEndPrompt);
+  EXPECT_EQ(e2e::maskCpuTimes(output.console), kModePrompt +
+                                                   "BOOT\nINITIALIZED\n"
+                                                   "PROJECT [1][R][M][E] NR_UDC: 4 CPU[*] OPT NPV: 136.953 CPU[*]\n"
+                                                   "PROJECT [2][R][M][E] NR_UDC: 8 CPU[*] OPT NPV: 141.786 CPU[*]\n"
+                                                   "PROJECT [3][R][M][E] NR_UDC: 12 CPU[*] OPT NPV: 234.615 CPU[*]\n" +
+                                                   kEndPrompt);
   EXPECT_EQ(output.exitCode, 0);
   // The results file starts with the configuration, the version that wrote it in the banner.
   std::string block = dir.read("CONFIG.DAT");
@@ -332,8 +331,7 @@ TEST(DiskStorageE2e, ProjectFileNamedLikeAStateFileIsLeftAlone) {
   // State files go to a directory of the run's own, so a project file named "1" in the
   // working directory is read, solved on disk, and neither overwritten nor removed.
   e2e::WorkDirectory dir;
-  const std::string config =
-      e2e::configText(costConfig({{"PJFileName", ""}, {"PJFileExt", ""}, {"gv_CFG_IO", "1"}}));
+  const std::string config = e2e::configText(costConfig({{"PJFileName", ""}, {"PJFileExt", ""}, {"gv_CFG_IO", "1"}}));
   dir.write("CONFIG.DAT", config);
   dir.write("1", kOneActivityProject);
   const e2e::RunOutput output = dir.run("0\n0\n");
@@ -429,8 +427,9 @@ TEST(PrecisionBoundE2e, RateSpreadOnBothSidesOfTheBound) {
   };
   for (const auto& c : cases) {
     e2e::WorkDirectory dir;
-    dir.write("CONFIG.DAT", e2e::configText(costConfig({{"gv_CFG_OBJ", "1"}, {"gv_CFG_OBJ2", "0"},
-                                                        {"gv_CFG_SCV", c.scv}, {"gv_CFG_hyper", "0"}})));
+    dir.write("CONFIG.DAT",
+              e2e::configText(costConfig(
+                  {{"gv_CFG_OBJ", "1"}, {"gv_CFG_OBJ2", "0"}, {"gv_CFG_SCV", c.scv}, {"gv_CFG_hyper", "0"}})));
     dir.write("P1.RCP", "3 0\n0 0 1 2\n1 -1 1 3\n0 100 0\n");
     const e2e::RunOutput output = dir.run("0\n0\n");
     if (*c.line) {
@@ -525,8 +524,9 @@ TEST(InterruptE2e, SignalEndsTheRunWithCompleteRowsAndNoStateFiles) {
   const std::string project = e2e::readWholeFile(e2e::fs::path(TERVANO_SOURCE_DIR) / "examples/basic/PROJECT_3.RCP");
   for (int signal : {SIGINT, SIGTERM}) {
     e2e::WorkDirectory dir;
-    dir.write("CONFIG.DAT", e2e::configText(costConfig({{"gv_CFG_lnr", "4"}, {"gv_CFG_IO", "1"},
-                                                        {"gv_CFG_SCV", "0.2"}, {"gv_CFG_rx_data", "1"}})));
+    dir.write("CONFIG.DAT",
+              e2e::configText(costConfig(
+                  {{"gv_CFG_lnr", "4"}, {"gv_CFG_IO", "1"}, {"gv_CFG_SCV", "0.2"}, {"gv_CFG_rx_data", "1"}})));
     for (const char* name : {"P1.RCP", "P2.RCP", "P3.RCP", "P4.RCP"}) dir.write(name, project);
     e2e::RunningProgram program = dir.start("0\n0\n", {"--progress-file", "progress"});
     // The first project's line reaches the pipe as soon as it is done.
@@ -535,8 +535,8 @@ TEST(InterruptE2e, SignalEndsTheRunWithCompleteRowsAndNoStateFiles) {
     const std::string progress = dir.read("progress");
     std::istringstream fields(progress);
     std::string field;
-    for (const char* key : {"project=", "phase=", "udcs_done=", "udcs_total=", "states=", "states_per_second=",
-                            "eta_seconds="}) {
+    for (const char* key :
+         {"project=", "phase=", "udcs_done=", "udcs_total=", "states=", "states_per_second=", "eta_seconds="}) {
       if (!(fields >> field) || field.rfind(key, 0) != 0) {
         ADD_FAILURE() << "no " << key << " in " << progress;
         break;
@@ -551,15 +551,14 @@ TEST(InterruptE2e, SignalEndsTheRunWithCompleteRowsAndNoStateFiles) {
     const e2e::RunOutput output = program.finish();
     EXPECT_EQ(output.exitCode, 128 + signal) << output.console;
     // Standard error is no terminal: the progress stays off it, and its file goes on the way out.
-    EXPECT_EQ(output.errors, "tervano: stopped by signal " + std::to_string(signal) +
-                                 "; the rows written so far are complete.\n");
+    EXPECT_EQ(output.errors,
+              "tervano: stopped by signal " + std::to_string(signal) + "; the rows written so far are complete.\n");
     const std::string rows = maskedRows(dir.read("RESULTS.CSV"));
     const long rowCount = std::count(rows.begin(), rows.end(), '\n');
     EXPECT_GE(rowCount, 1);
     EXPECT_LT(rowCount, 4);
     std::istringstream lines(rows);
-    for (std::string row; std::getline(lines, row);)
-      EXPECT_EQ(std::count(row.begin(), row.end(), ';'), 9) << row;
+    for (std::string row; std::getline(lines, row);) EXPECT_EQ(std::count(row.begin(), row.end(), ';'), 9) << row;
     EXPECT_EQ(dir.fileNames(),
               (std::vector<std::string>{"CONFIG.DAT", "P1.RCP", "P2.RCP", "P3.RCP", "P4.RCP", "RESULTS.CSV"}));
   }

@@ -48,7 +48,7 @@ inline void writeWholeFile(const fs::path& path, const std::string& text) {
 // A small, quick NPV run: the values that differ from the shipped example's.
 inline const std::map<std::string, std::string>& quickRunValues() {
   static const std::map<std::string, std::string> values = {
-      {"PJFileName", "P"},       {"gv_CFG_lnr", "1"},         {"gv_bits", "16"},
+      {"PJFileName", "P"},          {"gv_CFG_lnr", "1"},        {"gv_bits", "16"},
       {"gv_CFG_mxn_UDC", "100000"}, {"gv_CFG_max_mem", "1000"}, {"gv_CFG_cost_data", "0"},
   };
   return values;

@@ -34,9 +34,9 @@ struct FuzzRandom {
 // Values a hostile user would try: out of every range, not numbers, at the edges of the
 // types. None asks for legitimately huge work (no SCV just above 0.001, no count of millions).
 const char* const kHostileValues[] = {
-    "0",     "-1",    "1",      "2",      "3",     "-2",     "0.5",        "-0.5",        "0.25",  "3.5",
-    "1e16",  "-1e16", "1e39",   "1e308",  "-1e308", "1e-320", "1e-300",    "1e-6",        "1e8",   "1e9",
-    "1e12",  "1e20",  "nan",    "inf",    "-inf",  "x",      "2147483648", "-2147483649",
+    "0",    "-1",    "1",    "2",     "3",      "-2",     "0.5",        "-0.5",        "0.25", "3.5",
+    "1e16", "-1e16", "1e39", "1e308", "-1e308", "1e-320", "1e-300",     "1e-6",        "1e8",  "1e9",
+    "1e12", "1e20",  "nan",  "inf",   "-inf",   "x",      "2147483648", "-2147483649",
 };
 
 using Lines = std::vector<std::vector<std::string>>;
@@ -115,8 +115,8 @@ std::string firstNonFiniteNumber(const std::string& text, const std::string& sou
     if ((source == "RESULTS.CSV" || source == "RES_T2.CSV") && (lineNumber == 11 || lineNumber == 13)) continue;
     line += ' ';
     for (char c : line) {
-      if (std::isspace(static_cast<unsigned char>(c)) || c == ';' || c == ':' || c == '[' || c == ']' ||
-          c == '(' || c == ')' || c == ',') {
+      if (std::isspace(static_cast<unsigned char>(c)) || c == ';' || c == ':' || c == '[' || c == ']' || c == '(' ||
+          c == ')' || c == ',') {
         if (!token.empty()) {
           char* end = nullptr;
           const double value = std::strtod(token.c_str(), &end);
@@ -157,12 +157,19 @@ std::vector<std::pair<std::string, std::string>> exampleFiles(const std::string&
 // activities and disk storage.
 Scenario richScenario() {
   Scenario scenario{"every field", "0", {}, {"CONFIG.DAT", "P1.RCP"}};
-  scenario.files.emplace_back(
-      "CONFIG.DAT",
-      e2e::configText({{"gv_CFG_OBJ2", "1"}, {"gv_CFG_IO", "1"}, {"gv_CFG_abandon", "1"}, {"gv_CFG_irq", "1"},
-                       {"gv_CFG_cost_data", "1"}, {"gv_CFG_mod_data", "1"}, {"gv_CFG_mode_data", "1"},
-                       {"gv_CFG_pts_data", "1"}, {"gv_CFG_pms_data", "1"}, {"gv_CFG_SCV_data", "1"},
-                       {"gv_CFG_skew_data", "1"}, {"gv_CFG_rate_data", "1"}, {"gv_CFG_write", "4"}}));
+  scenario.files.emplace_back("CONFIG.DAT", e2e::configText({{"gv_CFG_OBJ2", "1"},
+                                                             {"gv_CFG_IO", "1"},
+                                                             {"gv_CFG_abandon", "1"},
+                                                             {"gv_CFG_irq", "1"},
+                                                             {"gv_CFG_cost_data", "1"},
+                                                             {"gv_CFG_mod_data", "1"},
+                                                             {"gv_CFG_mode_data", "1"},
+                                                             {"gv_CFG_pts_data", "1"},
+                                                             {"gv_CFG_pms_data", "1"},
+                                                             {"gv_CFG_SCV_data", "1"},
+                                                             {"gv_CFG_skew_data", "1"},
+                                                             {"gv_CFG_rate_data", "1"},
+                                                             {"gv_CFG_write", "4"}}));
   scenario.files.emplace_back("P1.RCP",
                               "5\n0.02\n1 4\n"
                               "1  0 1 0 0 1 0 0  2 2 3  0\n"
@@ -203,13 +210,12 @@ void fuzzScenario(size_t index) {
       inputs.emplace_back(name, written);
     }
     const e2e::RunOutput output = dir.run(std::string(scenario.modeAnswer) + "\n\n", 60);
-    const std::string where = std::string("scenario '") + scenario.name + "', case " + std::to_string(c) +
-                              " (seed " + std::to_string(kFuzzSeed + index) + "), " + target + ": " + told +
-                              "\nconsole tail: " +
+    const std::string where = std::string("scenario '") + scenario.name + "', case " + std::to_string(c) + " (seed " +
+                              std::to_string(kFuzzSeed + index) + "), " + target + ": " + told + "\nconsole tail: " +
                               output.console.substr(output.console.size() > 400 ? output.console.size() - 400 : 0);
     ASSERT_FALSE(output.timedOut) << where;
-    ASSERT_TRUE(output.exitCode == 0 || output.exitCode == 1) << "exit " << output.exitCode << ", " << where
-                                                              << "\nstderr: " << output.errors;
+    ASSERT_TRUE(output.exitCode == 0 || output.exitCode == 1)
+        << "exit " << output.exitCode << ", " << where << "\nstderr: " << output.errors;
     EXPECT_EQ(firstNonFiniteNumber(output.console, "console"), "") << where;
     for (const char* results : {"RESULTS.CSV", "METRICS.CSV", "RES_T2.CSV", "TOPTEST_NPV.CSV", "TOPTEST_MKSPN.CSV"}) {
       if (dir.exists(results)) {

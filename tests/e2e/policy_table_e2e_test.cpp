@@ -336,11 +336,14 @@ TEST(PolicyTableE2e, ListedDecisionsReproduceTheOptimum) {
     std::string scv;
   };
   // The worked example's first project with its activities numbered from 0.
-  const std::string fromZero = "6\n1\n4\n0 0 0  3 1 2 3\n3 -20 2  1 4\n2 -15 3  1 5\n4 -10 1  1 5\n1 -5 3  1 5\n0 200 0  0\n";
+  const std::string fromZero =
+      "6\n1\n4\n0 0 0  3 1 2 3\n3 -20 2  1 4\n2 -15 3  1 5\n4 -10 1  1 5\n1 -5 3  1 5\n0 200 0  0\n";
   const Case cases[] = {
       {"worked example",
        {exampleFile("basic/PROJECT_1.RCP"), exampleFile("basic/PROJECT_2.RCP"), exampleFile("basic/PROJECT_3.RCP")},
-       false, true, "1"},
+       false,
+       true,
+       "1"},
       {"numbered from 0", {fromZero}, false, true, "1"},
       {"two phases", {exampleFile("basic/PROJECT_3.RCP")}, false, true, "0.5"},
       {"Patterson layout", {exampleFile("patterson/PATTERSON_1.RCP")}, true, false, "1"},
@@ -348,13 +351,12 @@ TEST(PolicyTableE2e, ListedDecisionsReproduceTheOptimum) {
   };
   for (const Case& c : cases) {
     e2e::WorkDirectory dir;
-    dir.write("CONFIG.DAT",
-              e2e::configText({{"gv_CFG_lnr", std::to_string(c.projects.size())},
-                               {"gv_CFG_OBJ", c.makespan ? "1" : "0"},
-                               {"gv_CFG_OBJ2", c.makespan ? "0" : "1"},
-                               {"gv_CFG_cost_data", c.withCosts ? "1" : "0"},
-                               {"gv_CFG_SCV", c.scv},
-                               {"gv_CFG_write", "5"}}));
+    dir.write("CONFIG.DAT", e2e::configText({{"gv_CFG_lnr", std::to_string(c.projects.size())},
+                                             {"gv_CFG_OBJ", c.makespan ? "1" : "0"},
+                                             {"gv_CFG_OBJ2", c.makespan ? "0" : "1"},
+                                             {"gv_CFG_cost_data", c.withCosts ? "1" : "0"},
+                                             {"gv_CFG_SCV", c.scv},
+                                             {"gv_CFG_write", "5"}}));
     for (size_t n = 0; n < c.projects.size(); ++n) dir.write('P' + std::to_string(n + 1) + ".RCP", c.projects[n]);
     const e2e::RunOutput output = dir.run("0\n0\n", 300);
     ASSERT_EQ(output.exitCode, 0) << c.name << output.console << output.errors;

@@ -84,9 +84,7 @@ Outcome expectSameOnEveryThreadCount(const std::string& what, const std::map<std
   return one;
 }
 
-std::string example(const std::string& path) {
-  return e2e::readWholeFile(e2e::fs::path(TERVANO_SOURCE_DIR) / path);
-}
+std::string example(const std::string& path) { return e2e::readWholeFile(e2e::fs::path(TERVANO_SOURCE_DIR) / path); }
 
 }  // namespace
 
@@ -95,9 +93,13 @@ std::string example(const std::string& path) {
 // the NPV under its policy keeping the policy (.POL and the policy table).
 TEST(ThreadsE2e, J30FirstIsTheSameOnEveryThreadCount) {
   for (const char* objectives : {"-1", "0"}) {
-    const std::string config =
-        e2e::configText({{"PJFileName", "J30_"}, {"gv_CFG_mxn_UDC", "1000000"}, {"gv_CFG_OBJ", "1"}, {"gv_CFG_SCV_data", "0"}, {"gv_CFG_SCV", "1"},
-                         {"gv_CFG_OBJ2", objectives}, {"gv_CFG_write", std::string(objectives) == "0" ? "5" : "4"}});
+    const std::string config = e2e::configText({{"PJFileName", "J30_"},
+                                                {"gv_CFG_mxn_UDC", "1000000"},
+                                                {"gv_CFG_OBJ", "1"},
+                                                {"gv_CFG_SCV_data", "0"},
+                                                {"gv_CFG_SCV", "1"},
+                                                {"gv_CFG_OBJ2", objectives},
+                                                {"gv_CFG_write", std::string(objectives) == "0" ? "5" : "4"}});
     const Outcome one = expectSameOnEveryThreadCount(std::string("J30_1, OBJ2 ") + objectives,
                                                      {{"CONFIG.DAT", config}, {"J30_1.RCP", e2e::kJ30First}});
     EXPECT_NE(one.console.find("NR_UDC: 435 "), std::string::npos) << one.console;
@@ -129,20 +131,32 @@ TEST(ThreadsE2e, ExamplesAndMultiModeAreTheSameOnEveryThreadCount) {
                                          {"PROJECT_2.RCP", example("examples/basic/PROJECT_2.RCP")},
                                          {"PROJECT_3.RCP", example("examples/basic/PROJECT_3.RCP")}});
   for (const char* storage : {"0", "1"}) {
-    const std::string config = e2e::configText(
-        {{"PJFileName", "MM_"}, {"PJFileExt", ".DAT"}, {"gv_CFG_OBJ", "0"}, {"gv_CFG_OBJ2", "1"},
-         {"gv_CFG_SCV_data", "1"}, {"gv_CFG_cost_data", "1"}, {"gv_CFG_mod_data", "1"}, {"gv_CFG_mode_data", "1"},
-         {"gv_CFG_pts_data", "1"}, {"gv_CFG_pms_data", "1"}, {"gv_CFG_rate_data", "1"}, {"gv_CFG_IO", storage},
-         {"gv_CFG_write", "4"}});
+    const std::string config = e2e::configText({{"PJFileName", "MM_"},
+                                                {"PJFileExt", ".DAT"},
+                                                {"gv_CFG_OBJ", "0"},
+                                                {"gv_CFG_OBJ2", "1"},
+                                                {"gv_CFG_SCV_data", "1"},
+                                                {"gv_CFG_cost_data", "1"},
+                                                {"gv_CFG_mod_data", "1"},
+                                                {"gv_CFG_mode_data", "1"},
+                                                {"gv_CFG_pts_data", "1"},
+                                                {"gv_CFG_pms_data", "1"},
+                                                {"gv_CFG_rate_data", "1"},
+                                                {"gv_CFG_IO", storage},
+                                                {"gv_CFG_write", "4"}});
     expectSameOnEveryThreadCount(std::string("MM_1, IO ") + storage,
                                  {{"CONFIG.DAT", config}, {"MM_1.DAT", example("bench/MM_1.DAT")}});
   }
 }
 
 TEST(ThreadsE2e, ThreadCountIsAWholeNumberFromOne) {
-  for (const std::vector<std::string>& arguments :
-       {std::vector<std::string>{"--threads"}, {"--threads", "0"}, {"--threads", "-2"}, {"--threads", "2x"},
-        {"--threads", ""}, {"--threads", "4097"}, {"--progress", "--threads", "1.5"}}) {
+  for (const std::vector<std::string>& arguments : {std::vector<std::string>{"--threads"},
+                                                    {"--threads", "0"},
+                                                    {"--threads", "-2"},
+                                                    {"--threads", "2x"},
+                                                    {"--threads", ""},
+                                                    {"--threads", "4097"},
+                                                    {"--progress", "--threads", "1.5"}}) {
     e2e::WorkDirectory dir;
     const e2e::RunOutput output = dir.run("0\n0\n", 60, arguments);
     EXPECT_EQ(output.exitCode, 2) << arguments.back();
@@ -158,8 +172,11 @@ TEST(ThreadsE2e, ThreadCountIsAWholeNumberFromOne) {
 TEST(ThreadsE2e, SignalStopsAnIdentificationOnSeveralThreads) {
   for (int signal : {SIGINT, SIGTERM}) {
     e2e::WorkDirectory dir;
-    dir.write("CONFIG.DAT", e2e::configText({{"PJFileName", "J30_"}, {"gv_CFG_mxn_UDC", "100000000"},
-                                             {"gv_CFG_OBJ", "1"}, {"gv_CFG_SCV_data", "0"}, {"gv_CFG_SCV", "0.1"}}));
+    dir.write("CONFIG.DAT", e2e::configText({{"PJFileName", "J30_"},
+                                             {"gv_CFG_mxn_UDC", "100000000"},
+                                             {"gv_CFG_OBJ", "1"},
+                                             {"gv_CFG_SCV_data", "0"},
+                                             {"gv_CFG_SCV", "0.1"}}));
     dir.write("J30_1.RCP", e2e::kJ30First);
     e2e::RunningProgram program = dir.start("0\n0\n", {"--threads", "2", "--progress-file", "progress"});
     bool identifying = false;

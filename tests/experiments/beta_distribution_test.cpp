@@ -173,8 +173,7 @@ TEST(BetaAccuracyTest, ZeroMeanReportsNoNan) {
   input.scvLevels = {1};
   e2e::ConsoleCapture console;
   runBetaAccuracyTest(input);
-  EXPECT_EQ(console.text(),
-            "BETA DISTRIBUTION ACCURACY TEST\nACT: 1 DUR: 0 BETA: 0 SCV: 1 BETA: 0 ITERATIONS: 10\n");
+  EXPECT_EQ(console.text(), "BETA DISTRIBUTION ACCURACY TEST\nACT: 1 DUR: 0 BETA: 0 SCV: 1 BETA: 0 ITERATIONS: 10\n");
 }
 
 }  // namespace

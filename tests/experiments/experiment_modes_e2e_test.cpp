@@ -107,9 +107,10 @@ TEST(TopologyModeE2e, ExampleRunsTheBetaTestThenTheTopologyTest) {
   const std::string npvText = dir.read("TOPTEST_NPV.CSV");
   const std::string makespanText = dir.read("TOPTEST_MKSPN.CSV");
   EXPECT_EQ(configLine(npvText, 11), "NETWORKS/NET");
-  EXPECT_EQ(tableLines(npvText)[0], kTopologyColumns +
-                                        "MAKESPAN;SIM PH;HW PH;SIM BETA;HW BETA;SIM PH MAKESPAN;SIM BETA MAKESPAN");
-  EXPECT_EQ(tableLines(makespanText)[0], kTopologyColumns + "NPV;SIM PH;HW PH;SIM BETA;HW BETA;SIM PH NPV;SIM BETA NPV");
+  EXPECT_EQ(tableLines(npvText)[0],
+            kTopologyColumns + "MAKESPAN;SIM PH;HW PH;SIM BETA;HW BETA;SIM PH MAKESPAN;SIM BETA MAKESPAN");
+  EXPECT_EQ(tableLines(makespanText)[0],
+            kTopologyColumns + "NPV;SIM PH;HW PH;SIM BETA;HW BETA;SIM PH NPV;SIM BETA NPV");
   const auto npvRows = topologyRows(npvText);
   const auto makespanRows = topologyRows(makespanText);
   ASSERT_EQ(npvRows.size(), 336u);
@@ -135,10 +136,12 @@ TEST(TopologyModeE2e, ExampleRunsTheBetaTestThenTheTopologyTest) {
 
   // Again with fewer combinations: the network files are read back and give the same exact
   // values (the simulated ones follow another stream of draws).
-  dir.write("TEST_TOP.DAT", "3\n1 1\n10\n4711\n2 3 4\n10 4 7\n-5 -10 -3\n100\n0 1 0\n1 1.5\n1 0.02\n1 0.9\n3 0.25 1 2\n");
+  dir.write("TEST_TOP.DAT",
+            "3\n1 1\n10\n4711\n2 3 4\n10 4 7\n-5 -10 -3\n100\n0 1 0\n1 1.5\n1 0.02\n1 0.9\n3 0.25 1 2\n");
   const e2e::RunOutput again = dir.run("1\n0\n0\n");
   EXPECT_NE(again.console.find("NETWORK [7] SIZE: 3 TOPOLOGY: 4[R]"), std::string::npos);
-  for (const auto& [file, first] : {std::pair{"TOPTEST_NPV.CSV", &npvRows}, std::pair{"TOPTEST_MKSPN.CSV", &makespanRows}}) {
+  for (const auto& [file, first] :
+       {std::pair{"TOPTEST_NPV.CSV", &npvRows}, std::pair{"TOPTEST_MKSPN.CSV", &makespanRows}}) {
     const auto rows = topologyRows(dir.read(file));
     EXPECT_EQ(rows.size(), 21u);
     for (const auto& [lead, fields] : rows) {
@@ -149,8 +152,9 @@ TEST(TopologyModeE2e, ExampleRunsTheBetaTestThenTheTopologyTest) {
   }
 
   // A network of the user's own in place of NET2: its two activities share one resource.
-  const std::string own = "4\n0\n1\n1\n1\n0 1 0 0 1 0 0\n2 1 2 0\n1\n1 1 0 0 1 0 1\n1 3 1\n1\n1 1 0 0 1 0 1\n1 3 2\n"
-                          "1\n0 1 0 0 1 0 0\n0 3\n";
+  const std::string own =
+      "4\n0\n1\n1\n1\n0 1 0 0 1 0 0\n2 1 2 0\n1\n1 1 0 0 1 0 1\n1 3 1\n1\n1 1 0 0 1 0 1\n1 3 2\n"
+      "1\n0 1 0 0 1 0 0\n0 3\n";
   dir.write("NETWORKS/NET2.dat", own);
   dir.write("TEST_TOP.DAT", "3\n2 1\n1000\n4711\n2 1 0\n10 4 7\n-5 -10 -3\n100\n0 0 0\n1 1.5\n1 0.01\n1 1\n1 1\n");
   const e2e::RunOutput user = dir.run("1\n0\n0\n");
@@ -231,7 +235,8 @@ TEST(TopologyModeE2e, ShortOrMissingInputStops) {
        "TEST_TOP.DAT: size 10 asks for networks of 10 inner activities; the topology test enumerates them up to 9 (set "
        "its number of topologies to 0)."},
       {"3\n1 1\n20000000\n4711\n2 3 4\n10 4 7\n-5 -10 -3\n100\n0 1 2\n1 1.5\n2 0.01 0.02\n1 0.9\n2 1 2\n",
-       "TEST_TOP.DAT: 20000000 samples of 3 durations at 2 SCV levels are 1.2e+08 samples; the topology test keeps them "
+       "TEST_TOP.DAT: 20000000 samples of 3 durations at 2 SCV levels are 1.2e+08 samples; the topology test keeps "
+       "them "
        "all and takes at most 1e+08."},
   };
   e2e::RunOutput out;
@@ -507,8 +512,7 @@ TEST(MetricsModeE2e, NoInstancesLeaveHeadsOnly) {
     dir.write("TEST3.DAT", std::string(count) + "\n1 0.01 0.05\n1 2 8\n1 0.2 3\n1 -20 -5\n1 0.7 1\n1 1.5 2.5\n");
     const e2e::RunOutput out = dir.run("3\n0\n");
     ASSERT_EQ(out.exitCode, 0) << out.console;
-    EXPECT_EQ(out.console,
-              kModePrompt + "BOOT\nPROJECT [1]PROJECT [2]INITIALIZED\nMETRICS OBTAINED\n" + kEndPrompt);
+    EXPECT_EQ(out.console, kModePrompt + "BOOT\nPROJECT [1]PROJECT [2]INITIALIZED\nMETRICS OBTAINED\n" + kEndPrompt);
     EXPECT_FALSE(dir.exists("P1.T3B"));
     EXPECT_EQ(tableLines(dir.read("RESULTS.CSV")).size(), 1u);
     EXPECT_EQ(configLine(dir.read("RESULTS.CSV"), 17), "0");

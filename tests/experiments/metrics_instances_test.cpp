@@ -110,8 +110,9 @@ TEST(MetricsInstance, SwitchesOffRepeatTheBaseProject) {
             0u);
   EXPECT_NE(trailer.find("\n[ACT 2 MODE m: DURATION] [ACT 2 MODE m: DURATION SCV] "), std::string::npos);
   EXPECT_NE(trailer.find("\n...\n\n[ACT n MODE 1: DURATION]"), std::string::npos);
-  const std::string last = "[NUMBER OF SUCCESSORS FOR ACTIVITY n] [ACT n: SUCCESSOR 1] [ACT n: SUCCESSOR 2] ... "
-                           "[ACT n: SUCCESSOR s] [ACTIVITY n PARENT MODULE]";
+  const std::string last =
+      "[NUMBER OF SUCCESSORS FOR ACTIVITY n] [ACT n: SUCCESSOR 1] [ACT n: SUCCESSOR 2] ... "
+      "[ACT n: SUCCESSOR s] [ACTIVITY n PARENT MODULE]";
   EXPECT_EQ(trailer.substr(trailer.size() - last.size()), last);
 }
 

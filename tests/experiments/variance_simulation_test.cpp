@@ -26,8 +26,8 @@ ProjectSpec constrainedProject(double scv, bool irq) {
     a.modes[0].use = {1.0};
     return a;
   };
-  p.activities = {dummy({1, 2, 3}),       job(3.0, {4}, -4.0), job(5.0, {4}, -6.0), job(2.0, {5}, -2.0),
-                  job(4.0, {5}, -5.0),    job(1.0, {6}, -1.0), dummy({}, 80.0)};
+  p.activities = {dummy({1, 2, 3}),    job(3.0, {4}, -4.0), job(5.0, {4}, -6.0), job(2.0, {5}, -2.0),
+                  job(4.0, {5}, -5.0), job(1.0, {6}, -1.0), dummy({}, 80.0)};
   p.availability = {2.0};
   p.discountRate = 0.03;
   p.irq = irq;
@@ -59,8 +59,8 @@ TEST(VarianceSimulation, RunsOfThePolicyAgreeWithTheExactVariances) {
     for (bool irq : {false, true}) {
       ASSERT_TRUE(buildProject(constrainedProject(scv, irq)));
       for (Measure objective : {Measure::kNpv, Measure::kMakespan}) {
-        const std::string name = "SCV " + std::to_string(scv) + (irq ? " irq" : "") +
-                                 (objective == Measure::kNpv ? " NPV" : " makespan");
+        const std::string name =
+            "SCV " + std::to_string(scv) + (irq ? " irq" : "") + (objective == Measure::kNpv ? " NPV" : " makespan");
         const Measure other = objective == Measure::kNpv ? Measure::kMakespan : Measure::kNpv;
         KeptPolicy policy;
         SolveResult exact;

@@ -28,14 +28,15 @@ struct ActivitySpec {
 };
 
 // Every mode takes one unit of every resource.
-inline void installBase(const std::vector<ActivitySpec>& plans, double rate = 0.0, std::vector<double> availability = {}) {
+inline void installBase(const std::vector<ActivitySpec>& plans, double rate = 0.0,
+                        std::vector<double> availability = {}) {
   test_project::Project project;
   project.discountRate = rate;
   for (const ActivitySpec& plan : plans) {
     test_project::Activity activity;
     for (const ModeSpec& m : plan.modes)
-      activity.modes.push_back(test_project::mode(m.duration, m.scv, m.cost, m.pts, 0,
-                                                  std::vector<double>(availability.size(), 1.0)));
+      activity.modes.push_back(
+          test_project::mode(m.duration, m.scv, m.cost, m.pts, 0, std::vector<double>(availability.size(), 1.0)));
     activity.successors = plan.successors;
     project.activities.push_back(std::move(activity));
   }

@@ -212,9 +212,8 @@ TEST(NetworkMetrics, ScoreIsEarlyForEarlyGapsAndLateForLateGaps) {
 
 TEST(NetworkMetrics, ActivityWithoutParallelRoomStopsTheRun) {
   // A cycle between 1 and 2 makes each count itself among its own predecessors and successors.
-  mtest::installBase({mtest::dummy({1}), {{ModeSpec{1, 1, 0, 1}}, {2}}, {{ModeSpec{1, 1, 0, 1}}, {1, 3}},
-                      mtest::dummy({})},
-                     0.0);
+  mtest::installBase(
+      {mtest::dummy({1}), {{ModeSpec{1, 1, 0, 1}}, {2}}, {{ModeSpec{1, 1, 0, 1}}, {1, 3}}, mtest::dummy({})}, 0.0);
   mtest::installMirrorElementary();
   e2e::ConsoleCapture console("0\n");
   EXPECT_THROW(buildNetworkMetrics(false), FatalStop);

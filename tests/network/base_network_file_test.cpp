@@ -34,17 +34,19 @@ std::string activityLegend(const std::string& act) {
     }
     text += replaceAll(kModeLegend11, "ACT 1 MODE 1", "ACT " + act + " MODE " + mode) + "\n";
   }
-  return text + replaceAll(replaceAll(kSuccessorLegend1, "ACTIVITY 1", "ACTIVITY " + act), "ACT 1:", "ACT " + act + ":");
+  return text +
+         replaceAll(replaceAll(kSuccessorLegend1, "ACTIVITY 1", "ACTIVITY " + act), "ACT 1:", "ACT " + act + ":");
 }
 
-const std::string kLegend = "\n|||||||||||||||||||||||||||||||||||\n|||FILE STRUCTURE (BASE NETWORK)|||\n"
-                            "|||||||||||||||||||||||||||||||||||\n\n"
-                            "[NUMBER OF ACTIVITIES (INCLUDING DUMMY-ACTIVITIES)]\n"
-                            "[DISCOUNT RATE (CONTINUOUS-TIME DISCOUNTING)]\n"
-                            "[NUMBER OF RENEWABLE RESOURCES]\n"
-                            "[AVAILABILITY RESOURCE 1] [AVAILABILITY RESOURCE 2] ... [AVAILABILITY RESOURCE r]\n"
-                            "[NUMBER OF EXECUTION MODES FOR ACTIVITY 1]\n" +
-                            activityLegend("1") + "\n" + activityLegend("2") + "\n...\n\n" + activityLegend("n");
+const std::string kLegend =
+    "\n|||||||||||||||||||||||||||||||||||\n|||FILE STRUCTURE (BASE NETWORK)|||\n"
+    "|||||||||||||||||||||||||||||||||||\n\n"
+    "[NUMBER OF ACTIVITIES (INCLUDING DUMMY-ACTIVITIES)]\n"
+    "[DISCOUNT RATE (CONTINUOUS-TIME DISCOUNTING)]\n"
+    "[NUMBER OF RENEWABLE RESOURCES]\n"
+    "[AVAILABILITY RESOURCE 1] [AVAILABILITY RESOURCE 2] ... [AVAILABILITY RESOURCE r]\n"
+    "[NUMBER OF EXECUTION MODES FOR ACTIVITY 1]\n" +
+    activityLegend("1") + "\n" + activityLegend("2") + "\n...\n\n" + activityLegend("n");
 
 void configure(int writeLevel) {
   RunConfig config;

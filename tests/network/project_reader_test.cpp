@@ -190,8 +190,7 @@ TEST(ProjectReader, SuccessorNumberingEdges) {
 
   // Each message names the activity (0-based) and the number as read.
   const std::string lead = "Error in project file P1.RCP (project 1). Activity 1 names successor ";
-  EXPECT_EQ(fatalText(dir, "3  0 1 2  1 1 4  0 0"),
-            fatal(lead + "4; it is larger than the number of activities (3)."));
+  EXPECT_EQ(fatalText(dir, "3  0 1 2  1 1 4  0 0"), fatal(lead + "4; it is larger than the number of activities (3)."));
   EXPECT_EQ(fatalText(dir, "3  0 1 2  1 1 -1  0 0"), fatal(lead + "-1; a successor number cannot be negative."));
   // 0 in a 1-based file and activityCount in a 0-based file name no activity.
   EXPECT_EQ(fatalText(dir, "3  0 1 2  1 1 0  0 0"),
@@ -359,8 +358,9 @@ TEST(ProjectReader, ValuesOutsideTheAcceptedRangesStop) {
       {"0.01", "2 -5 1 1e308 1", "probability of module success of activity 1, mode 0 is 1e+308" + probabilities},
       {"0.01", "2 -5 1 0 -1",
        "resource use of activity 1, mode 0 is -1; a resource use must be finite and not negative."},
-      {"-0.25", "2 -5 1 0 1", "discount rate (read from the file) is -0.25; a discount rate must be finite and not "
-                              "negative."},
+      {"-0.25", "2 -5 1 0 1",
+       "discount rate (read from the file) is -0.25; a discount rate must be finite and not "
+       "negative."},
       {"0", "2 -5 1 0 1", ""},
   };
   for (const Case& c : cases) {
@@ -430,9 +430,9 @@ TEST(ProjectReader, RandomDuplicateSuccessorsReadAsTheMergedNetwork) {
       if (!repeated[a].empty()) {
         EXPECT_EQ(baseNetwork.activities[a].successors, firstNames) << a;
       }
-      EXPECT_EQ(std::set<int32_t>(baseNetwork.activities[a].successors.begin(),
-                                  baseNetwork.activities[a].successors.end()),
-                std::set<int32_t>(expected[a].successors.begin(), expected[a].successors.end()))
+      EXPECT_EQ(
+          std::set<int32_t>(baseNetwork.activities[a].successors.begin(), baseNetwork.activities[a].successors.end()),
+          std::set<int32_t>(expected[a].successors.begin(), expected[a].successors.end()))
           << a;
       EXPECT_EQ(baseNetwork.activities[a].predecessors.size(), expected[a].predecessors.size()) << a;
     }

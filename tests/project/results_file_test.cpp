@@ -171,10 +171,10 @@ TEST(SolveDispatch, ValuesOutsideWhatTheProjectCanProduceStop) {
     bool abandon;
     bool accepted;
   } cases[] = {
-      {100, false, false, true},     {-11, false, false, true},  {0, true, false, true},
-      {5, true, false, true},        {100.5f, false, false, false}, {-12, false, false, false},
-      {nan, false, false, false},    {inf, false, false, false}, {-1, false, true, false},
-      {-0.5f, true, false, false},   {6, true, false, false},    {nan, true, false, false},
+      {100, false, false, true},   {-11, false, false, true},     {0, true, false, true},
+      {5, true, false, true},      {100.5f, false, false, false}, {-12, false, false, false},
+      {nan, false, false, false},  {inf, false, false, false},    {-1, false, true, false},
+      {-0.5f, true, false, false}, {6, true, false, false},       {nan, true, false, false},
   };
   for (const auto& c : cases) {
     runConfig.gv_CFG_abandon = c.abandon;

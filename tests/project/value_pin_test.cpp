@@ -96,9 +96,8 @@ TEST(ValuePins, BasicExampleNpvFirst) {
 }
 
 TEST(ValuePins, J30FirstExponential) {
-  const Pinned pinned =
-      solveKeepingEveryValue(e2e::configText({{"PJFileName", "J30_"}, {"gv_CFG_OBJ", "1"}}),
-                             "J30_1.RCP", e2e::kJ30First, true);
+  const Pinned pinned = solveKeepingEveryValue(e2e::configText({{"PJFileName", "J30_"}, {"gv_CFG_OBJ", "1"}}),
+                                               "J30_1.RCP", e2e::kJ30First, true);
   EXPECT_EQ(pinned.states, 1282293u);
   EXPECT_EQ(pinned.result.optimum, 0x1.dcc24cp+5f);  // 59.5949
   EXPECT_EQ(pinned.result.secondary, 0x0p+0f);

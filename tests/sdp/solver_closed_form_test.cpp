@@ -58,8 +58,7 @@ TEST(SolverClosedForm, TwoParallelExponentials) {
 TEST(SolverClosedForm, ResourceConflictSerialises) {
   const double l1 = 1.0, l2 = 0.25, r = 0.05, payoff = 40.0;
   expectClose(solveOne(twoTasks(1.0, 4.0, 1.0, payoff, r), solveMakespan), (1.0 / l1 + 1.0 / l2));
-  expectClose(solveOne(twoTasks(1.0, 4.0, 1.0, payoff, r), solveNpv),
-              payoff * l1 / (r + l1) * l2 / (r + l2));
+  expectClose(solveOne(twoTasks(1.0, 4.0, 1.0, payoff, r), solveNpv), payoff * l1 / (r + l1) * l2 / (r + l2));
 }
 
 TEST(SolverClosedForm, ErlangChain) {

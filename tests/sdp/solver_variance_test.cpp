@@ -87,8 +87,7 @@ TEST(SolverVariance, OneActivityOfEveryDurationKind) {
 
 TEST(SolverVariance, ChainAddsItsVariances) {
   ProjectSpec p;
-  p.activities = {dummy({1}), task(2.0, {2}, 0.0, 1.0), task(5.0, {3}, 0.0, 0.5), task(1.5, {4}, 0.0, 2.0),
-                  dummy({})};
+  p.activities = {dummy({1}), task(2.0, {2}, 0.0, 1.0), task(5.0, {3}, 0.0, 0.5), task(1.5, {4}, 0.0, 2.0), dummy({})};
   const MakespanMoments moments = makespanMoments(p);
   const double variance = 2.0 * 2.0 + 0.5 * 25.0 + 2.0 * 2.25;
   EXPECT_NEAR(moments.mean, 8.5, relative(8.5));
@@ -155,7 +154,8 @@ struct RiskyChain {
   double npvMean() const { return costA + pts * a / (a + rate) * (costB + b / (b + rate) * payoff); }
   double npvVariance() const {
     const double k = costB + b / (b + rate) * payoff;
-    const double kSquare = costB * costB + 2.0 * costB * b / (b + rate) * payoff + b / (b + 2.0 * rate) * payoff * payoff;
+    const double kSquare =
+        costB * costB + 2.0 * costB * b / (b + rate) * payoff + b / (b + 2.0 * rate) * payoff * payoff;
     const double square = costA * costA + 2.0 * costA * pts * a / (a + rate) * k + pts * a / (a + 2.0 * rate) * kSquare;
     return square - npvMean() * npvMean();
   }
@@ -166,9 +166,9 @@ struct RiskyChain {
 TEST(SolverVariance, FailureEndsTheProject) {
   const RiskyChain chain;
   for (bool abandon : {false, true}) {  // nothing is worth abandoning here
-    const std::vector<SolveResult> r =
-        solveAsked(chain.project(abandon), {{kNpv, {kMakespan, kNpvVariance, kMakespanVariance}},
-                                            {kMakespan, {kMakespanVariance, kNpvVariance, kNpv}}});
+    const std::vector<SolveResult> r = solveAsked(
+        chain.project(abandon),
+        {{kNpv, {kMakespan, kNpvVariance, kMakespanVariance}}, {kMakespan, {kMakespanVariance, kNpvVariance, kNpv}}});
     ASSERT_EQ(r.size(), 2u);
     EXPECT_NEAR(r[0].optimum, chain.npvMean(), relative(chain.payoff));
     EXPECT_NEAR(r[0].secondary, chain.makespanMean(), relative(10.0));

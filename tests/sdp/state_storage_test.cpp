@@ -78,8 +78,7 @@ void installChain(std::vector<uint32_t> counts, std::vector<std::pair<uint32_t, 
 void fillTable(UdcStateTable& table, int32_t u, float base) {
   const uint32_t count = table.count;
   for (uint32_t i = 0; i < count; ++i)
-    appendState(table, u, 3 * (count - i), base + static_cast<float>(i), base - static_cast<float>(i), base * 2,
-                -base);
+    appendState(table, u, 3 * (count - i), base + static_cast<float>(i), base - static_cast<float>(i), base * 2, -base);
 }
 
 }  // namespace

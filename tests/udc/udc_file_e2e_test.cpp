@@ -17,10 +17,9 @@ std::string forkProject(int useOfB) {
 }
 
 e2e::RunOutput runForkProject(const e2e::WorkDirectory& dir, int useOfB) {
-  dir.write("CONFIG.DAT", e2e::configText({{"PJFileName", "P"},
-                                           {"PJFileExt", ".RCP"},
-                                           {"gv_CFG_OBJ2", "-1"},
-                                           {"gv_CFG_write", "4"}}));
+  dir.write(
+      "CONFIG.DAT",
+      e2e::configText({{"PJFileName", "P"}, {"PJFileExt", ".RCP"}, {"gv_CFG_OBJ2", "-1"}, {"gv_CFG_write", "4"}}));
   dir.write("P1.RCP", forkProject(useOfB));
   return dir.run("0\n0\n");
 }
@@ -56,9 +55,7 @@ TEST(UdcFileEndToEnd, ActivityThatNeverFitsFailsTheProjectOnly) {
 
 TEST(UdcFileEndToEnd, J30ProjectCountsStayFixed) {
   e2e::WorkDirectory dir;
-  dir.write("CONFIG.DAT", e2e::configText({{"PJFileName", "J30_"},
-                                           {"PJFileExt", ".RCP"},
-                                           {"gv_CFG_OBJ2", "-1"}}));
+  dir.write("CONFIG.DAT", e2e::configText({{"PJFileName", "J30_"}, {"PJFileExt", ".RCP"}, {"gv_CFG_OBJ2", "-1"}}));
   dir.write("J30_1.RCP", e2e::kJ30First);
   const e2e::RunOutput out = dir.run("0\n0\n");
   EXPECT_NE(e2e::maskCpuTimes(out.console).find("PROJECT [1][R][M][E] NR_UDC: 435 CPU[*]"), std::string::npos);
@@ -69,14 +66,12 @@ TEST(UdcFileEndToEnd, J30ProjectCountsStayFixed) {
 // The optimal values of a real project, pinned: they must never drift.
 TEST(UdcFileEndToEnd, J30ProjectOptimaStayFixed) {
   e2e::WorkDirectory dir;
-  dir.write("CONFIG.DAT", e2e::configText({{"PJFileName", "J30_"},
-                                           {"PJFileExt", ".RCP"},
-                                           {"gv_CFG_OBJ", "1"},
-                                           {"gv_CFG_OBJ2", "-1"}}));
+  dir.write(
+      "CONFIG.DAT",
+      e2e::configText({{"PJFileName", "J30_"}, {"PJFileExt", ".RCP"}, {"gv_CFG_OBJ", "1"}, {"gv_CFG_OBJ2", "-1"}}));
   dir.write("J30_1.RCP", e2e::kJ30First);
   const e2e::RunOutput out = dir.run("0\n0\n");
-  EXPECT_NE(e2e::maskCpuTimes(out.console).find("NR_UDC: 435 CPU[*] OPT MAKESPAN: 59.5949 CPU[*]\n"),
-            std::string::npos)
+  EXPECT_NE(e2e::maskCpuTimes(out.console).find("NR_UDC: 435 CPU[*] OPT MAKESPAN: 59.5949 CPU[*]\n"), std::string::npos)
       << out.console;
 }
 

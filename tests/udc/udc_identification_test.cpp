@@ -100,10 +100,8 @@ TEST_F(UdcIdentification, InstantaneousMemberAloneCompletes) {
   acts[4].successors = {5};
   installHandNetwork(acts);
   ASSERT_TRUE(identifyUdcs());
-  expectNetwork({{{0}, {1, 2}, {2, 3}, {3, 4}, {5}},
-                 {1, 1, 2, 3, 1},
-                 {{1}, {2}, {3}, {4}, {}},
-                 {{}, {0}, {1}, {2}, {3}}});
+  expectNetwork(
+      {{{0}, {1, 2}, {2, 3}, {3, 4}, {5}}, {1, 1, 2, 3, 1}, {{1}, {2}, {3}, {4}, {}}, {{}, {0}, {1}, {2}, {3}}});
 }
 
 const UdcExpectation kPlainAndModuleExpectation = {
@@ -234,7 +232,7 @@ TEST_F(UdcIdentification, UdcLimitHoldsForEveryValue) {
     EXPECT_FALSE(identifyUdcs());
     EXPECT_EQ(udcNetwork.udcCount, 1);
     EXPECT_EQ(console.text(), "\nNumber of UDCs (1) exceeds maximum number of UDCs (" + std::to_string(limit) +
-                                      "). Please increase gv_CFG_mxn_UDC parameter.\n");
+                                  "). Please increase gv_CFG_mxn_UDC parameter.\n");
   }
 }
 

@@ -238,8 +238,7 @@ TEST_F(UdcNetworkFile, MembersOfLaterWordsAreNumberedFromTheirWord) {
   installHandNetwork(acts);
   ASSERT_TRUE(identifyUdcs());
   std::string expected = "20\n1 0 1 0 1 1\n";
-  for (int e = 1; e < 19; ++e)
-    expected += "1 1 1 " + std::to_string(e) + " 1 " + std::to_string(e + 1) + "\n";
+  for (int e = 1; e < 19; ++e) expected += "1 1 1 " + std::to_string(e) + " 1 " + std::to_string(e + 1) + "\n";
   expected += "1 1 1 19 0\n\n";
   EXPECT_EQ(dir.read("NET12.UDC"), expected + kLegend);
 }

@@ -21,7 +21,7 @@ struct HandActivity {
   double pts = 1.0;
   double pms = 0.0;
   std::vector<double> use = {};  // one entry per resource, zeros when empty
-  int baseActivity = -1;    // -1: the elementary index
+  int baseActivity = -1;         // -1: the elementary index
   int baseMode = 0;
 };
 
