@@ -62,6 +62,40 @@ inline ActivitySpec task(double duration, std::vector<int> successors, double co
   return a;
 }
 
+// Modes, phase-type durations of every kind, a shared resource, a module with technical
+// and module success, and cash flows of both signs.
+inline ProjectSpec richProject(bool abandon, bool irq) {
+  ProjectSpec p;
+  ActivitySpec twoModes;
+  ModeSpec fast, slow;
+  fast.duration = 2.0;
+  fast.cost = -5.0;
+  fast.use = {1.0};
+  slow.duration = 4.0;
+  slow.scv = 0.5;
+  slow.cost = -2.0;
+  slow.use = {1.0};
+  twoModes.modes = {fast, slow};
+  twoModes.successors = {4};
+  ActivitySpec risky = task(3.0, {3}, -4.0, 2.0);
+  risky.modes[0].pts = 0.9;
+  risky.modes[0].use = {1.0};
+  risky.module = 7;
+  ActivitySpec closing = task(1.0, {4}, -1.0);
+  closing.modes[0].pts = 0.95;
+  closing.modes[0].pms = 0.6;
+  closing.modes[0].use = {1.0};
+  closing.module = 7;
+  ActivitySpec last = task(2.0, {5}, -3.0, 0.5);
+  last.modes[0].use = {2.0};
+  p.activities = {dummy({1, 2}), twoModes, risky, closing, last, dummy({}, 60.0)};
+  p.availability = {2.0};
+  p.discountRate = 0.05;
+  p.abandon = abandon;
+  p.irq = irq;
+  return p;
+}
+
 // Fills the configuration and the base network, then builds the Markovian and the
 // elementary network and identifies the UDCs. False when identification fails.
 inline bool buildProject(const ProjectSpec& plan) {

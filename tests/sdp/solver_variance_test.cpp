@@ -207,40 +207,6 @@ TEST(SolverVariance, AbandonmentEndsTheCashFlowsButNotTheMakespan) {
 
 namespace {
 
-// Modes, phase-type durations of every kind, a shared resource, a module with technical
-// and module success, and cash flows of both signs.
-ProjectSpec mixedProject(bool abandon, bool irq) {
-  ProjectSpec p;
-  ActivitySpec twoModes;
-  ModeSpec fast, slow;
-  fast.duration = 2.0;
-  fast.cost = -5.0;
-  fast.use = {1.0};
-  slow.duration = 4.0;
-  slow.scv = 0.5;
-  slow.cost = -2.0;
-  slow.use = {1.0};
-  twoModes.modes = {fast, slow};
-  twoModes.successors = {4};
-  ActivitySpec risky = task(3.0, {3}, -4.0, 2.0);
-  risky.modes[0].pts = 0.9;
-  risky.modes[0].use = {1.0};
-  risky.module = 7;
-  ActivitySpec closing = task(1.0, {4}, -1.0);
-  closing.modes[0].pts = 0.95;
-  closing.modes[0].pms = 0.6;
-  closing.modes[0].use = {1.0};
-  closing.module = 7;
-  ActivitySpec last = task(2.0, {5}, -3.0, 0.5);
-  last.modes[0].use = {2.0};
-  p.activities = {dummy({1, 2}), twoModes, risky, closing, last, dummy({}, 60.0)};
-  p.availability = {2.0};
-  p.discountRate = 0.05;
-  p.abandon = abandon;
-  p.irq = irq;
-  return p;
-}
-
 // Every ordered list of distinct measures other than the objective, of length 0 to 3.
 std::vector<std::vector<Measure>> measureLists(Measure objective) {
   std::vector<Measure> others;
@@ -276,7 +242,7 @@ TEST(SolverVariance, EveryChoiceOfMeasuresAgreesWithTheSingleMeasures) {
   // measure the value of the solve that asks for it alone, in whatever company and order.
   for (bool abandon : {false, true})
     for (bool irq : {false, true}) {
-      const ProjectSpec p = mixedProject(abandon, irq);
+      const ProjectSpec p = richProject(abandon, irq);
       for (Measure objective : {kNpv, kMakespan}) {
         const std::vector<std::vector<Measure>> lists = measureLists(objective);
         ASSERT_EQ(lists.size(), 16u);
@@ -304,7 +270,7 @@ TEST(SolverVariance, EveryChoiceOfMeasuresAgreesWithTheSingleMeasures) {
 
 TEST(SolverVariance, DiskGivesTheValuesOfMemory) {
   e2e::ScratchDirectory dir;
-  const ProjectSpec p = mixedProject(true, true);
+  const ProjectSpec p = richProject(true, true);
   const std::vector<Asked> asked = {{kNpv, {kMakespanVariance, kMakespan, kNpvVariance}},
                                     {kMakespan, {kNpvVariance, kMakespanVariance}}};
   const std::vector<SolveResult> memory = solveAsked(p, asked, false);
