@@ -116,12 +116,12 @@ inline bool buildProject(const ProjectSpec& plan) {
   test_project::Project project;
   project.availability = plan.availability;
   project.discountRate = plan.discountRate;
-  for (const ActivitySpec& spec : plan.activities) {
+  for (const ActivitySpec& given : plan.activities) {
     test_project::Activity activity;
-    for (const ModeSpec& m : spec.modes)
+    for (const ModeSpec& m : given.modes)
       activity.modes.push_back(test_project::mode(m.duration, m.scv, m.cost, m.pts, m.pms, m.use));
-    activity.successors.assign(spec.successors.begin(), spec.successors.end());
-    if (spec.module >= 0) activity.module = spec.module;
+    activity.successors.assign(given.successors.begin(), given.successors.end());
+    if (given.module >= 0) activity.module = given.module;
     project.activities.push_back(std::move(activity));
   }
   test_project::installBaseNetwork(project);
