@@ -112,31 +112,39 @@ ProjectSpec randomModularProject(std::mt19937& random) {
 
 }  // namespace
 
+namespace {
+
+// All four solvers on p give finite values, the primary of a two-objective run is the
+// one-objective optimum, and (when asked) disk storage gives the values of memory.
+void expectSolvedAlike(const ProjectSpec& p, bool onDiskToo) {
+  const std::vector<Solver> solvers = {solveNpv, solveMakespan, solveNpvWithMakespan, solveMakespanWithNpv};
+  std::vector<SolveResult> memory;
+  EXPECT_NO_THROW(memory = solveWith(p, solvers));
+  ASSERT_EQ(memory.size(), solvers.size());
+  for (const SolveResult& result : memory) {
+    EXPECT_TRUE(std::isfinite(result.optimum));
+    EXPECT_TRUE(std::isfinite(result.secondary));
+  }
+  EXPECT_EQ(memory[2].optimum, memory[0].optimum);
+  EXPECT_EQ(memory[3].optimum, memory[1].optimum);
+  if (!onDiskToo) return;
+  e2e::ScratchDirectory dir;  // state files go to a scratch directory
+  std::vector<SolveResult> disk;
+  EXPECT_NO_THROW(disk = solveWith(p, solvers, true));
+  ASSERT_EQ(disk.size(), solvers.size());
+  for (size_t i = 0; i < solvers.size(); ++i) EXPECT_EQ(disk[i].optimum, memory[i].optimum);
+}
+
+}  // namespace
+
 TEST(ModuleSuccess, RandomModularProjectsLandOnIdentifiedStatesOnly) {
   std::mt19937 random(20261208);
-  const std::vector<Solver> solvers = {solveNpv, solveMakespan, solveNpvWithMakespan, solveMakespanWithNpv};
   for (int project = 0; project < 40; ++project) {
     ProjectSpec p = randomModularProject(random);
     p.irq = project % 2 == 1;
     p.abandon = project % 4 >= 2;
     SCOPED_TRACE("project " + std::to_string(project));
-    std::vector<SolveResult> memory;
-    EXPECT_NO_THROW(memory = solveWith(p, solvers));
-    ASSERT_EQ(memory.size(), solvers.size());
-    for (const SolveResult& result : memory) {
-      EXPECT_TRUE(std::isfinite(result.optimum));
-      EXPECT_TRUE(std::isfinite(result.secondary));
-    }
-    // The primary of a two-objective run is the one-objective optimum.
-    EXPECT_EQ(memory[2].optimum, memory[0].optimum);
-    EXPECT_EQ(memory[3].optimum, memory[1].optimum);
-    if (project % 8 == 0) {
-      e2e::ScratchDirectory dir;  // state files go to a scratch directory
-      std::vector<SolveResult> disk;
-      EXPECT_NO_THROW(disk = solveWith(p, solvers, true));
-      ASSERT_EQ(disk.size(), solvers.size());
-      for (size_t i = 0; i < solvers.size(); ++i) EXPECT_EQ(disk[i].optimum, memory[i].optimum);
-    }
+    expectSolvedAlike(p, project % 8 == 0);
   }
 }
 
@@ -160,7 +168,6 @@ TEST(ModuleSuccess, TheDummyEndInAModuleIsNeverCancelled) {
 // Random projects whose dummy end shares the module of a task, with module successes.
 TEST(ModuleSuccess, RandomProjectsWithTheEndInAModuleLandOnIdentifiedStatesOnly) {
   std::mt19937 random(20261209);
-  const std::vector<Solver> solvers = {solveNpv, solveMakespan, solveNpvWithMakespan, solveMakespanWithNpv};
   for (int project = 0; project < 24; ++project) {
     ProjectSpec p = randomModularProject(random);
     const int end = static_cast<int>(p.activities.size()) - 1;
@@ -171,20 +178,6 @@ TEST(ModuleSuccess, RandomProjectsWithTheEndInAModuleLandOnIdentifiedStatesOnly)
     p.irq = project % 2 == 1;
     p.abandon = project % 4 >= 2;
     SCOPED_TRACE("project " + std::to_string(project));
-    std::vector<SolveResult> memory;
-    EXPECT_NO_THROW(memory = solveWith(p, solvers));
-    ASSERT_EQ(memory.size(), solvers.size());
-    for (const SolveResult& result : memory) {
-      EXPECT_TRUE(std::isfinite(result.optimum));
-      EXPECT_TRUE(std::isfinite(result.secondary));
-    }
-    EXPECT_EQ(memory[3].optimum, memory[1].optimum);
-    if (project % 6 == 0) {
-      e2e::ScratchDirectory dir;
-      std::vector<SolveResult> disk;
-      EXPECT_NO_THROW(disk = solveWith(p, solvers, true));
-      ASSERT_EQ(disk.size(), solvers.size());
-      for (size_t i = 0; i < solvers.size(); ++i) EXPECT_EQ(disk[i].optimum, memory[i].optimum);
-    }
+    expectSolvedAlike(p, project % 6 == 0);
   }
 }
