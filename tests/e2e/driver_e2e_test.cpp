@@ -518,15 +518,21 @@ bool waitForConsole(const e2e::RunningProgram& program, const std::string& text)
 }  // namespace
 
 // SIGINT and SIGTERM during a disk-storage run: 128 + the signal, only complete rows, and no
-// file besides the run's own outputs. The solver notices the signal per UDC once it checks
-// there; until then the run stops after the project in hand.
+// file besides the run's own outputs. Each project takes about half a second at SCV 0.02, so
+// the signal sent once the second project's line is out meets the run in the middle of the
+// third, also on a loaded machine (at SCV 0.2 the four took milliseconds and the run could end
+// before the signal came).
 TEST(InterruptE2e, SignalEndsTheRunWithCompleteRowsAndNoStateFiles) {
   const std::string project = e2e::readWholeFile(e2e::fs::path(TERVANO_SOURCE_DIR) / "examples/basic/PROJECT_3.RCP");
   for (int signal : {SIGINT, SIGTERM}) {
     e2e::WorkDirectory dir;
-    dir.write("CONFIG.DAT",
-              e2e::configText(costConfig(
-                  {{"gv_CFG_lnr", "4"}, {"gv_CFG_IO", "1"}, {"gv_CFG_SCV", "0.2"}, {"gv_CFG_rx_data", "1"}})));
+    dir.write("CONFIG.DAT", e2e::configText(costConfig({{"gv_CFG_lnr", "4"},
+                                                        {"gv_CFG_IO", "1"},
+                                                        {"gv_CFG_SCV", "0.02"},
+                                                        {"gv_CFG_rx_data", "1"},
+                                                        {"gv_bits", "40"},
+                                                        {"gv_CFG_mxn_UDC", "100000000"},
+                                                        {"gv_CFG_max_mem", "0"}})));
     for (const char* name : {"P1.RCP", "P2.RCP", "P3.RCP", "P4.RCP"}) dir.write(name, project);
     e2e::RunningProgram program = dir.start("0\n0\n", {"--progress-file", "progress"});
     // The first project's line reaches the pipe as soon as it is done.
