@@ -701,12 +701,27 @@ void sweepOnThreads(KeptPolicy* policy, int32_t threads) {
   });
 }
 
+bool mergedRowsAllowed = true;
+
+// A phase drawn by its probability after a timed completion adds up the continuation values
+// of the phases it may enter (no decision between phases), and with decisions between phases
+// it compares two sums: either needs both values of a state.
+bool drawsPhases() {
+  for (int32_t type : elementaryNetwork.elemSuccTransitionType)
+    if (type == kDrawOne) return true;
+  return false;
+}
+
 template <class Primary, class Ride, class Decision = NoDecision>
 void sweepUdcs(SolveResult& result, const std::vector<Measure>& measures, KeptPolicy* policy = nullptr) {
   using Evaluator = StateEvaluator<Primary, Ride, Decision>;
   constexpr int32_t kLanes = 1 + Ride::kCount;
   if (udcNetwork.udcCount <= 0) return;
-  openStateStorage(kLanes, useDiskStorage, Evaluator::kKeeps);
+  // Everywhere else a state is read as the better of its two values (best, a start, a
+  // choice among successors); a lane riding along would need to know which side that was,
+  // and a kept policy both values.
+  const bool merged = mergedRowsAllowed && kLanes == 1 && !Evaluator::kKeeps && !drawsPhases();
+  openStateStorage(kLanes, useDiskStorage, Evaluator::kKeeps, merged);
   const int32_t udcCount = udcNetwork.udcCount;
   // The last UDC in the final numbering holds the project's end alone.
   const int32_t last = udcCount - 1;
@@ -864,3 +879,5 @@ bool solveMakespanWithNpvKeepingPolicy(SolveResult& result, KeptPolicy& policy) 
 }
 
 void releaseKeptPolicy(KeptPolicy& policy) { policy = KeptPolicy{}; }
+
+void allowMergedValueRows(bool allowed) { mergedRowsAllowed = allowed; }

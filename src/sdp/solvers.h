@@ -49,3 +49,8 @@ bool solveWithMeasures(Measure objective, const std::vector<Measure>& measures, 
 // What the values of a solve with these measures take per state beyond the objective's
 // own: the number of value lanes (decision and continuation value each) riding along.
 int rideLaneCount(Measure objective, const std::vector<Measure>& measures);
+
+// Whether a solve of one objective alone, with no phase drawn by its probability, keeps one
+// value per state (the better of its decision and continuation values) instead of both: on
+// unless turned off; every reported value is the same either way, which tests check.
+void allowMergedValueRows(bool allowed);

@@ -110,6 +110,7 @@ struct StateFile {
 
 struct StateStorage {
   int32_t objectiveCount = 1;
+  bool mergedValues = false;  // rows of one value (state_table.h)
   bool onDisk = false;
   bool keepAll = false;
   uint64_t generation = 0;              // tells a thread's UDC in hand from one of an earlier solve
@@ -163,7 +164,7 @@ size_t tableBytes(const UdcStateTable& table) { return static_cast<size_t>(table
 // The bytes a table's block takes in the pool, or 0 when it comes from new[].
 size_t pooledBytes(uint32_t count, bool wideKeys) {
   if (storage.keepAll) return 0;
-  const size_t bytes = (stateTableBytes(count, wideKeys, storage.objectiveCount) + 7) / 8 * 8;
+  const size_t bytes = (stateTableBytes(count, wideKeys, storage.objectiveCount, storage.mergedValues) + 7) / 8 * 8;
   return bytes <= BlockPool::kLargest ? bytes : 0;
 }
 
@@ -216,9 +217,9 @@ UdcStateTable& newTable(int32_t u) {
   const size_t pooled = pooledBytes(count, wide);
   if (pooled != 0) {
     table.block.reset(takePooledBlock(pooled));
-    shapeTable(table, count, wide, storage.objectiveCount);
+    shapeTable(table, count, wide, storage.objectiveCount, storage.mergedValues);
   } else {
-    allocateTable(table, count, wide, storage.objectiveCount);
+    allocateTable(table, count, wide, storage.objectiveCount, storage.mergedValues);
   }
   table.memberCount = static_cast<uint8_t>(members);
   if (storage.onDisk) {
@@ -433,7 +434,8 @@ void dropImage(int32_t u) {
   uint64_t& at = storage.offsetOfUdc[static_cast<size_t>(u)];
   if (at == kNotOnDisk) return;
   const uint64_t bytes =
-      stateTableBytes(udcStateCount(u), udcMemberCount(u) > kNarrowKeyMembers, storage.objectiveCount);
+      stateTableBytes(udcStateCount(u), udcMemberCount(u) > kNarrowKeyMembers, storage.objectiveCount,
+                      storage.mergedValues);
   forEachPiece(at, bytes, [&](size_t file, uint64_t inFile, uint64_t, uint64_t part) {
     StateFile& state = storage.files[file];
     state.liveBytes -= part;
@@ -473,7 +475,8 @@ void readAheadFor(int32_t u) {
       if (at == kNotOnDisk || storage.tableSlotOfUdc[s] >= 0) continue;
       const uint64_t bytes =
           stateTableBytes(udcStateCount(static_cast<int32_t>(s)),
-                          udcMemberCount(static_cast<int32_t>(s)) > kNarrowKeyMembers, storage.objectiveCount);
+                          udcMemberCount(static_cast<int32_t>(s)) > kNarrowKeyMembers, storage.objectiveCount,
+                          storage.mergedValues);
       if (bytes < kAheadBytes || at + bytes > storage.writtenEnd) continue;
       forEachPiece(at, bytes, [](size_t file, uint64_t inFile, uint64_t, uint64_t part) {
         const StateFile& state = storage.files[file];
@@ -535,12 +538,13 @@ void stopTableOverflow(int32_t udc) {
             " has more states than identification counted; the solve cannot go on.");
 }
 
-void openStateStorage(int32_t objectiveCount, bool onDisk, bool keepAll) {
+void openStateStorage(int32_t objectiveCount, bool onDisk, bool keepAll, bool mergedValues) {
   const std::lock_guard<std::mutex> lock(storageLock);
   closeStorage();
   const size_t udcCount = static_cast<size_t>(udcNetwork.udcCount);
   storage.generation = ++generations;
   storage.objectiveCount = objectiveCount;
+  storage.mergedValues = mergedValues && objectiveCount == 1;
   storage.keepAll = keepAll;
   storage.onDisk = onDisk && !keepAll;
   storage.tableSlotOfUdc.assign(udcCount, -1);

@@ -17,8 +17,9 @@
 // On disk, finished tables stay in memory up to stateMemoryBudgetBytes (run state) and the
 // least recently needed go to disk beyond it; with a budget of 0 every finished table is
 // written at once and only a small window of them stays. With keepAll nothing is dropped
-// (a policy is kept) and nothing goes to disk.
-void openStateStorage(int32_t objectiveCount, bool onDisk, bool keepAll);
+// (a policy is kept) and nothing goes to disk. With mergedValues (one objective only) each
+// row keeps the better of its two values alone.
+void openStateStorage(int32_t objectiveCount, bool onDisk, bool keepAll, bool mergedValues = false);
 
 // The empty table of u, to be filled in enumeration order. On disk, the tables of u's
 // successors that are not in memory are read back, and those of the next UDCs of the sweep

@@ -15,20 +15,27 @@ constexpr int kNarrowKeyMembers = 20;
 // along (objectiveCount lanes in all: the optimised objective's, the other objective's, the
 // variances'). A solver reads a target state's key and values together, so a row costs one
 // cache line where separate columns would cost three.
+//
+// Merged rows hold one value, the better of the two (the continuation only when strictly
+// greater). A solve of one objective alone, with no phase drawn by its probability, reads
+// nothing else of a state, neither at a start nor at a completion: there its tables take 8
+// bytes a state instead of 12. Both sides then read that one value (a column stride of 0).
 struct UdcStateTable {
   std::unique_ptr<uint8_t[]> block;
   uint32_t count = 0;
   uint32_t storedCount = 0;
   bool wideKeys = false;
+  bool mergedValues = false;
   uint8_t memberCount = 0;  // of its UDC: the solver checks a target against it
   uint8_t rowBytes = 0;
+  uint8_t columnStride = 4;  // bytes from one value column to the next; 0 in merged rows
   int32_t objectiveCount = 1;
 
   const uint8_t* row(uint32_t i) const { return block.get() + static_cast<size_t>(i) * rowBytes; }
   uint8_t* row(uint32_t i) { return block.get() + static_cast<size_t>(i) * rowBytes; }
   float valueAt(uint32_t i, int column) const {
     float value;
-    std::memcpy(&value, row(i) + (wideKeys ? 8 : 4) + 4 * column, sizeof value);
+    std::memcpy(&value, row(i) + (wideKeys ? 8 : 4) + columnStride * static_cast<size_t>(column), sizeof value);
     return value;
   }
   float decisionAt(uint32_t i) const { return valueAt(i, 0); }
@@ -54,8 +61,13 @@ struct UdcStateTable {
     }
   }
   // Values in the order decision, continuation, secondary decision, secondary continuation,
-  // then the further lanes' pairs.
+  // then the further lanes' pairs. A merged row keeps the better of the first two.
   void setValues(uint32_t i, const float* values) {
+    if (mergedValues) {
+      const float better = values[1] > values[0] ? values[1] : values[0];
+      std::memcpy(row(i) + (wideKeys ? 8 : 4), &better, sizeof better);
+      return;
+    }
     std::memcpy(row(i) + (wideKeys ? 8 : 4), values, 8 * static_cast<size_t>(objectiveCount));
   }
 };
@@ -63,28 +75,33 @@ struct UdcStateTable {
 // The optimised objective and up to three lanes riding along.
 constexpr int32_t kMaxValueLanes = 4;
 
-inline size_t stateRowBytes(bool wideKeys, int32_t objectiveCount) {
-  return (wideKeys ? 8 : 4) + 8 * static_cast<size_t>(objectiveCount);
+// Merged rows exist for one objective alone (objectiveCount 1).
+inline size_t stateRowBytes(bool wideKeys, int32_t objectiveCount, bool mergedValues = false) {
+  return (wideKeys ? 8 : 4) + (mergedValues ? 4 : 8 * static_cast<size_t>(objectiveCount));
 }
 
 // Bytes a table of this many states takes.
-inline size_t stateTableBytes(uint32_t count, bool wideKeys, int32_t objectiveCount) {
-  return static_cast<size_t>(count) * stateRowBytes(wideKeys, objectiveCount);
+inline size_t stateTableBytes(uint32_t count, bool wideKeys, int32_t objectiveCount, bool mergedValues = false) {
+  return static_cast<size_t>(count) * stateRowBytes(wideKeys, objectiveCount, mergedValues);
 }
 
 // Gives the table the shape of count states, none stored yet, in the block it holds.
-inline void shapeTable(UdcStateTable& table, uint32_t count, bool wideKeys, int32_t objectiveCount) {
+inline void shapeTable(UdcStateTable& table, uint32_t count, bool wideKeys, int32_t objectiveCount,
+                       bool mergedValues = false) {
   table.count = count;
   table.storedCount = 0;
   table.wideKeys = wideKeys;
-  table.rowBytes = static_cast<uint8_t>(stateRowBytes(wideKeys, objectiveCount));
+  table.mergedValues = mergedValues;
+  table.rowBytes = static_cast<uint8_t>(stateRowBytes(wideKeys, objectiveCount, mergedValues));
+  table.columnStride = mergedValues ? 0 : 4;
   table.objectiveCount = objectiveCount;
 }
 
 // Gives the table room for count states, none stored yet; the block is not cleared.
-inline void allocateTable(UdcStateTable& table, uint32_t count, bool wideKeys, int32_t objectiveCount) {
-  table.block.reset(new uint8_t[stateTableBytes(count, wideKeys, objectiveCount)]);
-  shapeTable(table, count, wideKeys, objectiveCount);
+inline void allocateTable(UdcStateTable& table, uint32_t count, bool wideKeys, int32_t objectiveCount,
+                          bool mergedValues = false) {
+  table.block.reset(new uint8_t[stateTableBytes(count, wideKeys, objectiveCount, mergedValues)]);
+  shapeTable(table, count, wideKeys, objectiveCount, mergedValues);
 }
 
 [[noreturn]] void stopMissingState(StateKey key, int32_t udc);
@@ -190,7 +207,7 @@ inline void appendState(UdcStateTable& table, int32_t udc, StateKey key, double 
   table.setKey(i, key);
   const float values[4] = {static_cast<float>(decision), static_cast<float>(continuation),
                            static_cast<float>(secondaryDecision), static_cast<float>(secondaryContinuation)};
-  table.setValues(i, values);
+  table.setValues(i, values);  // reads objectiveCount pairs of them
   table.storedCount = i + 1;
 }
 
@@ -203,6 +220,13 @@ inline void appendStateValues(UdcStateTable& table, int32_t udc, StateKey key, c
   table.setKey(i, key);
   float stored[N];
   for (size_t k = 0; k < N; ++k) stored[k] = static_cast<float>(values[k]);
-  std::memcpy(table.row(i) + (table.wideKeys ? 8 : 4), stored, sizeof stored);
+  if (N == 2 && table.mergedValues) {
+    // Rounding to single precision keeps the order, so the better of the two rounded is
+    // the better of the two rounded from.
+    const float better = stored[1] > stored[0] ? stored[1] : stored[0];
+    std::memcpy(table.row(i) + (table.wideKeys ? 8 : 4), &better, sizeof better);
+  } else {
+    std::memcpy(table.row(i) + (table.wideKeys ? 8 : 4), stored, sizeof stored);
+  }
   table.storedCount = i + 1;
 }

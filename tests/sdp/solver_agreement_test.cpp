@@ -196,3 +196,106 @@ TEST(SolverAgreement, DiskModeLeavesFilesNamedLikeStateFilesAlone) {
   EXPECT_TRUE(std::filesystem::is_symlink("3"));
   EXPECT_EQ(directory.fileCount(), 5u);
 }
+
+namespace {
+
+// The tables of one solve as the rows a predecessor reads: key and the better value.
+struct SeenRow {
+  uint64_t key;
+  float better;
+  bool operator==(const SeenRow&) const = default;
+};
+struct SeenTable {
+  int32_t udc;
+  bool merged;
+  std::vector<SeenRow> rows;
+};
+std::vector<SeenTable> seenTables;
+uint64_t waitingIsBetter = 0;  // rows of both values whose continuation value is the greater
+void recordFinishedTable(int32_t udc, const UdcStateTable& table) {
+  SeenTable seen{udc, table.mergedValues, {}};
+  for (uint32_t i = 0; i < table.count; ++i) {
+    const float c = table.continuationAt(i);
+    const float v = table.decisionAt(i);
+    if (!table.mergedValues && c > v) ++waitingIsBetter;
+    seen.rows.push_back({table.keyAt(i), c > v ? c : v});
+  }
+  seenTables.push_back(std::move(seen));
+}
+
+// The rich project with every duration exponential: modes, a module with both successes,
+// a shared resource, cash flows of both signs, and no phase drawn by its probability.
+ProjectSpec exponentialRichProject(bool abandon, bool irq) {
+  ProjectSpec p = richProject(abandon, irq);
+  for (ActivitySpec& activity : p.activities)
+    for (ModeSpec& mode : activity.modes) mode.scv = 1.0;
+  return p;
+}
+
+std::vector<SeenTable> solveSeeing(const ProjectSpec& p, Solver solver, bool mergedAllowed, bool onDisk,
+                                   SolveResult& result) {
+  allowMergedValueRows(mergedAllowed);
+  seenTables.clear();
+  observeFinishedTables(recordFinishedTable);
+  const std::vector<SolveResult> results = solveWith(p, {solver}, onDisk);
+  observeFinishedTables(nullptr);
+  allowMergedValueRows(true);
+  result = results.empty() ? SolveResult{} : results[0];
+  return std::move(seenTables);
+}
+
+}  // namespace
+
+// A solve of one objective over exponential durations keeps one value per state; every
+// state's value is the better of the two the rows of both values hold, in memory and on
+// disk, and the optimum is the same to the bit. Phases, lanes riding along and kept
+// policies keep both values.
+TEST(SolverAgreement, MergedRowsHoldTheBetterValueOfEveryState) {
+  ScratchDirectory directory("merged");
+  ProjectSpec pair = parallelPair(30.0);
+  pair.activities[2].modes[0].scv = 1.0;
+  // A costly short task beside a long one: waiting with it until the long one is done is
+  // worth more than starting it, so the continuation side is the better one in some states.
+  ProjectSpec costly = pair;
+  costly.activities[1].modes[0].cost = -25.0;
+  std::vector<ProjectSpec> projects{pair, costly};
+  waitingIsBetter = 0;
+  for (bool abandon : {false, true})
+    for (bool irq : {false, true}) projects.push_back(exponentialRichProject(abandon, irq));
+  for (size_t k = 0; k < projects.size(); ++k)
+    for (Solver solver : {solveNpv, solveMakespan}) {
+      SolveResult full, merged;
+      const std::vector<SeenTable> fullTables = solveSeeing(projects[k], solver, false, false, full);
+      const std::vector<SeenTable> mergedTables = solveSeeing(projects[k], solver, true, false, merged);
+      EXPECT_EQ(merged.optimum, full.optimum) << "project " << k;
+      ASSERT_EQ(mergedTables.size(), fullTables.size());
+      ASSERT_FALSE(mergedTables.empty());
+      for (size_t t = 0; t < fullTables.size(); ++t) {
+        EXPECT_FALSE(fullTables[t].merged);
+        EXPECT_TRUE(mergedTables[t].merged) << "project " << k;
+        EXPECT_EQ(mergedTables[t].udc, fullTables[t].udc);
+        EXPECT_TRUE(mergedTables[t].rows == fullTables[t].rows) << "project " << k << " UDC " << fullTables[t].udc;
+      }
+      for (uint64_t budget : {uint64_t{0}, uint64_t{200}}) {
+        stateMemoryBudgetBytes = budget;
+        SolveResult disk;
+        const std::vector<SeenTable> diskTables = solveSeeing(projects[k], solver, true, true, disk);
+        stateMemoryBudgetBytes = 0;
+        EXPECT_EQ(disk.optimum, full.optimum) << "project " << k << " budget " << budget;
+        ASSERT_EQ(diskTables.size(), mergedTables.size());
+        for (size_t t = 0; t < diskTables.size(); ++t) EXPECT_TRUE(diskTables[t].rows == mergedTables[t].rows);
+        EXPECT_EQ(directory.fileCount(), 0u);
+      }
+    }
+
+  EXPECT_GT(waitingIsBetter, 0u);
+
+  SolveResult result;
+  for (const std::vector<SeenTable>& tables :
+       {solveSeeing(richProject(false, false), solveMakespan, true, false, result),
+        solveSeeing(parallelPair(30.0), solveNpv, true, false, result),
+        solveSeeing(exponentialRichProject(false, false), solveNpvWithMakespan, true, false, result)}) {
+    ASSERT_FALSE(tables.empty());
+    for (const SeenTable& table : tables) EXPECT_FALSE(table.merged) << table.udc;
+  }
+}
