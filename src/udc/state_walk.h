@@ -132,7 +132,7 @@ inline void addUse(double* remaining, const double* use, int slots) {
 
 // True when every use fits the remaining amounts (equality fits); both hold resourceSlots
 // entries.
-inline bool useFits(const double* use, const double* remaining, int slots) {
+__attribute__((always_inline)) inline bool useFits(const double* use, const double* remaining, int slots) {
   for (int r = 0; r < slots; r += 4) {
     const auto over = (loadAmounts(use + r) > loadAmounts(remaining + r)) |
                       (loadAmounts(use + r + 2) > loadAmounts(remaining + r + 2));

@@ -162,12 +162,11 @@ namespace transition_rule_detail {
 // The plain completion of a type 0 member: the finished members that some successor needs
 // decide its class, so the same ones give the same class without working it out again.
 template <class Sink>
-int32_t plainClassOf(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p, Sink& sink) {
+__attribute__((noinline)) int32_t plainClassOfNew(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p,
+                                                  Sink& sink, uint64_t relevant) {
   const MemberOutcomes& member = *plan.members[static_cast<size_t>(p)];
-  const uint64_t relevant = walk.finishedMask & plan.needed[static_cast<size_t>(p)];
   int32_t& last = plan.lastPlainClass[static_cast<size_t>(p)];
   uint64_t& lastRelevant = plan.lastPlainFinished[static_cast<size_t>(p)];
-  if (last >= 0 && lastRelevant == relevant) return last;
   uint64_t pattern = 0;
   PatternKind kind = kPlainByEligible;
   if (member.successorCount <= 64) {
@@ -185,6 +184,17 @@ int32_t plainClassOf(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p, 
   last = id;
   lastRelevant = relevant;
   return id;
+}
+
+// Most completions meet the same relevant members as the member's last one: that check is
+// inlined where the outcomes are added, the rest stays out of line.
+template <class Sink>
+__attribute__((always_inline)) inline int32_t plainClassOf(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p,
+                                                           Sink& sink) {
+  const uint64_t relevant = walk.finishedMask & plan.needed[static_cast<size_t>(p)];
+  const int32_t last = plan.lastPlainClass[static_cast<size_t>(p)];
+  if (last >= 0 && plan.lastPlainFinished[static_cast<size_t>(p)] == relevant) return last;
+  return plainClassOfNew(plan, walk, p, sink, relevant);
 }
 
 template <class Sink>
