@@ -25,11 +25,13 @@ struct UdcStateTable {
   uint32_t count = 0;
   uint32_t storedCount = 0;
   bool wideKeys = false;
-  bool mergedValues = false;
   uint8_t memberCount = 0;  // of its UDC: the solver checks a target against it
   uint8_t rowBytes = 0;
   uint8_t columnStride = 4;  // bytes from one value column to the next; 0 in merged rows
   int32_t objectiveCount = 1;
+
+  // A record per table held (millions at once in some projects): kept at 24 bytes.
+  bool mergedValues() const { return columnStride == 0; }
 
   const uint8_t* row(uint32_t i) const { return block.get() + static_cast<size_t>(i) * rowBytes; }
   uint8_t* row(uint32_t i) { return block.get() + static_cast<size_t>(i) * rowBytes; }
@@ -63,7 +65,7 @@ struct UdcStateTable {
   // Values in the order decision, continuation, secondary decision, secondary continuation,
   // then the further lanes' pairs. A merged row keeps the better of the first two.
   void setValues(uint32_t i, const float* values) {
-    if (mergedValues) {
+    if (mergedValues()) {
       const float better = values[1] > values[0] ? values[1] : values[0];
       std::memcpy(row(i) + (wideKeys ? 8 : 4), &better, sizeof better);
       return;
@@ -71,6 +73,7 @@ struct UdcStateTable {
     std::memcpy(row(i) + (wideKeys ? 8 : 4), values, 8 * static_cast<size_t>(objectiveCount));
   }
 };
+static_assert(sizeof(UdcStateTable) <= 24, "a table record per table held");
 
 // The optimised objective and up to three lanes riding along.
 constexpr int32_t kMaxValueLanes = 4;
@@ -91,7 +94,6 @@ inline void shapeTable(UdcStateTable& table, uint32_t count, bool wideKeys, int3
   table.count = count;
   table.storedCount = 0;
   table.wideKeys = wideKeys;
-  table.mergedValues = mergedValues;
   table.rowBytes = static_cast<uint8_t>(stateRowBytes(wideKeys, objectiveCount, mergedValues));
   table.columnStride = mergedValues ? 0 : 4;
   table.objectiveCount = objectiveCount;
@@ -220,7 +222,7 @@ inline void appendStateValues(UdcStateTable& table, int32_t udc, StateKey key, c
   table.setKey(i, key);
   float stored[N];
   for (size_t k = 0; k < N; ++k) stored[k] = static_cast<float>(values[k]);
-  if (N == 2 && table.mergedValues) {
+  if (N == 2 && table.mergedValues()) {
     // Rounding to single precision keeps the order, so the better of the two rounded is
     // the better of the two rounded from.
     const float better = stored[1] > stored[0] ? stored[1] : stored[0];

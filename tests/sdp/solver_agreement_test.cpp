@@ -213,11 +213,11 @@ struct SeenTable {
 std::vector<SeenTable> seenTables;
 uint64_t waitingIsBetter = 0;  // rows of both values whose continuation value is the greater
 void recordFinishedTable(int32_t udc, const UdcStateTable& table) {
-  SeenTable seen{udc, table.mergedValues, {}};
+  SeenTable seen{udc, table.mergedValues(), {}};
   for (uint32_t i = 0; i < table.count; ++i) {
     const float c = table.continuationAt(i);
     const float v = table.decisionAt(i);
-    if (!table.mergedValues && c > v) ++waitingIsBetter;
+    if (!table.mergedValues() && c > v) ++waitingIsBetter;
     seen.rows.push_back({table.keyAt(i), c > v ? c : v});
   }
   seenTables.push_back(std::move(seen));
