@@ -602,14 +602,18 @@ void sweepInOrder(KeptPolicy* policy) {
 // time and hands them back done together: a UDC of a few dozen states takes about as long as
 // a turn of a lock that another thread wants, so one turn per UDC would leave the threads
 // waiting on each other. The schedule and the progress record are kept under the lock; the
-// storage takes its own (each thread begins and ends its UDCs one after the other); the
-// evaluation itself reads only the tables looked up before it.
+// storage's calls take a turn of their own (each thread begins and ends its UDCs one after the
+// other); the evaluation itself reads only the tables looked up before it.
 struct SweepSchedule {
   // The states a thread takes at most in one run, unless its first UDC alone has more.
   static constexpr uint64_t kRunStates = 2048;
 
   std::mutex lock;
   std::condition_variable changed;
+  // The storage's calls are taken one thread at a time here, where a thread that finds them
+  // taken tries again for a while before it sleeps (the storage's own lock would put it to
+  // sleep at once, for longer than the call takes).
+  std::mutex storageTurn;
   std::vector<uint8_t> done;  // by UDC
   int32_t left = 0;           // UDCs not yet done
   int32_t highestNotDone = -1;
@@ -623,6 +627,7 @@ struct SweepSchedule {
   std::vector<int32_t> firstWaiting, nextWaiting;
   int32_t ringMask = 0;
   bool stopped = false;  // a thread failed: the others end after their run
+  int32_t sleeping = 0;  // threads waiting for a change
 
   void open(int32_t udcCount, int32_t threadCount) {
     threads = threadCount;
@@ -704,11 +709,14 @@ void sweepOnThreads(KeptPolicy* policy, int32_t threads) {
       for (;;) {
         run.clear();
         {
-          std::unique_lock<std::mutex> hold(schedule.lock);
+          lockBriefly(schedule.lock);
+          std::unique_lock<std::mutex> hold(schedule.lock, std::adopt_lock);
           for (;;) {
             if (schedule.stopped || schedule.left == 0) return;
             if (schedule.take(run)) break;
+            ++schedule.sleeping;
             schedule.changed.wait(hold);
+            --schedule.sleeping;
           }
         }
         runStates.clear();
@@ -717,21 +725,31 @@ void sweepOnThreads(KeptPolicy* policy, int32_t threads) {
           // Where the evaluation reads the successors of the UDC in hand.
           std::vector<uint32_t>& successors = successorsOfSwept(work, u);
           udcSuccessorsInto(u, successors);
-          UdcStateTable& table = beginUdcTable(u);
+          UdcStateTable* table = nullptr;
+          {
+            lockBriefly(schedule.storageTurn);
+            const std::lock_guard<std::mutex> turn(schedule.storageTurn, std::adopt_lock);
+            table = &beginUdcTable(u);
+          }
           resolveSuccessorTables(work, successors);
-          evaluateUdc(evaluator, work, u, table,
+          evaluateUdc(evaluator, work, u, *table,
                       Evaluator::kKeeps ? &policy->decisions[static_cast<size_t>(u)] : nullptr);
-          runStates.push_back(table.count);
-          endUdcTable(successors);
+          runStates.push_back(table->count);
+          {
+            lockBriefly(schedule.storageTurn);
+            const std::lock_guard<std::mutex> turn(schedule.storageTurn, std::adopt_lock);
+            endUdcTable(successors);
+          }
         }
         {
-          const std::lock_guard<std::mutex> hold(schedule.lock);
+          lockBriefly(schedule.lock);
+          const std::lock_guard<std::mutex> hold(schedule.lock, std::adopt_lock);
           for (size_t i = 0; i < run.size(); ++i) {
             noteUdcProgress(runStates[i]);
             schedule.markDone(run[i]);
           }
+          if (schedule.sleeping > 0) schedule.changed.notify_all();
         }
-        schedule.changed.notify_all();
       }
     } catch (...) {
       {

@@ -191,8 +191,9 @@ struct UdcWalker {
   void endChoice() {}
 
   // Walks the UDC whose members are in `members` into out (a UDC of more members than the
-  // limit is not walked: its turn stops identification).
-  void walkUdc(WalkedUdc& out, int memberLimit) {
+  // limit is not walked: its turn stops identification). Compiled on its own: inlined into the
+  // loop of the threads, its state loop came out a few instructions a state longer.
+  __attribute__((noinline)) void walkUdc(WalkedUdc& out, int memberLimit) {
     out.clear();
     out.walked = true;
     out.memberCount = countBits(members.data(), words);
@@ -205,8 +206,9 @@ struct UdcWalker {
       forEachOutcome(plan, state, p, *this);
       followed |= positionBit(p) & plan.stateFreeMask;
     };
+    uint64_t states = 0;  // counted here, where it stays in a register
     auto visit = [&](const UdcStateWalk& state) {
-      ++out.states;
+      ++states;
       if (--untilCheck == 0) {
         untilCheck = kStatesBetweenInterruptChecks;
         checkInterrupt();
@@ -221,6 +223,7 @@ struct UdcWalker {
     beginUdc(walk, members.data());
     beginUdcTransitions(plan, walk);
     out.resourcesSuffice = walkUdcStates(walk, true, visit);
+    out.states = states;
     found = nullptr;
   }
 };
@@ -265,11 +268,15 @@ bool linkTarget(IdentificationWork& work, const BitWord* members, uint64_t hash)
   return going;
 }
 
-// Links the targets of a walked UDC in the order met; their slots are fetched into the cache
-// first, so that they are at hand when the lookups come.
-void linkTargets(IdentificationWork& work, const WalkedUdc& walked) {
+// Asks for the slots of a walked UDC's targets ahead of its links, so that they are at hand
+// when its lookups come: the linker asks for the next UDC's while it links one.
+void prefetchTargetSlots(const IdentificationWork& work, const WalkedUdc& walked) {
   const size_t mask = work.slots.size() - 1;
   for (uint64_t hash : walked.hashes) __builtin_prefetch(&work.slots[indexOf(hash, mask)]);
+}
+
+// Links the targets of a walked UDC in the order met.
+void linkTargets(IdentificationWork& work, const WalkedUdc& walked) {
   for (size_t k = 0; k < walked.hashes.size(); ++k)
     if (!linkTarget(work, walked.targets.data() + k * static_cast<size_t>(work.words), walked.hashes[k])) return;
 }
@@ -383,7 +390,7 @@ bool identifyUdcs() {
   const int32_t threads = std::max(threadSettings.count, 1);
   const int32_t window = 64 * threads;
   // A walk of a few dozen states is cheaper than a turn of the lock that two threads want.
-  const int32_t runLength = threads > 1 ? 16 : 64;
+  constexpr int32_t runLength = 16;
   std::mutex lock;
   std::condition_variable changed;
   int32_t nextToWalk = 0;
@@ -391,6 +398,7 @@ bool identifyUdcs() {
   std::deque<WalkedUdc> waiting;  // from nextToLink on, by id
   std::vector<WalkedUdc> spare;   // emptied records, whose buffers the next walks take over
   bool linking = false;           // a thread links: none other may
+  int32_t sleeping = 0;           // threads waiting for a change
   bool stopped = false;           // a failure or a stop: no thread takes another UDC
   std::string failure;
 
@@ -435,95 +443,117 @@ bool identifyUdcs() {
   };
 
   ProgressPhaseScope progress(ProgressPhase::kIdentify, 0, 0);
-  runOnThreads(threads, [&](int32_t) {
+  if (threads == 1) {
+    // One thread walks each UDC and links it at once, with nothing to share.
     UdcWalker walker(words);
-    std::vector<BitWord> runMembers;  // the members of the run in hand, `words` words each
-    std::vector<WalkedUdc> run;       // its walks; then the walked UDCs this thread links
-    int32_t first = 0;                // the id of the first of them
-    bool linked = false;
-    try {
-      for (;;) {
-        int32_t count = 0;
-        {
-          std::unique_lock<std::mutex> hold(lock);
-          if (linked) {
-            // The new UDCs join the network; the records linked are emptied for later walks.
-            storeCreatedUdcs(work);
-            for (WalkedUdc& done : run) {
-              done.clear();
-              spare.emplace_back(std::move(done));
-            }
-            run.clear();
-            linking = false;
-            linked = false;
-            if (!failure.empty()) stopped = true;
-            changed.notify_all();
-          }
-          for (;;) {
-            if (stopped || (!linking && nextToLink == udcNetwork.udcCount)) return;
-            if (!linking && !waiting.empty() && waiting.front().walked) {
-              // The walked ones whose turn has come: this thread links them, outside the lock.
-              linking = linked = true;
-              first = nextToLink;
-              while (!waiting.empty() && waiting.front().walked) {
-                run.emplace_back(std::move(waiting.front()));
-                waiting.pop_front();
-                ++nextToLink;
+    WalkedUdc walked;
+    for (int32_t u = 0; u < udcNetwork.udcCount; ++u) {
+      checkInterrupt();
+      udcMembersInto(u, walker.members.data(), words);
+      walker.walkUdc(walked, memberLimit);
+      prefetchTargetSlots(work, walked);
+      const bool going = linkUdc(u, walked);
+      storeCreatedUdcs(work);
+      if (!going) break;
+    }
+  } else {
+    runOnThreads(threads, [&](int32_t) {
+      UdcWalker walker(words);
+      std::vector<BitWord> runMembers;  // the members of the run in hand, `words` words each
+      std::vector<WalkedUdc> run;       // its walks; then the walked UDCs this thread links
+      int32_t first = 0;                // the id of the first of them
+      bool linked = false;
+      try {
+        for (;;) {
+          int32_t count = 0;
+          {
+            lockBriefly(lock);
+            std::unique_lock<std::mutex> hold(lock, std::adopt_lock);
+            if (linked) {
+              // The new UDCs join the network; the records linked are emptied for later walks.
+              storeCreatedUdcs(work);
+              for (WalkedUdc& done : run) {
+                done.clear();
+                spare.emplace_back(std::move(done));
               }
-              break;
+              run.clear();
+              linking = false;
+              linked = false;
+              if (!failure.empty()) stopped = true;
+              if (sleeping > 0) changed.notify_all();
             }
-            const int32_t walkable = std::min(udcNetwork.udcCount, nextToLink + window) - nextToWalk;
-            if (walkable > 0) {
-              checkInterrupt();
-              count = std::min(walkable, runLength);
-              first = nextToWalk;
-              nextToWalk += count;
-              runMembers.resize(static_cast<size_t>(count) * static_cast<size_t>(words));
-              run.resize(static_cast<size_t>(count));
-              for (int32_t k = 0; k < count; ++k) {
-                udcMembersInto(first + k, runMembers.data() + static_cast<size_t>(k) * static_cast<size_t>(words),
-                               words);
-                if (!spare.empty()) {
-                  std::swap(run[static_cast<size_t>(k)], spare.back());
-                  spare.pop_back();
+            for (;;) {
+              if (stopped || (!linking && nextToLink == udcNetwork.udcCount)) return;
+              if (!linking && !waiting.empty() && waiting.front().walked) {
+                // The walked ones whose turn has come: this thread links them, outside the lock.
+                linking = linked = true;
+                first = nextToLink;
+                while (!waiting.empty() && waiting.front().walked) {
+                  run.emplace_back(std::move(waiting.front()));
+                  waiting.pop_front();
+                  ++nextToLink;
                 }
-                waiting.emplace_back();
+                break;
               }
-              break;
+              const int32_t walkable = std::min(udcNetwork.udcCount, nextToLink + window) - nextToWalk;
+              if (walkable > 0) {
+                checkInterrupt();
+                count = std::min(walkable, runLength);
+                first = nextToWalk;
+                nextToWalk += count;
+                runMembers.resize(static_cast<size_t>(count) * static_cast<size_t>(words));
+                run.resize(static_cast<size_t>(count));
+                for (int32_t k = 0; k < count; ++k) {
+                  udcMembersInto(first + k, runMembers.data() + static_cast<size_t>(k) * static_cast<size_t>(words),
+                                 words);
+                  if (!spare.empty()) {
+                    std::swap(run[static_cast<size_t>(k)], spare.back());
+                    spare.pop_back();
+                  }
+                  waiting.emplace_back();
+                }
+                break;
+              }
+              ++sleeping;
+              changed.wait(hold);
+              --sleeping;
             }
-            changed.wait(hold);
+          }
+          if (linked) {
+            prefetchTargetSlots(work, run[0]);
+            for (size_t k = 0; k < run.size(); ++k) {
+              if (k + 1 < run.size()) prefetchTargetSlots(work, run[k + 1]);
+              if (!linkUdc(first + static_cast<int32_t>(k), run[k])) break;
+            }
+            continue;
+          }
+          for (int32_t k = 0; k < count; ++k) {
+            std::copy_n(runMembers.data() + static_cast<size_t>(k) * static_cast<size_t>(words), words,
+                        walker.members.data());
+            walker.walkUdc(run[static_cast<size_t>(k)], memberLimit);
+          }
+          {
+            lockBriefly(lock);
+            const std::lock_guard<std::mutex> hold(lock, std::adopt_lock);
+            if (stopped) return;
+            for (int32_t k = 0; k < count; ++k)
+              std::swap(waiting[static_cast<size_t>(first + k - nextToLink)], run[static_cast<size_t>(k)]);
+            // The placeholders taken back hold no buffers worth keeping.
+            run.clear();
+            if (sleeping > 0) changed.notify_all();
           }
         }
-        if (linked) {
-          for (size_t k = 0; k < run.size(); ++k)
-            if (!linkUdc(first + static_cast<int32_t>(k), run[k])) break;
-          continue;
-        }
-        for (int32_t k = 0; k < count; ++k) {
-          std::copy_n(runMembers.data() + static_cast<size_t>(k) * static_cast<size_t>(words), words,
-                      walker.members.data());
-          walker.walkUdc(run[static_cast<size_t>(k)], memberLimit);
-        }
+      } catch (...) {
         {
           const std::lock_guard<std::mutex> hold(lock);
-          if (stopped) return;
-          for (int32_t k = 0; k < count; ++k)
-            std::swap(waiting[static_cast<size_t>(first + k - nextToLink)], run[static_cast<size_t>(k)]);
-          // The placeholders taken back hold no buffers worth keeping.
-          run.clear();
+          if (linked) storeCreatedUdcs(work);
+          stopped = true;
         }
         changed.notify_all();
+        throw;
       }
-    } catch (...) {
-      {
-        const std::lock_guard<std::mutex> hold(lock);
-        if (linked) storeCreatedUdcs(work);
-        stopped = true;
-      }
-      changed.notify_all();
-      throw;
-    }
-  });
+    });
+  }
   if (!failure.empty()) return failIdentification(failure, udcNetwork.udcCount, maxMembers);
 
   std::vector<uint32_t> sortKey = std::move(work.sortKey);

@@ -254,6 +254,8 @@ SweepPeaks sweepPeakStatesWithin(const SweepWindow& window) {
   std::vector<uint32_t> states(static_cast<size_t>(net.udcCount), 0);
   uint64_t held = 0;
   uint64_t peak = 0;
+  // The window of the UDC in hand alone adds nothing to the one-thread peak.
+  const bool oneThread = window.udcs <= 1 && window.most <= 1;
   auto close = [&](const Open& h, uint64_t aboveLowest) { bound = std::max(bound, h.held + aboveLowest - h.above); };
   forEachUdcLinksDown([&](int32_t u, uint32_t stateCount, const UdcSuccessors& successors) {
     states[static_cast<size_t>(u)] = stateCount;
@@ -265,12 +267,12 @@ SweepPeaks sweepPeakStatesWithin(const SweepWindow& window) {
     }
     held += stateCount;
     if (held > peak) peak = held;
-    open.push_back({u, held, above});
+    if (!oneThread) open.push_back({u, held, above});
     for (uint32_t s : successors)
       if (takePendingPredecessor(pending, s)) held -= states[s];
   });
   for (const Open& h : open) close(h, above);
-  return {peak, window.udcs <= 1 && window.most <= 1 ? peak : std::max(bound, peak)};
+  return {peak, oneThread ? peak : std::max(bound, peak)};
 }
 
 void countPendingPredecessors(PendingPredecessors& pending) {
