@@ -51,9 +51,10 @@ void runOnThreads(int32_t count, const std::function<void(int32_t)>& work) {
 }
 
 void lockBriefly(std::mutex& lock) {
-  // About a microsecond of tries, each after a pause that leaves the core to the holder's
-  // twin and keeps the lock's line from bouncing.
-  constexpr int kTries = 256;
+  // About a microsecond of tries, each after a pause that keeps the lock's line from bouncing
+  // (a pause takes some 60 ns on the machine of the benches, a virtual one; a holder that has
+  // lost its core keeps the lock far longer, and then sleeping is the better wait).
+  constexpr int kTries = 16;
   for (int k = 0; k < kTries; ++k) {
     if (lock.try_lock()) return;
 #if defined(__x86_64__) || defined(__i386__)

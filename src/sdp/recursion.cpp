@@ -663,8 +663,8 @@ struct SweepSchedule {
       place(v);
     }
   }
-  // The next run into `run` (its states into runStates), or false when none is ready now; the
-  // threads share what is ready.
+  // The next run into `run`, highest first, or false when none is ready now: the threads
+  // share what is ready, and a run holds up to kRunStates states.
   bool take(std::vector<int32_t>& run) {
     look();
     if (ready.empty()) return false;
