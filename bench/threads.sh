@@ -4,12 +4,14 @@
 # CPU-seconds per million states, and peak resident memory. J30_24 at SCV 2 (millions of small
 # UDCs) and J60_161, J60_241, J60_281 exponential (tables of tens of millions of states).
 #
-# Usage: bench/threads.sh [build dir] [thread counts]    e.g. bench/threads.sh build "1 2"
+# Usage: bench/threads.sh [build dir] [thread counts] [cases]
+#   e.g. bench/threads.sh build "1 2" "J30_24_scv2 J60_161"    (cases: the labels below; default all)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/bench_config.sh"
 build=$(cd "${1:-$here/../build}" && pwd)
 counts=${2-"1 2"}
+cases=${3-"J30_24_scv2 J60_161 J60_241 J60_281"}
 data=$here/../../shared/data
 [ -d "$data/j30-rcp" ] || data=/work/shared/data
 
@@ -38,5 +40,6 @@ printf '%-16s %2s %8s %11s %10s %8s %9s %9s %8s %8s  %s\n' case thr UDCs states 
   "CPU sol s" "s/Mstate" "RSS MiB" makespan
 for case in "J30_24_scv2 j30 24 2" "J60_161 j60 161 1" "J60_241 j60 241 1" "J60_281 j60 281 1"; do
   set -- $case
+  case " $cases " in *" $1 "*) ;; *) continue ;; esac
   for t in $counts; do run "$1" "$2" "$3" "$4" "$t"; done
 done

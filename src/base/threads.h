@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <mutex>
 
 struct ThreadSettings {
   int32_t count = 1;  // the program sets it; the library's other callers get one thread
@@ -18,3 +19,8 @@ int32_t usableCoreCount();
 // signal, out of memory) is raised again once every thread has ended: the first one caught.
 // The works stop one another themselves (each sees the failure in its own shared record).
 void runOnThreads(int32_t count, const std::function<void(int32_t)>& work);
+
+// Takes the lock, trying it for a short while before the thread sleeps on it: a lock that is
+// held for a fraction of a microsecond at a time, as the stages' shared records are, is free
+// again sooner than a sleep and the wake-up that ends it take.
+void lockBriefly(std::mutex& lock);

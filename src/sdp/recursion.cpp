@@ -7,6 +7,7 @@
 #include <array>
 #include <condition_variable>
 #include <mutex>
+#include <queue>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -594,101 +595,161 @@ void sweepInOrder(KeptPolicy* policy) {
 }
 
 // The sweep on several threads. A UDC may be evaluated once every successor is done; each
-// thread takes the highest such UDC among those not yet taken, looking at most lookahead - 1
-// below the highest UDC not yet done (which bounds the tables held beyond a one-thread sweep,
-// see sweepPeakStatesWithin). A state's value comes from the same values in the same order
-// whichever thread evaluates its UDC and whenever. The storage is not shared safely between
-// threads: its calls, the progress record and this schedule are taken under one lock; the
-// evaluation itself reads only the tables looked up before it.
+// thread takes the highest such UDCs, looking no further down than the window of UDCs below the
+// highest UDC not yet done (which bounds the tables held beyond a one-thread sweep, see
+// sweepPeakStatesWithin). A state's value comes from the same values in the same order
+// whichever thread evaluates its UDC and whenever. A thread takes a run of ready UDCs at a
+// time and hands them back done together: a UDC of a few dozen states takes about as long as
+// a turn of a lock that another thread wants, so one turn per UDC would leave the threads
+// waiting on each other. The schedule and the progress record are kept under the lock; the
+// storage's calls take a turn of their own (each thread begins and ends its UDCs one after the
+// other); the evaluation itself reads only the tables looked up before it.
 struct SweepSchedule {
-  struct Candidate {
-    int32_t udc;
-    std::vector<uint32_t> successors;
-  };
+  // The states a thread takes at most in one run, unless its first UDC alone has more.
+  static constexpr uint64_t kRunStates = 2048;
+
   std::mutex lock;
   std::condition_variable changed;
+  // The storage's calls are taken one thread at a time here, where a thread that finds them
+  // taken tries again for a while before it sleeps (the storage's own lock would put it to
+  // sleep at once, for longer than the call takes).
+  std::mutex storageTurn;
   std::vector<uint8_t> done;  // by UDC
+  int32_t left = 0;           // UDCs not yet done
   int32_t highestNotDone = -1;
-  int32_t nextToLook = -1;         // the highest UDC not yet looked at
-  std::vector<Candidate> waiting;  // looked at, not yet ready, highest first
-  int32_t lookahead = 1;
-  bool stopped = false;  // a thread failed: the others end after their UDC
+  int32_t nextToLook = -1;          // the highest UDC not yet looked at
+  uint64_t statesBelowHighest = 0;  // of the UDCs looked at below highestNotDone
+  SweepWindow window;
+  int32_t threads = 1;
+  std::priority_queue<int32_t> ready;  // looked at, every successor done: the highest first
+  // Looked at, not ready: each waits on one of its successors not done, in a list per
+  // successor. Both lie in the window, so a ring of its size numbers them apart.
+  std::vector<int32_t> firstWaiting, nextWaiting;
+  int32_t ringMask = 0;
+  bool stopped = false;  // a thread failed: the others end after their run
+  int32_t sleeping = 0;  // threads waiting for a change
 
-  bool ready(const std::vector<uint32_t>& successors) const {
-    for (uint32_t s : successors)
-      if (!done[s]) return false;
+  void open(int32_t udcCount, int32_t threadCount) {
+    threads = threadCount;
+    window = sweepWindow(threadCount);
+    done.assign(static_cast<size_t>(udcCount), 0);
+    done[static_cast<size_t>(udcCount - 1)] = 1;
+    left = udcCount - 1;
+    highestNotDone = nextToLook = udcCount - 2;
+    size_t ring = 1;
+    while (ring < static_cast<size_t>(std::max(window.most, window.udcs)) + 1) ring *= 2;
+    firstWaiting.assign(ring, -1);
+    nextWaiting.assign(ring, -1);
+    ringMask = static_cast<int32_t>(ring - 1);
+  }
+  int32_t& waitingOn(int32_t s) { return firstWaiting[static_cast<size_t>(s & ringMask)]; }
+  // u is ready, or waits on a successor not done.
+  void place(int32_t u) {
+    for (uint32_t s : udcSuccessorsOf(u)) {
+      if (done[s]) continue;
+      nextWaiting[static_cast<size_t>(u & ringMask)] = waitingOn(static_cast<int32_t>(s));
+      waitingOn(static_cast<int32_t>(s)) = u;
+      return;
+    }
+    ready.push(u);
+  }
+  void look() {
+    while (nextToLook >= 0) {
+      const int32_t v = nextToLook;
+      const uint64_t states = v < highestNotDone ? udcStateCount(v) : 0;
+      if (!inSweepWindow(window, highestNotDone - v, statesBelowHighest + states)) return;
+      statesBelowHighest += states;
+      --nextToLook;
+      place(v);
+    }
+  }
+  // The next run into `run`, highest first, or false when none is ready now: the threads
+  // share what is ready, and a run holds up to kRunStates states.
+  bool take(std::vector<int32_t>& run) {
+    look();
+    if (ready.empty()) return false;
+    const size_t most = (ready.size() + static_cast<size_t>(threads) - 1) / static_cast<size_t>(threads);
+    uint64_t states = 0;
+    while (!ready.empty() && run.size() < most && states < kRunStates) {
+      run.push_back(ready.top());
+      ready.pop();
+      states += udcStateCount(run.back());
+    }
     return true;
   }
-  // The next UDC to evaluate and its successors, or false when none is ready now.
-  bool take(int32_t& u, std::vector<uint32_t>& successors) {
-    for (auto it = waiting.begin(); it != waiting.end(); ++it) {
-      if (!ready(it->successors)) continue;
-      u = it->udc;
-      successors.swap(it->successors);
-      waiting.erase(it);
-      return true;
-    }
-    while (nextToLook >= 0 && nextToLook > highestNotDone - lookahead) {
-      const int32_t v = nextToLook--;
-      udcSuccessorsInto(v, successors);
-      if (ready(successors)) {
-        u = v;
-        return true;
-      }
-      waiting.push_back({v, successors});
-    }
-    return false;
-  }
-  bool finished() const { return nextToLook < 0 && waiting.empty(); }
   void markDone(int32_t u) {
     done[static_cast<size_t>(u)] = 1;
-    while (highestNotDone >= 0 && done[static_cast<size_t>(highestNotDone)]) --highestNotDone;
+    --left;
+    for (int32_t w = waitingOn(u); w >= 0;) {
+      const int32_t next = nextWaiting[static_cast<size_t>(w & ringMask)];
+      place(w);
+      w = next;
+    }
+    waitingOn(u) = -1;
+    while (highestNotDone >= 0 && done[static_cast<size_t>(highestNotDone)]) {
+      --highestNotDone;
+      if (highestNotDone > nextToLook) statesBelowHighest -= udcStateCount(highestNotDone);
+    }
   }
 };
 
 template <class Evaluator>
 void sweepOnThreads(KeptPolicy* policy, int32_t threads) {
-  const int32_t udcCount = udcNetwork.udcCount;
   SweepSchedule schedule;
-  schedule.done.assign(static_cast<size_t>(udcCount), 0);
-  schedule.done[static_cast<size_t>(udcCount - 1)] = 1;
-  schedule.highestNotDone = udcCount - 2;
-  schedule.nextToLook = udcCount - 2;
-  schedule.lookahead = sweepLookahead(threads);
+  schedule.open(udcNetwork.udcCount, threads);
   buildSweepWork();
   runOnThreads(threads, [&](int32_t k) {
     SweepWork own;
     SweepWork& work = k == 0 ? sweepWork : own;
     if (k != 0) prepareSweepWork(work);
     Evaluator evaluator{work, elementaryNetwork};
-    std::vector<uint32_t> successors;
+    std::vector<int32_t> run;
+    std::vector<uint32_t> runStates;
     try {
       for (;;) {
-        int32_t u = -1;
-        UdcStateTable* table = nullptr;
+        run.clear();
         {
-          std::unique_lock<std::mutex> hold(schedule.lock);
+          lockBriefly(schedule.lock);
+          std::unique_lock<std::mutex> hold(schedule.lock, std::adopt_lock);
           for (;;) {
-            if (schedule.stopped || schedule.finished()) return;
-            if (schedule.take(u, successors)) break;
+            if (schedule.stopped || schedule.left == 0) return;
+            if (schedule.take(run)) break;
+            ++schedule.sleeping;
             schedule.changed.wait(hold);
+            --schedule.sleeping;
           }
+        }
+        runStates.clear();
+        for (int32_t u : run) {
           checkInterrupt();
           // Where the evaluation reads the successors of the UDC in hand.
-          successorsOfSwept(work, u).swap(successors);
-          table = &beginUdcTable(u);
-          resolveSuccessorTables(work, successorsOfSwept(work, u));
+          std::vector<uint32_t>& successors = successorsOfSwept(work, u);
+          udcSuccessorsInto(u, successors);
+          UdcStateTable* table = nullptr;
+          {
+            lockBriefly(schedule.storageTurn);
+            const std::lock_guard<std::mutex> turn(schedule.storageTurn, std::adopt_lock);
+            table = &beginUdcTable(u);
+          }
+          resolveSuccessorTables(work, successors);
+          evaluateUdc(evaluator, work, u, *table,
+                      Evaluator::kKeeps ? &policy->decisions[static_cast<size_t>(u)] : nullptr);
+          runStates.push_back(table->count);
+          {
+            lockBriefly(schedule.storageTurn);
+            const std::lock_guard<std::mutex> turn(schedule.storageTurn, std::adopt_lock);
+            endUdcTable(successors);
+          }
         }
-        evaluateUdc(evaluator, work, u, *table,
-                    Evaluator::kKeeps ? &policy->decisions[static_cast<size_t>(u)] : nullptr);
         {
-          const std::lock_guard<std::mutex> hold(schedule.lock);
-          const uint32_t states = table->count;
-          endUdcTable(successorsOfSwept(work, u));
-          noteUdcProgress(states);
-          schedule.markDone(u);
+          lockBriefly(schedule.lock);
+          const std::lock_guard<std::mutex> hold(schedule.lock, std::adopt_lock);
+          for (size_t i = 0; i < run.size(); ++i) {
+            noteUdcProgress(runStates[i]);
+            schedule.markDone(run[i]);
+          }
+          if (schedule.sleeping > 0) schedule.changed.notify_all();
         }
-        schedule.changed.notify_all();
       }
     } catch (...) {
       {

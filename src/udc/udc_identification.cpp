@@ -48,7 +48,27 @@ struct IdentificationWork {
   std::vector<uint32_t> successors;  // of the UDC being walked, ids in the order first met
   std::vector<BitWord> ancestors;    // scratch
   bool udcLimitReached = false;
+  // UDCs are numbered as they are created; their member records join the network in runs
+  // (under the lock the walkers read the network under), those created since wait here.
+  int32_t created = 0;
+  std::vector<BitWord> unstoredSets;  // `words` words each, from id udcNetwork.udcCount on
 };
+
+// The member sets created since the last run was stored go into the network's records.
+void storeCreatedUdcs(IdentificationWork& work) {
+  const size_t words = static_cast<size_t>(work.words);
+  for (size_t at = 0; at < work.unstoredSets.size(); at += words)
+    appendUdcMembers(udcNetwork, work.unstoredSets.data() + at, work.words);
+  work.unstoredSets.clear();
+}
+
+// True when the members of UDC id are exactly the set, whether its record is stored yet or not.
+bool hasMembers(const IdentificationWork& work, uint32_t id, const BitWord* set) {
+  const uint32_t stored = static_cast<uint32_t>(udcNetwork.udcCount);
+  if (id < stored) return udcHasMembers(static_cast<int32_t>(id), set, work.words);
+  return sameBits(work.unstoredSets.data() + static_cast<size_t>(id - stored) * static_cast<size_t>(work.words), set,
+                  work.words);
+}
 
 uint64_t hashMembers(const BitWord* set, int words) {
   uint64_t h = 0x632BE59BD9B4E019ull;
@@ -78,7 +98,7 @@ size_t findSlot(const IdentificationWork& work, const BitWord* set, uint64_t has
   for (size_t i = indexOf(hash, mask);; i = (i + 1) & mask) {
     const uint64_t slot = work.slots[i];
     if (slot == kEmptySlot) return i;
-    if ((slot & kHashHalf) == half && udcHasMembers(static_cast<int32_t>(idInSlot(slot)), set, work.words)) return i;
+    if ((slot & kHashHalf) == half && hasMembers(work, idInSlot(slot), set)) return i;
   }
 }
 
@@ -105,14 +125,14 @@ void growRecent(IdentificationWork& work, size_t size) {
 
 // Creates the UDC in the empty slot found for it; false once the UDC limit is reached.
 bool createUdc(IdentificationWork& work, size_t slot, uint64_t hash, const BitWord* set, uint32_t ancestorCount) {
-  const uint32_t id = static_cast<uint32_t>(udcNetwork.udcCount);
-  appendUdcMembers(udcNetwork, set, work.words);
+  const uint32_t id = static_cast<uint32_t>(work.created++);
+  work.unstoredSets.insert(work.unstoredSets.end(), set, set + work.words);
   work.sortKey.push_back(ancestorCount);
   work.slots[slot] = slotOf(hash, id);
-  if (static_cast<size_t>(udcNetwork.udcCount) * 4 > work.slots.size() * 3) growSlots(work);
-  if (work.recent.size() < kMostRecentSlots && static_cast<size_t>(udcNetwork.udcCount) > work.recent.size())
+  if (static_cast<size_t>(work.created) * 4 > work.slots.size() * 3) growSlots(work);
+  if (work.recent.size() < kMostRecentSlots && static_cast<size_t>(work.created) > work.recent.size())
     growRecent(work, work.recent.size() * 4);
-  return static_cast<int64_t>(udcNetwork.udcCount) < work.udcLimit;
+  return static_cast<int64_t>(work.created) < work.udcLimit;
 }
 
 // What the walk of one UDC found, kept until its turn to be linked comes: the UDCs are linked
@@ -171,8 +191,9 @@ struct UdcWalker {
   void endChoice() {}
 
   // Walks the UDC whose members are in `members` into out (a UDC of more members than the
-  // limit is not walked: its turn stops identification).
-  void walkUdc(WalkedUdc& out, int memberLimit) {
+  // limit is not walked: its turn stops identification). Compiled on its own: inlined into the
+  // loop of the threads, its state loop came out a few instructions a state longer.
+  __attribute__((noinline)) void walkUdc(WalkedUdc& out, int memberLimit) {
     out.clear();
     out.walked = true;
     out.memberCount = countBits(members.data(), words);
@@ -185,8 +206,9 @@ struct UdcWalker {
       forEachOutcome(plan, state, p, *this);
       followed |= positionBit(p) & plan.stateFreeMask;
     };
+    uint64_t states = 0;  // counted here, where it stays in a register
     auto visit = [&](const UdcStateWalk& state) {
-      ++out.states;
+      ++states;
       if (--untilCheck == 0) {
         untilCheck = kStatesBetweenInterruptChecks;
         checkInterrupt();
@@ -201,6 +223,7 @@ struct UdcWalker {
     beginUdc(walk, members.data());
     beginUdcTransitions(plan, walk);
     out.resourcesSuffice = walkUdcStates(walk, true, visit);
+    out.states = states;
     found = nullptr;
   }
 };
@@ -228,7 +251,7 @@ bool linkTarget(IdentificationWork& work, const BitWord* members, uint64_t hash)
   uint32_t found = idInSlot(work.slots[slot]);
   bool going = true;
   if (work.slots[slot] == kEmptySlot) {
-    found = static_cast<uint32_t>(udcNetwork.udcCount);
+    found = static_cast<uint32_t>(work.created);
     // The sort key of the final numbering: the ancestors of the members together.
     clearBits(work.ancestors.data(), work.words);
     forEachMember(members, work.words, [&](int e) { unionInto(work.ancestors.data(), ancestorBitsOf(e), work.words); });
@@ -245,11 +268,15 @@ bool linkTarget(IdentificationWork& work, const BitWord* members, uint64_t hash)
   return going;
 }
 
-// Links the targets of a walked UDC in the order met; their slots are fetched into the cache
-// first, so that they are at hand when the lookups come.
-void linkTargets(IdentificationWork& work, const WalkedUdc& walked) {
+// Asks for the slots of a walked UDC's targets ahead of its links, so that they are at hand
+// when its lookups come: the linker asks for the next UDC's while it links one.
+void prefetchTargetSlots(const IdentificationWork& work, const WalkedUdc& walked) {
   const size_t mask = work.slots.size() - 1;
   for (uint64_t hash : walked.hashes) __builtin_prefetch(&work.slots[indexOf(hash, mask)]);
+}
+
+// Links the targets of a walked UDC in the order met.
+void linkTargets(IdentificationWork& work, const WalkedUdc& walked) {
   for (size_t k = 0; k < walked.hashes.size(); ++k)
     if (!linkTarget(work, walked.targets.data() + k * static_cast<size_t>(work.words), walked.hashes[k])) return;
 }
@@ -349,21 +376,29 @@ bool identifyUdcs() {
     std::vector<BitWord> start(static_cast<size_t>(words), 0);
     if (net.nElementary > 0) setBit(start.data(), 0);
     const uint64_t hash = hashMembers(start.data(), words);
-    if (!createUdc(work, findSlot(work, start.data(), hash), hash, start.data(), 0))
-      return failIdentification(udcLimitMessage(udcNetwork.udcCount), udcNetwork.udcCount, maxMembers);
+    const bool going = createUdc(work, findSlot(work, start.data(), hash), hash, start.data(), 0);
+    storeCreatedUdcs(work);
+    if (!going) return failIdentification(udcLimitMessage(udcNetwork.udcCount), udcNetwork.udcCount, maxMembers);
   }
 
-  // The UDCs are walked on the threads in the order of their ids, at most a window ahead of
-  // the one to be linked next, and linked in that order under the lock by the thread that
-  // finds the next one walked; the network, the lookup and the progress record are touched
-  // under the lock only.
+  // The UDCs are walked on the threads in the order of their ids, in runs of consecutive ones,
+  // at most a window ahead of the one to be linked next, and linked in that order by one
+  // thread at a time: the one that finds the next ones walked takes them all and links them
+  // while the others walk on. The lock guards the shared record below and the member records
+  // of the network (the walks read them, the linker stores its new UDCs there by runs); the
+  // lookup, the links, the sort keys and the progress record are the linker's alone.
   const int32_t threads = std::max(threadSettings.count, 1);
   const int32_t window = 64 * threads;
+  // A walk of a few dozen states is cheaper than a turn of the lock that two threads want.
+  constexpr int32_t runLength = 16;
   std::mutex lock;
   std::condition_variable changed;
   int32_t nextToWalk = 0;
-  int32_t nextToLink = 0;
+  int32_t nextToLink = 0;         // the next one no linker has taken
   std::deque<WalkedUdc> waiting;  // from nextToLink on, by id
+  std::vector<WalkedUdc> spare;   // emptied records, whose buffers the next walks take over
+  bool linking = false;           // a thread links: none other may
+  int32_t sleeping = 0;           // threads waiting for a change
   bool stopped = false;           // a failure or a stop: no thread takes another UDC
   std::string failure;
 
@@ -385,7 +420,7 @@ bool identifyUdcs() {
     work.successors.clear();
     linkTargets(work, walked);
     if (work.udcLimitReached) {
-      failure = udcLimitMessage(udcNetwork.udcCount);
+      failure = udcLimitMessage(work.created);
       return false;
     }
     if (!walked.resourcesSuffice) {
@@ -402,67 +437,123 @@ bool identifyUdcs() {
       return false;
     }
     appendUdcLinks(udcNetwork, static_cast<uint32_t>(walked.states), work.successors);
-    noteUdcProgress(walked.states, udcNetwork.udcCount);
-    if (settingsInForce().gv_CFG_write < 0) std::cout << '-' << udcNetwork.udcCount;
+    noteUdcProgress(walked.states, work.created);
+    if (settingsInForce().gv_CFG_write < 0) std::cout << '-' << work.created;
     return true;
-  };
-  // Under the lock: links the UDC walked into `walked` when its turn has come, then every one
-  // after it that is walked already.
-  auto linkWalked = [&](int32_t u, WalkedUdc& walked) {
-    if (u != nextToLink) {
-      std::swap(waiting[static_cast<size_t>(u - nextToLink)], walked);
-      return;
-    }
-    for (;;) {
-      const bool going = linkUdc(nextToLink, u == nextToLink ? walked : waiting.front());
-      // The entry's buffers are kept for the next walk of this thread.
-      if (u != nextToLink) std::swap(waiting.front(), walked);
-      waiting.pop_front();
-      ++nextToLink;
-      if (!going) {
-        stopped = true;
-        return;
-      }
-      if (waiting.empty() || !waiting.front().walked) return;
-    }
   };
 
   ProgressPhaseScope progress(ProgressPhase::kIdentify, 0, 0);
-  runOnThreads(threads, [&](int32_t) {
+  if (threads == 1) {
+    // One thread walks each UDC and links it at once, with nothing to share.
     UdcWalker walker(words);
     WalkedUdc walked;
-    try {
-      for (;;) {
-        int32_t u = -1;
-        {
-          std::unique_lock<std::mutex> hold(lock);
-          for (;;) {
-            if (stopped || nextToLink == udcNetwork.udcCount) return;
-            if (nextToWalk < udcNetwork.udcCount && nextToWalk - nextToLink < window) break;
-            changed.wait(hold);
+    for (int32_t u = 0; u < udcNetwork.udcCount; ++u) {
+      checkInterrupt();
+      udcMembersInto(u, walker.members.data(), words);
+      walker.walkUdc(walked, memberLimit);
+      prefetchTargetSlots(work, walked);
+      const bool going = linkUdc(u, walked);
+      storeCreatedUdcs(work);
+      if (!going) break;
+    }
+  } else {
+    runOnThreads(threads, [&](int32_t) {
+      UdcWalker walker(words);
+      std::vector<BitWord> runMembers;  // the members of the run in hand, `words` words each
+      std::vector<WalkedUdc> run;       // its walks; then the walked UDCs this thread links
+      int32_t first = 0;                // the id of the first of them
+      bool linked = false;
+      try {
+        for (;;) {
+          int32_t count = 0;
+          {
+            lockBriefly(lock);
+            std::unique_lock<std::mutex> hold(lock, std::adopt_lock);
+            if (linked) {
+              // The new UDCs join the network; the records linked are emptied for later walks.
+              storeCreatedUdcs(work);
+              for (WalkedUdc& done : run) {
+                done.clear();
+                spare.emplace_back(std::move(done));
+              }
+              run.clear();
+              linking = false;
+              linked = false;
+              if (!failure.empty()) stopped = true;
+              if (sleeping > 0) changed.notify_all();
+            }
+            for (;;) {
+              if (stopped || (!linking && nextToLink == udcNetwork.udcCount)) return;
+              if (!linking && !waiting.empty() && waiting.front().walked) {
+                // The walked ones whose turn has come: this thread links them, outside the lock.
+                linking = linked = true;
+                first = nextToLink;
+                while (!waiting.empty() && waiting.front().walked) {
+                  run.emplace_back(std::move(waiting.front()));
+                  waiting.pop_front();
+                  ++nextToLink;
+                }
+                break;
+              }
+              const int32_t walkable = std::min(udcNetwork.udcCount, nextToLink + window) - nextToWalk;
+              if (walkable > 0) {
+                checkInterrupt();
+                count = std::min(walkable, runLength);
+                first = nextToWalk;
+                nextToWalk += count;
+                runMembers.resize(static_cast<size_t>(count) * static_cast<size_t>(words));
+                run.resize(static_cast<size_t>(count));
+                for (int32_t k = 0; k < count; ++k) {
+                  udcMembersInto(first + k, runMembers.data() + static_cast<size_t>(k) * static_cast<size_t>(words),
+                                 words);
+                  if (!spare.empty()) {
+                    std::swap(run[static_cast<size_t>(k)], spare.back());
+                    spare.pop_back();
+                  }
+                  waiting.emplace_back();
+                }
+                break;
+              }
+              ++sleeping;
+              changed.wait(hold);
+              --sleeping;
+            }
           }
-          checkInterrupt();
-          u = nextToWalk++;
-          waiting.emplace_back();
-          udcMembersInto(u, walker.members.data(), words);
+          if (linked) {
+            prefetchTargetSlots(work, run[0]);
+            for (size_t k = 0; k < run.size(); ++k) {
+              if (k + 1 < run.size()) prefetchTargetSlots(work, run[k + 1]);
+              if (!linkUdc(first + static_cast<int32_t>(k), run[k])) break;
+            }
+            continue;
+          }
+          for (int32_t k = 0; k < count; ++k) {
+            std::copy_n(runMembers.data() + static_cast<size_t>(k) * static_cast<size_t>(words), words,
+                        walker.members.data());
+            walker.walkUdc(run[static_cast<size_t>(k)], memberLimit);
+          }
+          {
+            lockBriefly(lock);
+            const std::lock_guard<std::mutex> hold(lock, std::adopt_lock);
+            if (stopped) return;
+            for (int32_t k = 0; k < count; ++k)
+              std::swap(waiting[static_cast<size_t>(first + k - nextToLink)], run[static_cast<size_t>(k)]);
+            // The placeholders taken back hold no buffers worth keeping.
+            run.clear();
+            if (sleeping > 0) changed.notify_all();
+          }
         }
-        walker.walkUdc(walked, memberLimit);
+      } catch (...) {
         {
           const std::lock_guard<std::mutex> hold(lock);
-          if (stopped) return;
-          linkWalked(u, walked);
+          if (linked) storeCreatedUdcs(work);
+          stopped = true;
         }
         changed.notify_all();
+        throw;
       }
-    } catch (...) {
-      {
-        const std::lock_guard<std::mutex> hold(lock);
-        stopped = true;
-      }
-      changed.notify_all();
-      throw;
-    }
-  });
+    });
+  }
   if (!failure.empty()) return failIdentification(failure, udcNetwork.udcCount, maxMembers);
 
   std::vector<uint32_t> sortKey = std::move(work.sortKey);

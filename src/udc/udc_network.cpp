@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <utility>
 
 #include "base/threads.h"
@@ -225,17 +226,27 @@ void releaseUdcNetwork() { udcNetwork = UdcNetwork{}; }
 uint64_t sweepPeakStates() { return sweepPeakStatesWithin(1).oneThread; }
 
 void measureSweepPeaks() {
-  const SweepPeaks peaks = sweepPeakStatesWithin(sweepLookahead(threadSettings.count));
+  const SweepPeaks peaks = sweepPeakStatesWithin(sweepWindow(threadSettings.count));
   udcNetwork.udcPeakStates = peaks.oneThread;
   udcNetwork.udcPeakStatesThreaded = peaks.within;
 }
 
 SweepPeaks sweepPeakStatesWithin(int32_t lookahead) {
+  const int32_t udcs = std::max(lookahead, 1);
+  return sweepPeakStatesWithin(SweepWindow{udcs, 0, udcs});
+}
+
+SweepPeaks sweepPeakStatesWithin(const SweepWindow& window) {
   const UdcNetwork& net = udcNetwork;
-  const size_t window = static_cast<size_t>(std::max(lookahead, 1));
-  // By H % window: what a one-thread sweep holds at H less the states of the UDCs from H up,
-  // until the UDC window - 1 below H is known; then the states from that one up are added.
-  std::vector<int64_t> heldLessAbove(window, 0);
+  // Each H whose window is still open below the UDC in hand: what a one-thread sweep holds
+  // at H and the states from H up. The windows of the lower ones reach at least as far down,
+  // so they close in the order they opened.
+  struct Open {
+    int32_t h;
+    uint64_t held;
+    uint64_t above;
+  };
+  std::deque<Open> open;
   uint64_t above = 0;  // the states of the UDCs from the one in hand up
   uint64_t bound = 0;
   PendingPredecessors pending;
@@ -243,24 +254,25 @@ SweepPeaks sweepPeakStatesWithin(int32_t lookahead) {
   std::vector<uint32_t> states(static_cast<size_t>(net.udcCount), 0);
   uint64_t held = 0;
   uint64_t peak = 0;
+  // The window of the UDC in hand alone adds nothing to the one-thread peak.
+  const bool oneThread = window.udcs <= 1 && window.most <= 1;
+  auto close = [&](const Open& h, uint64_t aboveLowest) { bound = std::max(bound, h.held + aboveLowest - h.above); };
   forEachUdcLinksDown([&](int32_t u, uint32_t stateCount, const UdcSuccessors& successors) {
     states[static_cast<size_t>(u)] = stateCount;
+    const uint64_t aboveBefore = above;
+    above += stateCount;
+    while (!open.empty() && !inSweepWindow(window, open.front().h - u, above - open.front().above)) {
+      close(open.front(), aboveBefore);
+      open.pop_front();
+    }
     held += stateCount;
     if (held > peak) peak = held;
-    above += stateCount;
-    heldLessAbove[static_cast<size_t>(u) % window] = static_cast<int64_t>(held) - static_cast<int64_t>(above);
-    const int64_t h = static_cast<int64_t>(u) + static_cast<int64_t>(window) - 1;
-    if (h < net.udcCount)
-      bound = std::max(
-          bound, static_cast<uint64_t>(heldLessAbove[static_cast<size_t>(h) % window] + static_cast<int64_t>(above)));
+    if (!oneThread) open.push_back({u, held, above});
     for (uint32_t s : successors)
       if (takePendingPredecessor(pending, s)) held -= states[s];
   });
-  // The UDCs less than window - 1 above the first: every UDC below them counts.
-  for (int64_t h = 0; h < std::min<int64_t>(static_cast<int64_t>(window) - 1, net.udcCount); ++h)
-    bound = std::max(
-        bound, static_cast<uint64_t>(heldLessAbove[static_cast<size_t>(h) % window] + static_cast<int64_t>(above)));
-  return {peak, window == 1 ? peak : std::max(bound, peak)};
+  for (const Open& h : open) close(h, above);
+  return {peak, oneThread ? peak : std::max(bound, peak)};
 }
 
 void countPendingPredecessors(PendingPredecessors& pending) {

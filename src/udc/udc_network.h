@@ -197,18 +197,42 @@ int32_t udcMemberLimit();
 // Peak number of states held at once in a last-to-first sweep of the final numbering.
 uint64_t sweepPeakStates();
 
-// How far below the highest UDC not yet evaluated a sweep on several threads may start one.
-// It bounds what such a sweep holds beyond a one-thread sweep: the UDCs it started early.
-inline int32_t sweepLookahead(int32_t threads) { return threads <= 1 ? 1 : 8 * threads; }
+// How far below the highest UDC H not yet evaluated a sweep on several threads may start one:
+// any UDC less than `udcs` below H, and, less than `most` below it, one whose states together
+// with those of every UDC between it and H are at most `states`. It bounds what such a sweep
+// holds beyond a one-thread sweep: the UDCs it started early. Counted in UDCs alone, a window
+// of UDCs of a few states each would hold too few states to keep the threads busy; counted in
+// states alone, one of large UDCs could hold a great many more than one thread.
+struct SweepWindow {
+  int32_t udcs = 1;
+  uint64_t states = 0;
+  int32_t most = 1;  // at least udcs
+};
 
-// The most states a sweep of that lookahead may hold at once: at the highest UDC H not yet
-// evaluated, what a one-thread sweep holds with H's table, plus the tables of the UDCs less
-// than lookahead below H. (A table of a UDC above H still held is one that a one-thread
-// sweep holds there too: one of its predecessors lies below H.) The one-thread peak for 1.
+// A UDC `below` UDCs below H, whose states and those up to H (not H's own) are statesUpToH.
+inline bool inSweepWindow(const SweepWindow& window, int64_t below, uint64_t statesUpToH) {
+  return below < window.udcs || (below < window.most && statesUpToH <= window.states);
+}
+
+// The window of a sweep on that many threads: 8 UDCs per thread, or UDCs of 16 384 states per
+// thread, up to 8 192 UDCs per thread (a thread takes runs of small UDCs of up to a few
+// thousand states: each of the threads finds runs to take in the window). One thread: the UDC
+// in hand alone.
+inline SweepWindow sweepWindow(int32_t threads) {
+  if (threads <= 1) return {};
+  return {8 * threads, uint64_t{16384} * static_cast<uint64_t>(threads), 8192 * threads};
+}
+
+// The most states a sweep of that window may hold at once: at the highest UDC H not yet
+// evaluated, what a one-thread sweep holds with H's table, plus the tables of the UDCs of the
+// window below H. (A table of a UDC above H still held is one that a one-thread sweep holds
+// there too: one of its predecessors lies below H.) The one-thread peak for the window of one.
 struct SweepPeaks {
   uint64_t oneThread = 0;
   uint64_t within = 0;
 };
+SweepPeaks sweepPeakStatesWithin(const SweepWindow& window);
+// The window of the lookahead UDCs from H down.
 SweepPeaks sweepPeakStatesWithin(int32_t lookahead);
 
 // Sets udcPeakStates and udcPeakStatesThreaded of the network in its final numbering.

@@ -13,6 +13,7 @@
 
 #include "e2e/e2e_support.h"
 #include "e2e/j30_first.h"
+#include "e2e/patterson_100.h"
 
 namespace {
 
@@ -146,6 +147,30 @@ TEST(ThreadsE2e, ExamplesAndMultiModeAreTheSameOnEveryThreadCount) {
                                                 {"gv_CFG_write", "4"}});
     expectSameOnEveryThreadCount(std::string("MM_1, IO ") + storage,
                                  {{"CONFIG.DAT", config}, {"MM_1.DAT", example("bench/MM_1.DAT")}});
+  }
+}
+
+// Patterson project 100 at SCV 2: 54 606 UDCs of four states on average, so that the threads
+// take runs of many UDCs at once in both stages and a UDC of a run often waits on one taken
+// just before it by another thread. NPV with the makespan riding along, makespan alone with the
+// .UDC file, and both objectives keeping the policy.
+TEST(ThreadsE2e, ManySmallUdcsAreTheSameOnEveryThreadCount) {
+  const std::vector<std::vector<std::pair<std::string, std::string>>> settings = {
+      {{"gv_CFG_OBJ", "0"}, {"gv_CFG_OBJ2", "1"}, {"gv_CFG_cost_data", "0"}},
+      {{"gv_CFG_OBJ", "1"}, {"gv_CFG_OBJ2", "-1"}, {"gv_CFG_write", "4"}},
+      {{"gv_CFG_OBJ", "1"}, {"gv_CFG_OBJ2", "0"}, {"gv_CFG_write", "5"}}};
+  for (const auto& own : settings) {
+    std::map<std::string, std::string> keys = {{"PJFileName", "PAT_"},   {"gv_CFG_fnr", "100"},
+                                               {"gv_CFG_lnr", "100"},    {"gv_CFG_mxn_UDC", "1000000"},
+                                               {"gv_CFG_SCV_data", "0"}, {"gv_CFG_SCV", "2"}};
+    std::string what = "PAT_100 SCV 2";
+    for (const auto& key : own) {
+      keys[key.first] = key.second;
+      what += ", " + key.first + " " + key.second;
+    }
+    const Outcome one =
+        expectSameOnEveryThreadCount(what, {{"CONFIG.DAT", e2e::configText(keys)}, {"PAT_100.RCP", kPatterson100}});
+    EXPECT_NE(one.console.find("NR_UDC: 54606 "), std::string::npos) << what << one.console;
   }
 }
 

@@ -1,7 +1,9 @@
 // The peak-state sweep over a finished UDC network and the .UDC file it is dumped to.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -61,6 +63,100 @@ TEST(UdcPeakStates, SweepAheadAddsTheUdcsBelowTheHighestNotDone) {
   EXPECT_EQ(udcNetwork.udcPeakStatesThreaded, 131u);
   setNetwork({1, 10, 20, 100}, {{1, 2}, {3}, {3}, {}});
   EXPECT_EQ(udcNetwork.udcPeakStatesThreaded, 130u);
+  releaseUdcNetwork();
+}
+
+// The bound of a window by its definition, over the network's lists: what a one-thread sweep
+// holds at each H plus the states of the UDCs of the window below H.
+uint64_t boundByDefinition(const std::vector<uint32_t>& states, const std::vector<std::vector<uint32_t>>& successors,
+                           const SweepWindow& window) {
+  const int64_t n = static_cast<int64_t>(states.size());
+  std::vector<uint32_t> pending(states.size(), 0);
+  for (const auto& list : successors)
+    for (uint32_t s : list) ++pending[s];
+  std::vector<uint64_t> heldAt(states.size(), 0);
+  uint64_t held = 0;
+  for (int64_t u = n - 1; u >= 0; --u) {
+    held += states[static_cast<size_t>(u)];
+    heldAt[static_cast<size_t>(u)] = held;
+    for (uint32_t s : successors[static_cast<size_t>(u)])
+      if (--pending[s] == 0) held -= states[s];
+  }
+  uint64_t bound = 0;
+  for (int64_t h = n - 1; h >= 0; --h) {
+    uint64_t below = 0;
+    for (int64_t v = h - 1; v >= 0; --v) {
+      if (!inSweepWindow(window, h - v, below + states[static_cast<size_t>(v)])) break;
+      below += states[static_cast<size_t>(v)];
+    }
+    bound = std::max(bound, heldAt[static_cast<size_t>(h)] + below);
+  }
+  return bound;
+}
+
+// A window counted in states reaches further down past small UDCs than past large ones, and
+// never past `most` UDCs; the pass over the links gives the bound of the definition on random
+// networks of small and large UDCs and every kind of window.
+TEST(UdcPeakStates, WindowInStatesReachesAsFarAsItsStatesAllow) {
+  // A chain of ten UDCs of 1 state under an end of 100: one thread holds 101, then 2.
+  std::vector<uint32_t> states(10, 1);
+  states.push_back(100);
+  std::vector<std::vector<uint32_t>> chain(11);
+  for (uint32_t u = 0; u + 1 < 11; ++u) chain[u] = {u + 1};
+  setNetwork(states, chain);
+  EXPECT_EQ(sweepPeakStatesWithin(SweepWindow{1, 0, 1}).within, 101u);
+  EXPECT_EQ(sweepPeakStatesWithin(SweepWindow{1, 4, 100}).within, 105u);      // four below the first
+  EXPECT_EQ(sweepPeakStatesWithin(SweepWindow{6, 4, 100}).within, 106u);      // the count reaches further
+  EXPECT_EQ(sweepPeakStatesWithin(SweepWindow{1, 4, 3}).within, 103u);        // `most` stops it
+  EXPECT_EQ(sweepPeakStatesWithin(SweepWindow{1, 1000, 1000}).within, 110u);  // every UDC below
+  EXPECT_EQ(sweepPeakStatesWithin(3).within, sweepPeakStatesWithin(SweepWindow{3, 0, 3}).within);
+
+  std::mt19937 random(20261209);
+  const std::vector<SweepWindow> windows = {{1, 0, 1},    {2, 0, 2},     {5, 0, 5},     {1, 30, 8},
+                                            {3, 100, 20}, {16, 500, 64}, {2, 5000, 40}, {1, 100000, 1000}};
+  for (int round = 0; round < 40; ++round) {
+    const uint32_t n = 2 + random() % 120;
+    std::vector<uint32_t> own(n);
+    std::vector<std::vector<uint32_t>> links(n);
+    for (uint32_t u = 0; u < n; ++u) {
+      own[u] = random() % 5 == 0 ? 200 + random() % 2000 : 1 + random() % 40;
+      if (u + 1 == n) continue;
+      const uint32_t reach = 1 + random() % std::min<uint32_t>(n - 1 - u, round % 2 == 0 ? 3 : 30);
+      links[u].push_back(u + 1 + random() % reach);
+      for (uint32_t extra = random() % 3; extra > 0; --extra) {
+        const uint32_t s = u + 1 + random() % (n - 1 - u);
+        if (std::find(links[u].begin(), links[u].end(), s) == links[u].end()) links[u].push_back(s);
+      }
+    }
+    setNetwork(own, links);
+    const uint64_t oneThread = sweepPeakStates();
+    for (const SweepWindow& window : windows) {
+      const SweepPeaks peaks = sweepPeakStatesWithin(window);
+      EXPECT_EQ(peaks.oneThread, oneThread) << round;
+      EXPECT_EQ(peaks.within, boundByDefinition(own, links, window))
+          << round << ": window " << window.udcs << ", " << window.states << ", " << window.most;
+    }
+  }
+  releaseUdcNetwork();
+}
+
+// The window of two threads adds at most its states or its `most` UDCs below a chain of a
+// million UDCs of one state each, and its count of UDCs below a chain of large ones.
+TEST(UdcPeakStates, WindowOfTwoThreadsAddsItsStatesOrItsUdcs) {
+  const SweepWindow two = sweepWindow(2);
+  EXPECT_EQ(sweepWindow(1).udcs, 1);
+  EXPECT_EQ(sweepWindow(1).most, 1);
+  EXPECT_GE(two.most, two.udcs);
+  std::vector<uint32_t> small(1000000, 1);
+  std::vector<std::vector<uint32_t>> chain(small.size());
+  for (uint32_t u = 0; u + 1 < small.size(); ++u) chain[u] = {u + 1};
+  setNetwork(small, chain);
+  EXPECT_EQ(sweepPeakStatesWithin(two).within, 2 + std::min<uint64_t>(static_cast<uint64_t>(two.most) - 1, two.states));
+  std::vector<uint32_t> large(100, 100000);
+  chain.resize(large.size());
+  chain.back().clear();
+  setNetwork(large, chain);
+  EXPECT_EQ(sweepPeakStatesWithin(two).within, 200000u + static_cast<uint64_t>(two.udcs - 1) * 100000u);
   releaseUdcNetwork();
 }
 
