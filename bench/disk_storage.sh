@@ -139,6 +139,7 @@ long() {
           (total > 0 ? 100 * swept / total : 0), last - start, eta, (value == "" ? "" : "; value " value ", solve " solve " s")
     }' "$dir/start.txt" "$dir/time.txt" "$dir/io.txt" "$dir/progress-log.txt" "$dir/console.txt" "$dir/RESULTS.CSV" 2>/dev/null
   tail -2 "$dir/console.txt" | tr -d '\r' | grep . | sed 's/^/    console: /' | cut -c1-200
+  tr '\r' '\n' < "$dir/stderr.txt" | grep -v '^\[' | grep . | tail -2 | sed 's/^/    stderr: /'
   leftover=$(find "$dir" -name 'tervano-states-*' | wc -l)
   [ "$leftover" -eq 0 ] || echo "    $leftover state directories left behind"
 }

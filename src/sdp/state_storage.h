@@ -23,8 +23,9 @@
 void openStateStorage(int32_t objectiveCount, bool onDisk, bool keepAll);
 
 // The empty table of u, to be filled in enumeration order. On disk, the tables of u's
-// successors that are not in memory are read back, and those of the next UDCs of the sweep
-// are asked of the system ahead.
+// successors that are not in memory are read back, each after room is made for it (and
+// room for u's table after them), and those of the next UDCs of the sweep are asked of the
+// system ahead.
 UdcStateTable& beginUdcTable(int32_t u);
 
 // A table at hand: the one being filled, or one of its UDC's successors'. On disk, another
