@@ -161,6 +161,12 @@ std::string stateFilePath(size_t file) { return storage.directory + "/" + stateF
 
 size_t tableBytes(const UdcStateTable& table) { return static_cast<size_t>(table.count) * table.rowBytes; }
 
+// The bytes of u's table, in memory or not.
+uint64_t bytesOfTable(int32_t u) {
+  return stateTableBytes(udcStateCount(u), udcMemberCount(u) > kNarrowKeyMembers, storage.objectiveCount,
+                         storage.mergedValues);
+}
+
 // The bytes a table's block takes in the pool, or 0 when it comes from new[].
 size_t pooledBytes(uint32_t count, bool wideKeys) {
   if (storage.keepAll) return 0;
@@ -433,9 +439,7 @@ int32_t readImage(int32_t u) {
 void dropImage(int32_t u) {
   uint64_t& at = storage.offsetOfUdc[static_cast<size_t>(u)];
   if (at == kNotOnDisk) return;
-  const uint64_t bytes =
-      stateTableBytes(udcStateCount(u), udcMemberCount(u) > kNarrowKeyMembers, storage.objectiveCount,
-                      storage.mergedValues);
+  const uint64_t bytes = bytesOfTable(u);
   forEachPiece(at, bytes, [&](size_t file, uint64_t inFile, uint64_t, uint64_t part) {
     StateFile& state = storage.files[file];
     state.liveBytes -= part;
@@ -454,9 +458,12 @@ void dropImage(int32_t u) {
   at = kNotOnDisk;
 }
 
-// Over the budget, the least recently needed tables go: written first if they are not yet.
-void keepWithinBudget() {
-  while (storage.memoryBytes > storage.budgetBytes && storage.oldest >= 0) {
+// Makes room for a table of the given bytes (0: none) within the budget: the least recently
+// needed tables go, a finished one written first if it is not yet, a copy read back simply
+// dropped (its image is still on disk). Tables in use are never taken; when they alone fill
+// the budget the new table comes on top of them.
+void makeRoomFor(uint64_t bytes) {
+  while (storage.memoryBytes + bytes > storage.budgetBytes && storage.oldest >= 0) {
     const int32_t slot = storage.oldest;
     const int32_t u = storage.uses[static_cast<size_t>(slot)].udc;
     if (storage.offsetOfUdc[static_cast<size_t>(u)] == kNotOnDisk)
@@ -464,6 +471,8 @@ void keepWithinBudget() {
     releaseTable(u);
   }
 }
+
+void keepWithinBudget() { makeRoomFor(0); }
 
 // Asks the system for the large images the next UDCs of the sweep will read, so that they
 // come off the device while this UDC is evaluated.
@@ -473,10 +482,7 @@ void readAheadFor(int32_t u) {
     for (uint32_t s : udcSuccessorsOf(v)) {
       const uint64_t at = storage.offsetOfUdc[s];
       if (at == kNotOnDisk || storage.tableSlotOfUdc[s] >= 0) continue;
-      const uint64_t bytes =
-          stateTableBytes(udcStateCount(static_cast<int32_t>(s)),
-                          udcMemberCount(static_cast<int32_t>(s)) > kNarrowKeyMembers, storage.objectiveCount,
-                          storage.mergedValues);
+      const uint64_t bytes = bytesOfTable(static_cast<int32_t>(s));
       if (bytes < kAheadBytes || at + bytes > storage.writtenEnd) continue;
       forEachPiece(at, bytes, [](size_t file, uint64_t inFile, uint64_t, uint64_t part) {
         const StateFile& state = storage.files[file];
@@ -566,25 +572,33 @@ void openStateStorage(int32_t objectiveCount, bool onDisk, bool keepAll, bool me
 UdcStateTable& beginUdcTable(int32_t u) {
   const std::lock_guard<std::mutex> lock(storageLock);
   finishFilling();
-  if (storage.onDisk) {
-    for (uint32_t s : udcSuccessorsOf(u)) {
-      int32_t slot = storage.tableSlotOfUdc[s];
-      if (slot < 0) {
-        if (storage.offsetOfUdc[s] == kNotOnDisk)
-          stopFatal("Internal error: the states of UDC " + std::to_string(s) +
-                    " are needed before their table was finished; the UDC links are inconsistent.");
-        slot = readImage(static_cast<int32_t>(s));
-      }
-      pinSlot(slot);
-    }
-    readAheadFor(u);
+  if (!storage.onDisk) {
+    filling = Filling{storage.generation, u};
+    return newTable(u);
   }
+  // The successors in memory are pinned first, so that making room for the others and for
+  // the new table never drops one of them; every table comes in only after room is made.
+  const UdcSuccessors successors = udcSuccessorsOf(u);
+  uint64_t inHand = bytesOfTable(u);
+  for (uint32_t s : successors) {
+    inHand += bytesOfTable(static_cast<int32_t>(s));
+    const int32_t slot = storage.tableSlotOfUdc[s];
+    if (slot >= 0) pinSlot(slot);
+  }
+  storage.counts.peakInHandBytes = std::max(storage.counts.peakInHandBytes, inHand);
+  for (uint32_t s : successors) {
+    if (storage.tableSlotOfUdc[s] >= 0) continue;
+    if (storage.offsetOfUdc[s] == kNotOnDisk)
+      stopFatal("Internal error: the states of UDC " + std::to_string(s) +
+                " are needed before their table was finished; the UDC links are inconsistent.");
+    makeRoomFor(bytesOfTable(static_cast<int32_t>(s)));
+    pinSlot(readImage(static_cast<int32_t>(s)));
+  }
+  readAheadFor(u);
+  makeRoomFor(bytesOfTable(u));
   filling = Filling{storage.generation, u};
   UdcStateTable& table = newTable(u);
-  if (storage.onDisk) {
-    pinSlot(storage.tableSlotOfUdc[static_cast<size_t>(u)]);
-    keepWithinBudget();
-  }
+  pinSlot(storage.tableSlotOfUdc[static_cast<size_t>(u)]);
   return table;
 }
 
@@ -593,6 +607,7 @@ UdcStateTable& udcTable(int32_t u) {
   if (slot >= 0) return storage.tablePool[static_cast<size_t>(slot)];
   const std::lock_guard<std::mutex> lock(storageLock);
   if (!storage.onDisk || storage.offsetOfUdc[static_cast<size_t>(u)] == kNotOnDisk) stopReleasedTable(u);
+  makeRoomFor(bytesOfTable(u));
   const int32_t read = readImage(u);
   listSlotAsNewest(read);
   return storage.tablePool[static_cast<size_t>(read)];

@@ -14,16 +14,18 @@
 
 // Opens the storage of one solve over the UDC network: tables of objectiveCount objectives,
 // in memory or, onDisk, in state files in a fresh directory inside the working directory.
-// On disk, finished tables stay in memory up to stateMemoryBudgetBytes (run state) and the
-// least recently needed go to disk beyond it; with a budget of 0 every finished table is
-// written at once and only a small window of them stays. With keepAll nothing is dropped
-// (a policy is kept) and nothing goes to disk. With mergedValues (one objective only) each
-// row keeps the better of its two values alone.
+// On disk, the tables in memory (those being filled and read and the finished ones kept)
+// stay within stateMemoryBudgetBytes (run state): before a table is read back or begun, the
+// least recently needed go to disk, or are dropped when their image is there already. With
+// a budget of 0 every finished table is written at once and only a small window of them
+// stays. With keepAll nothing is dropped (a policy is kept) and nothing goes to disk. With
+// mergedValues (one objective only) each row keeps the better of its two values alone.
 void openStateStorage(int32_t objectiveCount, bool onDisk, bool keepAll, bool mergedValues = false);
 
 // The empty table of u, to be filled in enumeration order. On disk, the tables of u's
-// successors that are not in memory are read back, and those of the next UDCs of the sweep
-// are asked of the system ahead.
+// successors that are not in memory are read back, each after room is made for it (and
+// room for u's table after them), and those of the next UDCs of the sweep are asked of the
+// system ahead.
 UdcStateTable& beginUdcTable(int32_t u);
 
 // A table at hand: the one being filled, or one of its UDC's successors'. On disk, another
@@ -52,7 +54,10 @@ void closeStateStorage();
 
 // What disk storage did in the solve in hand (or the last one): the bytes of every table
 // and those written and read, tables written and read back, state files made and removed,
-// and the peaks of table bytes in memory and of bytes on disk still needed.
+// the peaks of table bytes in memory and of bytes on disk still needed, and the largest
+// bytes one UDC needs at once (its own table and its successors'). Table bytes in memory,
+// those in use included, stay within the budget, or within that last figure where it alone
+// is more: peakMemoryBytes <= max(budget, peakInHandBytes).
 struct StateStorageCounts {
   uint64_t tableBytes = 0;
   uint64_t bytesWritten = 0;
@@ -63,6 +68,7 @@ struct StateStorageCounts {
   uint64_t filesRemoved = 0;
   uint64_t peakMemoryBytes = 0;
   uint64_t peakDiskBytes = 0;
+  uint64_t peakInHandBytes = 0;
 };
 const StateStorageCounts& stateStorageCounts();
 

@@ -3,6 +3,7 @@
 // the memory mode's values and leaves no state file behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -130,6 +131,7 @@ TEST(SolverAgreement, DiskModeEqualsMemoryModeAndLeavesNoFile) {
 // Every table as it is finished, by its bits: the FNV-1a hash of UDC numbers and table bytes.
 uint64_t finishedTablesHash = 0;
 uint64_t finishedTables = 0;
+uint64_t mostInHand = 0;
 void hashFinishedTable(int32_t udc, const UdcStateTable& table) {
   ++finishedTables;
   auto mix = [](uint8_t byte) {
@@ -138,6 +140,15 @@ void hashFinishedTable(int32_t udc, const UdcStateTable& table) {
   };
   for (int shift = 0; shift < 32; shift += 8) mix(static_cast<uint8_t>(static_cast<uint32_t>(udc) >> shift));
   for (size_t i = 0; i < static_cast<size_t>(table.count) * table.rowBytes; ++i) mix(table.block[i]);
+  // What this UDC needed in memory at once: its own table and its successors', reckoned
+  // from the network, not from the storage's count.
+  uint64_t inHand = static_cast<uint64_t>(table.count) * table.rowBytes;
+  for (uint32_t s : udcSuccessorsOf(udc)) {
+    const int32_t successor = static_cast<int32_t>(s);
+    inHand += stateTableBytes(udcStateCount(successor), udcMemberCount(successor) > kNarrowKeyMembers,
+                              table.objectiveCount);
+  }
+  mostInHand = std::max(mostInHand, inHand);
 }
 
 // Disk storage, with every table on disk and with a budget that spills some, in small files
@@ -147,16 +158,18 @@ TEST(SolverAgreement, DiskTablesEqualMemoryTablesToTheBit) {
   observeFinishedTables(hashFinishedTable);
   setStateFileSizes(4096, 700);
   const std::vector<Solver> solvers{solveNpv, solveMakespan, solveNpvWithMakespan, solveMakespanWithNpv};
+  uint64_t spilled = 0;
   for (const ProjectSpec& p : sampleProjects())
     for (Solver solver : solvers) {
       stateMemoryBudgetBytes = 0;
       finishedTablesHash = 14695981039346656037ull;
       const std::vector<SolveResult> memory = solveWith(p, {solver}, false);
       const uint64_t memoryHash = finishedTablesHash;
-      for (uint64_t budget : {uint64_t{0}, uint64_t{3000}}) {
+      for (uint64_t budget : {uint64_t{0}, uint64_t{3000}, uint64_t{300}}) {
         stateMemoryBudgetBytes = budget;
         finishedTablesHash = 14695981039346656037ull;
         finishedTables = 0;
+        mostInHand = 0;
         const std::vector<SolveResult> disk = solveWith(p, {solver}, true);
         EXPECT_EQ(finishedTablesHash, memoryHash) << budget;
         ASSERT_EQ(disk.size(), 1u);
@@ -165,10 +178,17 @@ TEST(SolverAgreement, DiskTablesEqualMemoryTablesToTheBit) {
         EXPECT_LE(stateStorageCounts().bytesWritten, stateStorageCounts().tableBytes);
         if (budget == 0) {
           EXPECT_EQ(stateStorageCounts().tablesWritten, finishedTables);  // every one
+        } else {
+          // The tables in use count against the budget; only a UDC that alone needs more
+          // passes it, and then by its own tables.
+          EXPECT_EQ(stateStorageCounts().peakInHandBytes, mostInHand);
+          EXPECT_LE(stateStorageCounts().peakMemoryBytes, std::max(budget, mostInHand));
+          spilled += stateStorageCounts().tablesWritten;
         }
         EXPECT_EQ(directory.fileCount(), 0u);
       }
     }
+  EXPECT_GT(spilled, 0u);  // the budget was small enough to matter
   observeFinishedTables(nullptr);
   setStateFileSizes(0, 0);
   stateMemoryBudgetBytes = 0;
