@@ -66,6 +66,8 @@ struct UdcStateTable {
   // then the further lanes' pairs. A merged row keeps the better of the first two.
   void setValues(uint32_t i, const float* values) {
     if (mergedValues()) {
+      // Rounding to single precision keeps the order, so the better of the two rounded is the
+      // better of the two rounded from.
       const float better = values[1] > values[0] ? values[1] : values[0];
       std::memcpy(row(i) + (wideKeys ? 8 : 4), &better, sizeof better);
       return;
@@ -222,13 +224,6 @@ inline void appendStateValues(UdcStateTable& table, int32_t udc, StateKey key, c
   table.setKey(i, key);
   float stored[N];
   for (size_t k = 0; k < N; ++k) stored[k] = static_cast<float>(values[k]);
-  if (N == 2 && table.mergedValues()) {
-    // Rounding to single precision keeps the order, so the better of the two rounded is
-    // the better of the two rounded from.
-    const float better = stored[1] > stored[0] ? stored[1] : stored[0];
-    std::memcpy(table.row(i) + (table.wideKeys ? 8 : 4), &better, sizeof better);
-  } else {
-    std::memcpy(table.row(i) + (table.wideKeys ? 8 : 4), stored, sizeof stored);
-  }
+  table.setValues(i, stored);
   table.storedCount = i + 1;
 }
