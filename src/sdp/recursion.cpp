@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <queue>
 #include <string>
@@ -171,6 +172,10 @@ struct StateEvaluator {
   double maxC = 0, maxV = 0;
   Lanes rideSumC{}, rideSumV{}, rideMaxC{}, rideMaxV{};
   bool firstChoice = true;
+  // Where the values of the state go: appended to the table, or, where the table's keys are
+  // written first and its states evaluated in blocks, into row nextRow.
+  bool intoRows = false;
+  uint32_t nextRow = 0;
   // The decision being recorded, the member completing and the successors of a choice met.
   Decision decisionMade{};
   int32_t completing = -1;
@@ -229,12 +234,23 @@ struct StateEvaluator {
     // is the same successor, a new one the next in the list.
     const BitWord* members = targetMembersOf(work.plan, target);
     const int words = net.nBitWords;
+    const std::vector<uint32_t>& successors = successorsOfSwept(work, work.udc);
+    if (work.successorsByMembers) {
+      size_t j = 0;
+      while (j < successors.size() &&
+             !sameBits(work.successorMembers.data() + j * static_cast<size_t>(words), members, words))
+        ++j;
+      if (j == successors.size()) stopMissingTarget(work.udc);
+      where.table = work.successorTables[j];
+      where.udc = static_cast<int32_t>(successors[j]);
+      if (where.table->memberCount != target.memberCount) stopMissingTarget(work.udc);
+      return;
+    }
     size_t j = 0;
     for (; j < work.successorClasses.size(); ++j) {
       const TargetClass& seen = work.plan.classes[static_cast<size_t>(work.successorClasses[j])];
       if (sameBits(targetMembersOf(work.plan, seen), members, words)) break;
     }
-    const std::vector<uint32_t>& successors = successorsOfSwept(work, work.udc);
     if (j == work.successorClasses.size()) {
       // A guard against a fault of the program: the successor must be a cutset of that size.
       if (j >= successors.size()) stopMissingTarget(work.udc);
@@ -490,7 +506,10 @@ struct StateEvaluator {
       values[2 + 2 * j] = rideDecision[j];
       values[3 + 2 * j] = rideContinuation[j];
     });
-    appendStateValues(table, work.udc, walk.key, values);
+    if (intoRows)
+      storeStateValuesAt(table, nextRow++, values);
+    else
+      appendStateValues(table, work.udc, walk.key, values);
   }
 };
 
@@ -532,25 +551,39 @@ int lanePairOfMeasure(Measure measure) {
 // of states takes seconds.
 constexpr uint32_t kStatesBetweenInterruptChecks = 1u << 16;
 
-// Evaluates every state of UDC u into its table (the work's successor lists and tables are
-// set), recording the decisions when a policy is kept.
+// Takes up UDC u for evaluation into table: its members, the walk and the transition
+// classes, the fingers.
 template <class Evaluator>
-void evaluateUdc(Evaluator& evaluator, SweepWork& work, int32_t u, UdcStateTable& table,
-                 std::vector<StateDecision>* decisions) {
+void takeUpUdc(Evaluator& evaluator, SweepWork& work, int32_t u, UdcStateTable& table) {
   work.udc = u;
   udcMembersInto(u, work.members.data(), elementaryNetwork.nBitWords);
   beginUdc(work.walk, work.members.data());
   beginUdcTransitions(work.plan, work.walk);
   work.successorClasses.clear();
+  work.successorsByMembers = false;
   std::fill(work.startFinger.begin(), work.startFinger.end(), 0u);
   evaluator.own = &table;
+  evaluator.intoRows = false;
+}
+
+// Counts the states walked and looks at the signal flag every kStatesBetweenInterruptChecks.
+struct InterruptCheck {
   uint32_t untilCheck = kStatesBetweenInterruptChecks;
-  auto check = [&untilCheck]() {
+  void operator()() {
     if (--untilCheck == 0) {
       untilCheck = kStatesBetweenInterruptChecks;
       checkInterrupt();
     }
-  };
+  }
+};
+
+// Evaluates every state of UDC u into its table (the work's successor lists and tables are
+// set), recording the decisions when a policy is kept.
+template <class Evaluator>
+void evaluateUdc(Evaluator& evaluator, SweepWork& work, int32_t u, UdcStateTable& table,
+                 std::vector<StateDecision>* decisions) {
+  takeUpUdc(evaluator, work, u, table);
+  InterruptCheck check;
   if constexpr (Evaluator::kKeeps) {
     decisions->reserve(table.count);
     walkUdcStates(work.walk, false, [&](const UdcStateWalk& walk) {
@@ -569,6 +602,154 @@ void evaluateUdc(Evaluator& evaluator, SweepWork& work, int32_t u, UdcStateTable
 void resolveSuccessorTables(SweepWork& work, const std::vector<uint32_t>& successors) {
   work.successorTables.clear();
   for (uint32_t s : successors) work.successorTables.push_back(&udcTable(static_cast<int32_t>(s)));
+}
+
+// A UDC of many states on several threads. Its states fall into blocks: runs of consecutive
+// states in the walk that share the statuses of the top positions (stopAt and up). A state
+// leads within its UDC only to states whose every status is at least its own (a start, a
+// completion in place), so such a target lies before it in its own block or in a block whose
+// top statuses add up to more. The blocks of one sum are evaluated side by side, the sums
+// from the highest down. A pass of the walk first writes every key into the table and marks
+// where each block begins, the walk's state there bit for bit, so that a thread walks a block
+// from its mark with the floating-point operations of the one walk, and each state's value
+// comes from the same values in the same order as on one thread.
+uint32_t splitUdcStates = 1u << 18;
+uint32_t splitBlockStates = 1u << 12;
+
+struct UdcSplit {
+  int32_t udc = -1;
+  UdcStateTable* table = nullptr;
+  std::vector<StateDecision>* decisions = nullptr;  // of a kept policy, sized to the states
+  int stopAt = 0;
+  int32_t slots = 0;                 // remaining amounts kept per mark
+  std::vector<WalkPosition> marks;   // where each block begins, in walk order
+  std::vector<double> markAmounts;   // slots per mark
+  std::vector<uint32_t> firstRow;    // of each block, then the state count
+  std::vector<uint32_t> order;       // the blocks by their sum, highest first, in walk order within
+  std::vector<size_t> levelEnd;      // where each sum's blocks end in order
+  std::mutex lock;
+  std::condition_variable changed;
+  size_t level = 0;      // the sum being evaluated, an index of levelEnd
+  size_t nextBlock = 0;  // the next block of order to take
+  size_t running = 0;    // blocks taken and not yet done
+  int32_t helpers = 0;   // threads other than the owner working on it
+  bool failed = false;
+  std::exception_ptr failure;
+
+  bool open() const { return !failed && nextBlock < order.size(); }
+};
+
+// Writes every key of the UDC taken up into its table and marks its blocks; false where it
+// has too few positions for blocks of the size asked for (it is then evaluated whole).
+bool markUdcBlocks(UdcSplit& split, SweepWork& work) {
+  UdcStateWalk& walk = work.walk;
+  UdcStateTable& table = *split.table;
+  const int count = walk.memberCount;
+  const uint64_t wanted = std::max<uint64_t>(1, table.count / std::max<uint32_t>(splitBlockStates, 1));
+  int top = 0;
+  for (uint64_t blocks = 3; top < count - 1 && blocks <= wanted; blocks *= 3) ++top;
+  if (top == 0 || !startUdcWalk(walk)) return false;
+  split.stopAt = count - top;
+  split.slots = walk.resourceSlots;
+  InterruptCheck check;
+  bool overdrawPossible = true;
+  uint32_t row = 0;
+  for (;;) {
+    split.marks.emplace_back();
+    split.markAmounts.resize(split.markAmounts.size() + static_cast<size_t>(split.slots));
+    saveWalkPosition(walk, split.marks.back(), split.markAmounts.data() + split.markAmounts.size() - split.slots);
+    split.firstRow.push_back(row);
+    const int p = walkUdcStatesOn(walk, false, overdrawPossible, split.stopAt, [&](const UdcStateWalk& at) {
+      check();
+      if (row >= table.count) stopTableOverflow(split.udc);
+      table.setKey(row++, at.key);
+    });
+    if (p == kWalkEnded) break;
+    overdrawPossible = lowerWalkPosition(walk, p) || overdrawPossible;
+  }
+  if (row != table.count) stopTableOverflow(split.udc);
+  split.firstRow.push_back(row);
+  table.storedCount = table.count;
+
+  const size_t blocks = split.marks.size();
+  std::vector<int> sums(blocks, 0);
+  int highest = 0;
+  for (size_t b = 0; b < blocks; ++b) {
+    for (int p = split.stopAt; p < count; ++p) sums[b] += split.marks[b].status[static_cast<size_t>(p)];
+    highest = std::max(highest, sums[b]);
+  }
+  for (int sum = highest; sum >= 0; --sum) {
+    for (size_t b = 0; b < blocks; ++b)
+      if (sums[b] == sum) split.order.push_back(static_cast<uint32_t>(b));
+    if (split.levelEnd.empty() || split.levelEnd.back() != split.order.size()) split.levelEnd.push_back(split.order.size());
+  }
+  return true;
+}
+
+// Sets a thread's work to evaluate states of the split UDC out of the walk's order.
+template <class Evaluator>
+void takeUpSplitUdc(Evaluator& evaluator, SweepWork& work, const UdcSplit& split) {
+  std::vector<uint32_t>& successors = successorsOfSwept(work, split.udc);
+  udcSuccessorsInto(split.udc, successors);
+  resolveSuccessorTables(work, successors);
+  takeUpUdc(evaluator, work, split.udc, *split.table);
+  const int words = elementaryNetwork.nBitWords;
+  work.successorMembers.assign(successors.size() * static_cast<size_t>(words), 0);
+  for (size_t j = 0; j < successors.size(); ++j)
+    udcMembersInto(static_cast<int32_t>(successors[j]), work.successorMembers.data() + j * static_cast<size_t>(words),
+                   words);
+  work.successorsByMembers = true;
+  evaluator.intoRows = true;
+}
+
+template <class Evaluator>
+void evaluateBlock(Evaluator& evaluator, SweepWork& work, UdcSplit& split, uint32_t b, InterruptCheck& check) {
+  restoreWalkPosition(work.walk, split.marks[b], split.markAmounts.data() + static_cast<size_t>(b) * split.slots);
+  evaluator.nextRow = split.firstRow[b];
+  bool overdrawPossible = false;
+  walkUdcStatesOn(work.walk, false, overdrawPossible, split.stopAt, [&](const UdcStateWalk& walk) {
+    check();
+    const uint32_t row = evaluator.nextRow;
+    evaluator.evaluate(walk, *split.table);
+    if constexpr (Evaluator::kKeeps) (*split.decisions)[row] = evaluator.decisionMade;
+  });
+  if (evaluator.nextRow != split.firstRow[b + 1]) stopTableOverflow(split.udc);
+}
+
+// Takes blocks of the split until none is left; the work is taken up for it.
+template <class Evaluator>
+void workOnSplit(Evaluator& evaluator, SweepWork& work, UdcSplit& split) {
+  InterruptCheck check;
+  for (;;) {
+    uint32_t b = 0;
+    {
+      std::unique_lock<std::mutex> hold(split.lock);
+      for (;;) {
+        if (split.failed || split.level == split.levelEnd.size()) return;
+        if (split.nextBlock < split.levelEnd[split.level]) {
+          b = split.order[split.nextBlock++];
+          ++split.running;
+          break;
+        }
+        split.changed.wait(hold);
+      }
+    }
+    try {
+      evaluateBlock(evaluator, work, split, b, check);
+    } catch (...) {
+      const std::lock_guard<std::mutex> hold(split.lock);
+      split.failed = true;
+      if (!split.failure) split.failure = std::current_exception();
+      split.changed.notify_all();
+      return;
+    }
+    const std::lock_guard<std::mutex> hold(split.lock);
+    --split.running;
+    if (split.running == 0 && split.nextBlock == split.levelEnd[split.level]) {
+      ++split.level;
+      split.changed.notify_all();
+    }
+  }
 }
 
 // The one-thread sweep: last UDC to first, the successors of the next three decoded and their
@@ -627,6 +808,7 @@ struct SweepSchedule {
   std::vector<int32_t> firstWaiting, nextWaiting;
   int32_t ringMask = 0;
   bool stopped = false;  // a thread failed: the others end after their run
+  UdcSplit* split = nullptr;  // a UDC being evaluated in blocks, which the others join
   int32_t sleeping = 0;  // threads waiting for a change
 
   void open(int32_t udcCount, int32_t threadCount) {
@@ -693,6 +875,50 @@ struct SweepSchedule {
   }
 };
 
+// Evaluates UDC u in blocks with the threads that join it, unless another UDC is being split
+// or it has too few positions for blocks (false: it is then evaluated whole). Returns once
+// every block is done and every thread that joined has left.
+template <class Evaluator>
+bool evaluateSplit(Evaluator& evaluator, SweepWork& work, SweepSchedule& schedule, int32_t u, UdcStateTable& table,
+                   std::vector<StateDecision>* decisions) {
+  {
+    const std::lock_guard<std::mutex> hold(schedule.lock);
+    if (schedule.split != nullptr) return false;
+  }
+  UdcSplit split;
+  split.udc = u;
+  split.table = &table;
+  takeUpUdc(evaluator, work, u, table);
+  if (!markUdcBlocks(split, work)) return false;
+  if constexpr (Evaluator::kKeeps) {
+    split.decisions = decisions;
+    decisions->assign(table.count, StateDecision{});
+  }
+  takeUpSplitUdc(evaluator, work, split);
+  {
+    const std::lock_guard<std::mutex> hold(schedule.lock);
+    schedule.split = &split;
+    if (schedule.sleeping > 0) schedule.changed.notify_all();
+  }
+  try {
+    workOnSplit(evaluator, work, split);
+  } catch (...) {
+    const std::lock_guard<std::mutex> inside(split.lock);
+    split.failed = true;
+    if (!split.failure) split.failure = std::current_exception();
+  }
+  {
+    const std::lock_guard<std::mutex> hold(schedule.lock);
+    schedule.split = nullptr;
+  }
+  {
+    std::unique_lock<std::mutex> inside(split.lock);
+    split.changed.wait(inside, [&] { return split.helpers == 0; });
+  }
+  if (split.failure) std::rethrow_exception(split.failure);
+  return true;
+}
+
 template <class Evaluator>
 void sweepOnThreads(KeptPolicy* policy, int32_t threads) {
   SweepSchedule schedule;
@@ -708,16 +934,40 @@ void sweepOnThreads(KeptPolicy* policy, int32_t threads) {
     try {
       for (;;) {
         run.clear();
+        UdcSplit* joined = nullptr;
         {
           lockBriefly(schedule.lock);
           std::unique_lock<std::mutex> hold(schedule.lock, std::adopt_lock);
           for (;;) {
             if (schedule.stopped || schedule.left == 0) return;
+            if (schedule.split != nullptr) {
+              const std::lock_guard<std::mutex> inside(schedule.split->lock);
+              if (schedule.split->open()) {
+                joined = schedule.split;
+                ++joined->helpers;
+                break;
+              }
+            }
             if (schedule.take(run)) break;
             ++schedule.sleeping;
             schedule.changed.wait(hold);
             --schedule.sleeping;
           }
+        }
+        if (joined != nullptr) {
+          // A failure here is the split's: its owner raises it.
+          try {
+            takeUpSplitUdc(evaluator, work, *joined);
+            workOnSplit(evaluator, work, *joined);
+          } catch (...) {
+            const std::lock_guard<std::mutex> inside(joined->lock);
+            joined->failed = true;
+            if (!joined->failure) joined->failure = std::current_exception();
+          }
+          const std::lock_guard<std::mutex> inside(joined->lock);
+          --joined->helpers;
+          joined->changed.notify_all();
+          continue;
         }
         runStates.clear();
         for (int32_t u : run) {
@@ -732,8 +982,10 @@ void sweepOnThreads(KeptPolicy* policy, int32_t threads) {
             table = &beginUdcTable(u);
           }
           resolveSuccessorTables(work, successors);
-          evaluateUdc(evaluator, work, u, *table,
-                      Evaluator::kKeeps ? &policy->decisions[static_cast<size_t>(u)] : nullptr);
+          std::vector<StateDecision>* decisions =
+              Evaluator::kKeeps ? &policy->decisions[static_cast<size_t>(u)] : nullptr;
+          if (table->count < splitUdcStates || !evaluateSplit(evaluator, work, schedule, u, *table, decisions))
+            evaluateUdc(evaluator, work, u, *table, decisions);
           runStates.push_back(table->count);
           {
             lockBriefly(schedule.storageTurn);
@@ -942,3 +1194,8 @@ bool solveMakespanWithNpvKeepingPolicy(SolveResult& result, KeptPolicy& policy) 
 void releaseKeptPolicy(KeptPolicy& policy) { policy = KeptPolicy{}; }
 
 void allowMergedValueRows(bool allowed) { mergedRowsAllowed = allowed; }
+
+void setUdcSplitSizes(uint32_t splitStates, uint32_t blockStates) {
+  splitUdcStates = splitStates != 0 ? splitStates : 1u << 18;
+  splitBlockStates = blockStates != 0 ? blockStates : 1u << 12;
+}

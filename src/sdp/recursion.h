@@ -35,6 +35,11 @@ struct SweepWork {
   // decoded once (UDC u's in entry u % 4).
   std::array<std::vector<uint32_t>, 4> successorsAhead;
   std::vector<int32_t> successorClasses;  // the class that first led to each successor
+  // A UDC whose states are evaluated out of the walk's order (in blocks, by several threads)
+  // meets its classes in another order: there a target is found among the successors by
+  // its members, nBitWords words per successor in the order of the successor list.
+  bool successorsByMembers = false;
+  std::vector<BitWord> successorMembers;
   // The tables of the successors of the UDC being evaluated, in the order of its successor
   // list: looked up in the storage before the evaluation, which does not call the storage.
   std::vector<const UdcStateTable*> successorTables;

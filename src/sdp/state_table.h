@@ -227,3 +227,12 @@ inline void appendStateValues(UdcStateTable& table, int32_t udc, StateKey key, c
   table.setValues(i, stored);
   table.storedCount = i + 1;
 }
+
+// The values of state i of a table whose keys are all written (its states evaluated out of
+// the order of their rows).
+template <size_t N>
+inline void storeStateValuesAt(UdcStateTable& table, uint32_t i, const double (&values)[N]) {
+  float stored[N];
+  for (size_t k = 0; k < N; ++k) stored[k] = static_cast<float>(values[k]);
+  table.setValues(i, stored);
+}

@@ -159,4 +159,50 @@ inline bool isEligible(const SuccessorNeed& need, uint64_t finished) {
 template <class Visit>
 bool walkUdcStates(UdcStateWalk& walk, bool checkResources, Visit&& visit);
 
+// The walk in pieces, for walking the blocks of a UDC apart. A block is a run of consecutive
+// states that share the statuses of every position from some stopAt up. startUdcWalk puts
+// the walk on the first state (false for a UDC without members); walkUdcStatesOn visits the
+// states from where the walk stands up to the end of the block and returns the position it
+// would lower next (at least stopAt; lowerWalkPosition takes the walk there, to the next
+// block's first state), kWalkEnded after the last state, or kWalkOverdrawn when the
+// resource check ends it. overdrawPossible carries the check from block to block (true at
+// first). Walked block by block, the walk makes the same floating-point operations in the
+// same order as walkUdcStates.
+constexpr int kWalkEnded = -1;
+constexpr int kWalkOverdrawn = -2;
+inline bool startUdcWalk(UdcStateWalk& walk);
+template <class Visit>
+int walkUdcStatesOn(UdcStateWalk& walk, bool checkResources, bool& overdrawPossible, int stopAt, Visit&& visit);
+inline bool lowerWalkPosition(UdcStateWalk& walk, int p);
+
+// Where the walk stands, kept so that another copy of the walk goes on from there: its
+// statuses, masks, key and total rate bit for bit (the remaining amounts kept beside it), so
+// that the rates and amounts it carries along are the same doubles as in one walk.
+struct WalkPosition {
+  std::array<uint8_t, kMaxUdcMembers> status{};
+  uint64_t finishedMask = 0;
+  uint64_t activeMask = 0;
+  double totalRate = 0;
+  StateKey key = 0;
+};
+
+inline void saveWalkPosition(const UdcStateWalk& walk, WalkPosition& at, double* amounts) {
+  at.status = walk.status;
+  at.finishedMask = walk.finishedMask;
+  at.activeMask = walk.activeMask;
+  at.totalRate = walk.totalRate;
+  at.key = walk.key;
+  std::memcpy(amounts, walk.remainingResources.data(), sizeof(double) * static_cast<size_t>(walk.resourceSlots));
+}
+
+// The walk must have taken up the same UDC.
+inline void restoreWalkPosition(UdcStateWalk& walk, const WalkPosition& at, const double* amounts) {
+  walk.status = at.status;
+  walk.finishedMask = at.finishedMask;
+  walk.activeMask = at.activeMask;
+  walk.totalRate = at.totalRate;
+  walk.key = at.key;
+  std::memcpy(walk.remainingResources.data(), amounts, sizeof(double) * static_cast<size_t>(walk.resourceSlots));
+}
+
 #include "udc/state_walk_impl.h"

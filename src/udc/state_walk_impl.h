@@ -89,11 +89,11 @@ inline bool resourcesOverdrawn(const UdcStateWalk& walk) {
 
 }  // namespace state_walk_detail
 
-template <class Visit>
-bool walkUdcStates(UdcStateWalk& walk, bool checkResources, Visit&& visit) {
+// Puts the walk on the first state of the UDC taken up (with members, else false).
+inline bool startUdcWalk(UdcStateWalk& walk) {
   using namespace state_walk_detail;
   const int count = walk.memberCount;
-  if (count == 0) return true;  // only a hand-built, inconsistent network has an empty cutset
+  if (count == 0) return false;  // only a hand-built, inconsistent network has an empty cutset
 
   for (int p = 0; p < count; ++p) walk.status[static_cast<size_t>(p)] = kIdle;
   walk.finishedMask = 0;
@@ -110,11 +110,32 @@ bool walkUdcStates(UdcStateWalk& walk, bool checkResources, Visit&& visit) {
       activateMember(walk, p);
     }
   assignMaximal(walk, count - 1);
+  return true;
+}
 
+// Lowers position p (one that walkUdcStatesOn returned) and refills the positions below it:
+// the walk stands on the first state of the next block. True when a member now runs without
+// having been checked to fit.
+inline bool lowerWalkPosition(UdcStateWalk& walk, int p) {
+  using namespace state_walk_detail;
+  bool mustRun = false;
+  if (walk.status[static_cast<size_t>(p)] == kActive) {
+    releaseMember(walk, p);
+    walk.status[static_cast<size_t>(p)] = kIdle;
+    walk.key -= kPowersOfThree[static_cast<size_t>(p)];
+  } else {
+    mustRun = lowerFinished(walk, p);
+  }
+  assignMaximal(walk, p - 1);
+  return mustRun;
+}
+
+template <class Visit>
+int walkUdcStatesOn(UdcStateWalk& walk, bool checkResources, bool& overdrawPossible, int stopAt, Visit&& visit) {
+  using namespace state_walk_detail;
   // A remaining amount can turn negative only when a member that must run starts without
   // being checked to fit (uses are never negative, and one that fits leaves every amount at
   // least 0): the amounts are checked after each such start, and at first.
-  bool overdrawPossible = true;
   const bool firstMayIdle = (walk.mayIdleMask & 1u) != 0;
   for (;;) {
     if (walk.status[0] == kFinished) {
@@ -122,7 +143,7 @@ bool walkUdcStates(UdcStateWalk& walk, bool checkResources, Visit&& visit) {
       overdrawPossible = lowerFinished(walk, 0) || overdrawPossible;
     }
     if (checkResources && overdrawPossible) {
-      if (resourcesOverdrawn(walk)) return false;
+      if (resourcesOverdrawn(walk)) return kWalkOverdrawn;
       overdrawPossible = false;
     }
     bool advance = false;
@@ -143,15 +164,16 @@ bool walkUdcStates(UdcStateWalk& walk, bool checkResources, Visit&& visit) {
     // The lowest position above 0 not at its minimum (idle, or active for a member that may
     // not idle) is lowered; none left ends the walk.
     const uint64_t lowerable = (walk.finishedMask | (walk.activeMask & walk.mayIdleMask)) & ~uint64_t{1};
-    if (lowerable == 0) return true;
+    if (lowerable == 0) return kWalkEnded;
     const int p = lowestBit(lowerable);
-    if (walk.status[static_cast<size_t>(p)] == kActive) {
-      releaseMember(walk, p);
-      walk.status[static_cast<size_t>(p)] = kIdle;
-      walk.key -= kPowersOfThree[static_cast<size_t>(p)];
-    } else {
-      overdrawPossible = lowerFinished(walk, p) || overdrawPossible;
-    }
-    assignMaximal(walk, p - 1);
+    if (p >= stopAt) return p;
+    overdrawPossible = lowerWalkPosition(walk, p) || overdrawPossible;
   }
+}
+
+template <class Visit>
+bool walkUdcStates(UdcStateWalk& walk, bool checkResources, Visit&& visit) {
+  if (!startUdcWalk(walk)) return true;
+  bool overdrawPossible = true;
+  return walkUdcStatesOn(walk, checkResources, overdrawPossible, kMaxUdcMembers, visit) != kWalkOverdrawn;
 }

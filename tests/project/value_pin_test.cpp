@@ -9,6 +9,7 @@
 
 #include "base/config.h"
 #include "base/run_state.h"
+#include "base/threads.h"
 #include "e2e/e2e_support.h"
 #include "e2e/j30_first.h"
 #include "project/pipeline.h"
@@ -40,10 +41,32 @@ uint64_t hashOfValues(const KeptPolicy& policy) {
   return hash;
 }
 
+// FNV-1a over every kept decision, field by field.
+uint64_t hashOfDecisions(const KeptPolicy& policy) {
+  uint64_t hash = 14695981039346656037ull;
+  auto mix = [&](uint64_t value, int bytes) {
+    for (int k = 0; k < bytes; ++k) {
+      hash ^= (value >> (8 * k)) & 0xffu;
+      hash *= 1099511628211ull;
+    }
+  };
+  for (const std::vector<StateDecision>& decisions : policy.decisions)
+    for (const StateDecision& d : decisions) {
+      mix(static_cast<uint8_t>(d.start), 1);
+      mix(static_cast<uint8_t>(d.chosen), 1);
+      mix(static_cast<uint64_t>(d.startThenDecide) | static_cast<uint64_t>(d.chosenThenDecide) << 1 |
+              static_cast<uint64_t>(d.abandonAtDecision) << 2 | static_cast<uint64_t>(d.abandonAtContinuation) << 3,
+          1);
+      mix(d.decideAfterPhase, 8);
+    }
+  return hash;
+}
+
 struct Pinned {
   uint64_t hash;
   uint64_t states;
   SolveResult result;
+  uint64_t decisionsHash = 0;
 };
 
 Pinned solveKeepingEveryValue(const std::string& configText, const std::string& projectName,
@@ -66,6 +89,7 @@ Pinned solveKeepingEveryValue(const std::string& configText, const std::string& 
   else
     solveNpvWithMakespanKeepingPolicy(pinned.result, policy);
   pinned.hash = hashOfValues(policy);
+  pinned.decisionsHash = hashOfDecisions(policy);
   pinned.states = udcNetwork.udcTotalStates;
   releaseKeptPolicy(policy);
   releaseProjectNetworks();
@@ -102,6 +126,44 @@ TEST(ValuePins, J30FirstExponential) {
   EXPECT_EQ(pinned.result.optimum, 0x1.dcc24cp+5f);  // 59.5949
   EXPECT_EQ(pinned.result.secondary, 0x0p+0f);
   EXPECT_EQ(pinned.hash, 6062112616641689853u);
+}
+
+// On several threads, with UDCs split into blocks of a few states (every UDC of 8 states or
+// more in the examples, of 64 or more in J30_1), every value and every decision is the one of
+// a single thread, bit for bit: the pins above hold unchanged.
+TEST(ValuePins, UdcsSplitOnThreadsKeepEveryValueAndDecision) {
+  struct Case {
+    std::string config, name, text;
+    bool makespanFirst;
+    uint64_t hash;
+    uint32_t splitStates, blockStates;
+  };
+  const std::string patterson = TERVANO_SOURCE_DIR "/examples/patterson/";
+  const std::string basic = TERVANO_SOURCE_DIR "/examples/basic/";
+  const std::vector<Case> cases = {
+      {e2e::readWholeFile(patterson + "CONFIG.DAT"), "PATTERSON_1.RCP",
+       e2e::readWholeFile(patterson + "PATTERSON_1.RCP"), true, 6527474643027127785u, 8, 1},
+      {e2e::readWholeFile(basic + "CONFIG.DAT"), "PROJECT_1.RCP", e2e::readWholeFile(basic + "PROJECT_1.RCP"), false,
+       18223585825085139108u, 8, 2},
+      {e2e::configText({{"PJFileName", "J30_"}, {"gv_CFG_OBJ", "1"}}), "J30_1.RCP", e2e::kJ30First, true,
+       6062112616641689853u, 64, 8}};
+  for (const Case& c : cases) {
+    threadSettings.count = 1;
+    setUdcSplitSizes(0, 0);
+    const Pinned one = solveKeepingEveryValue(c.config, c.name, c.text, c.makespanFirst);
+    ASSERT_EQ(one.hash, c.hash) << c.name;
+    for (int threads : {2, 4}) {
+      threadSettings.count = threads;
+      setUdcSplitSizes(c.splitStates, c.blockStates);
+      const Pinned split = solveKeepingEveryValue(c.config, c.name, c.text, c.makespanFirst);
+      EXPECT_EQ(split.hash, c.hash) << c.name << ", " << threads << " threads";
+      EXPECT_EQ(split.decisionsHash, one.decisionsHash) << c.name << ", " << threads << " threads";
+      EXPECT_EQ(split.result.optimum, one.result.optimum) << c.name;
+      EXPECT_EQ(split.result.secondary, one.result.secondary) << c.name;
+    }
+  }
+  threadSettings.count = 1;
+  setUdcSplitSizes(0, 0);
 }
 
 namespace {

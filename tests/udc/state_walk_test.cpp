@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -140,6 +141,62 @@ std::vector<Visited> walkAll(const std::vector<int>& members, bool check, bool& 
   return seen;
 }
 
+Visited visitedOf(const UdcStateWalk& s) {
+  Visited v;
+  v.key = static_cast<uint32_t>(s.key);
+  for (int p = 0; p < s.memberCount; ++p) v.status.push_back(s.status[p]);
+  v.rate = s.totalRate;
+  v.remaining.assign(s.remainingResources.begin(), s.remainingResources.begin() + s.resourceCount);
+  v.instantaneous = -1;
+  return v;
+}
+
+// The walk in blocks of the positions from stopAt up: one walk marks where each block
+// begins, then every block is walked by a fresh walk from its mark, the last block first.
+// Returns the states in walk order; blocks counts the blocks.
+std::vector<Visited> walkInBlocks(const std::vector<int>& members, int stopAt, size_t& blocks) {
+  std::vector<BitWord> bits = memberSetOf(members);
+  UdcStateWalk marker;
+  prepareStateWalk(marker);
+  beginUdc(marker, bits.data());
+  std::vector<WalkPosition> marks;
+  std::vector<std::vector<double>> amounts;
+  std::vector<size_t> sizes;
+  bool overdrawPossible = true;
+  if (startUdcWalk(marker))
+    for (;;) {
+      marks.emplace_back();
+      amounts.emplace_back(static_cast<size_t>(marker.resourceSlots));
+      saveWalkPosition(marker, marks.back(), amounts.back().data());
+      size_t size = 0;
+      const int p = walkUdcStatesOn(marker, false, overdrawPossible, stopAt, [&](const UdcStateWalk&) { ++size; });
+      sizes.push_back(size);
+      if (p == kWalkEnded) break;
+      EXPECT_GE(p, stopAt);
+      overdrawPossible = lowerWalkPosition(marker, p) || overdrawPossible;
+    }
+  blocks = marks.size();
+  std::vector<std::vector<Visited>> byBlock(blocks);
+  for (size_t b = blocks; b-- > 0;) {
+    UdcStateWalk walk;
+    prepareStateWalk(walk);
+    beginUdc(walk, bits.data());
+    restoreWalkPosition(walk, marks[b], amounts[b].data());
+    bool never = false;
+    const int p = walkUdcStatesOn(walk, false, never, stopAt,
+                                  [&](const UdcStateWalk& s) { byBlock[b].push_back(visitedOf(s)); });
+    EXPECT_EQ(p == kWalkEnded, b + 1 == blocks);
+    EXPECT_EQ(byBlock[b].size(), sizes[b]);
+  }
+  std::vector<Visited> all;
+  for (const std::vector<Visited>& block : byBlock) {
+    for (const Visited& v : block)  // the top statuses are the block's first state's
+      for (size_t q = static_cast<size_t>(stopAt); q < v.status.size(); ++q) EXPECT_EQ(v.status[q], block[0].status[q]);
+    all.insert(all.end(), block.begin(), block.end());
+  }
+  return all;
+}
+
 WalkNetwork chainOfOne(int mayIdle, double use, double available) {
   WalkNetwork w;
   w.n = 3;
@@ -233,7 +290,8 @@ TEST(StateWalk, AgreesWithTheStatusRulesOnRandomNetworks) {
     for (int e = 0; e < w.n; ++e) {
       w.type.push_back(random() % 4 == 0 ? -3 : 0);
       w.mayIdle.push_back(static_cast<int>(random() % 3 != 0));
-      w.rate.push_back(0.25 + static_cast<double>(random() % 16) / 4);
+      // Rates whose sums round, so that a walk that reached a state otherwise shows it.
+      w.rate.push_back(0.1 + static_cast<double>(random() % 16) / 7);
       w.duration.push_back(random() % 6 == 0 ? 0.0 : 1.0 / w.rate.back());
       std::vector<double> use;
       for (int r = 0; r < resources; ++r) use.push_back(static_cast<double>(random() % 4));
@@ -285,6 +343,22 @@ TEST(StateWalk, AgreesWithTheStatusRulesOnRandomNetworks) {
       EXPECT_EQ(seen[i].instantaneous, instantaneous);
       EXPECT_NEAR(seen[i].rate, rate, 1e-9);
       for (size_t r = 0; r < remaining.size(); ++r) EXPECT_NEAR(seen[i].remaining[r], remaining[r], 1e-9);
+    }
+
+    // Walked in blocks from marks, the walk carries the very same doubles along.
+    for (int stopAt = 1; stopAt < static_cast<int>(members.size()); ++stopAt) {
+      size_t blocks = 0;
+      const std::vector<Visited> inBlocks = walkInBlocks(members, stopAt, blocks);
+      ASSERT_EQ(inBlocks.size(), seen.size()) << "trial " << trial << " from " << stopAt;
+      EXPECT_LE(blocks, static_cast<size_t>(std::pow(3.0, static_cast<double>(members.size()) - stopAt)));
+      for (size_t i = 0; i < seen.size(); ++i) {
+        ASSERT_EQ(inBlocks[i].key, seen[i].key) << "trial " << trial << " from " << stopAt << " state " << i;
+        EXPECT_EQ(inBlocks[i].status, seen[i].status);
+        EXPECT_EQ(std::memcmp(&inBlocks[i].rate, &seen[i].rate, sizeof(double)), 0);
+        ASSERT_EQ(inBlocks[i].remaining.size(), seen[i].remaining.size());
+        for (size_t r = 0; r < seen[i].remaining.size(); ++r)
+          EXPECT_EQ(std::memcmp(&inBlocks[i].remaining[r], &seen[i].remaining[r], sizeof(double)), 0);
+      }
     }
   }
 }
