@@ -613,7 +613,7 @@ void resolveSuccessorTables(SweepWork& work, const std::vector<uint32_t>& succes
 // where each block begins, the walk's state there bit for bit, so that a thread walks a block
 // from its mark with the floating-point operations of the one walk, and each state's value
 // comes from the same values in the same order as on one thread.
-uint32_t splitUdcStates = 1u << 18;
+uint32_t splitUdcStates = 1u << 22;
 uint32_t splitBlockStates = 1u << 12;
 
 struct UdcSplit {
@@ -803,6 +803,7 @@ struct SweepSchedule {
   SweepWindow window;
   int32_t threads = 1;
   std::priority_queue<int32_t> ready;  // looked at, every successor done: the highest first
+  uint64_t readyStates = 0;            // of the UDCs in ready
   // Looked at, not ready: each waits on one of its successors not done, in a list per
   // successor. Both lie in the window, so a ring of its size numbers them apart.
   std::vector<int32_t> firstWaiting, nextWaiting;
@@ -834,6 +835,7 @@ struct SweepSchedule {
       return;
     }
     ready.push(u);
+    readyStates += udcStateCount(u);
   }
   void look() {
     while (nextToLook >= 0) {
@@ -856,6 +858,7 @@ struct SweepSchedule {
       run.push_back(ready.top());
       ready.pop();
       states += udcStateCount(run.back());
+      readyStates -= udcStateCount(run.back());
     }
     return true;
   }
@@ -875,15 +878,19 @@ struct SweepSchedule {
   }
 };
 
-// Evaluates UDC u in blocks with the threads that join it, unless another UDC is being split
-// or it has too few positions for blocks (false: it is then evaluated whole). Returns once
+// Evaluates UDC u in blocks with the threads that join it, unless another UDC is being split,
+// the UDCs ready hold as many states, or it has too few positions for blocks (false: it is
+// then evaluated whole). Returns once
 // every block is done and every thread that joined has left.
 template <class Evaluator>
 bool evaluateSplit(Evaluator& evaluator, SweepWork& work, SweepSchedule& schedule, int32_t u, UdcStateTable& table,
                    std::vector<StateDecision>* decisions) {
   {
+    // Where the other threads have as many states ready as this UDC holds, they are kept
+    // busy without it: the blocks' first pass and the waits between their sums would cost
+    // more than they save.
     const std::lock_guard<std::mutex> hold(schedule.lock);
-    if (schedule.split != nullptr) return false;
+    if (schedule.split != nullptr || schedule.readyStates >= table.count) return false;
   }
   UdcSplit split;
   split.udc = u;
@@ -1196,6 +1203,6 @@ void releaseKeptPolicy(KeptPolicy& policy) { policy = KeptPolicy{}; }
 void allowMergedValueRows(bool allowed) { mergedRowsAllowed = allowed; }
 
 void setUdcSplitSizes(uint32_t splitStates, uint32_t blockStates) {
-  splitUdcStates = splitStates != 0 ? splitStates : 1u << 18;
+  splitUdcStates = splitStates != 0 ? splitStates : 1u << 22;
   splitBlockStates = blockStates != 0 ? blockStates : 1u << 12;
 }

@@ -56,6 +56,6 @@ int rideLaneCount(Measure objective, const std::vector<Measure>& measures);
 void allowMergedValueRows(bool allowed);
 
 // On several threads a UDC of at least splitStates states is evaluated by the threads
-// together, in blocks of about blockStates states (0 keeps the program's own: 262 144 and
+// together, in blocks of about blockStates states (0 keeps the program's own: 4 194 304 and
 // 4 096); every value is the same either way, which tests check with small sizes.
 void setUdcSplitSizes(uint32_t splitStates, uint32_t blockStates);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "base/large_pages.h"
 #include "udc/state_walk.h"
 
 // Keys of UDCs of up to 20 members fit 32 bits (3^20 < 2^32); wider UDCs keep 64-bit keys.
@@ -102,9 +103,16 @@ inline void shapeTable(UdcStateTable& table, uint32_t count, bool wideKeys, int3
 }
 
 // Gives the table room for count states, none stored yet; the block is not cleared.
+// A table of some megabytes asks for large pages before it is first written: its lookups land
+// all over it, and in small pages each would miss the cache of page addresses too; a table of
+// gigabytes would also take hundreds of thousands of page faults to fill.
+constexpr size_t kLargePageTableBytes = size_t{4} << 20;
+
 inline void allocateTable(UdcStateTable& table, uint32_t count, bool wideKeys, int32_t objectiveCount,
                           bool mergedValues = false) {
-  table.block.reset(new uint8_t[stateTableBytes(count, wideKeys, objectiveCount, mergedValues)]);
+  const size_t bytes = stateTableBytes(count, wideKeys, objectiveCount, mergedValues);
+  table.block.reset(new uint8_t[bytes]);
+  if (bytes >= kLargePageTableBytes) askForLargePages(table.block.get(), bytes);
   shapeTable(table, count, wideKeys, objectiveCount, mergedValues);
 }
 

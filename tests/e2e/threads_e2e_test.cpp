@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -189,6 +190,65 @@ TEST(ThreadsE2e, ThreadCountIsAWholeNumberFromOne) {
               "tervano: --threads takes the number of threads, a whole number from 1 to 4096: --threads N.\n")
         << arguments.back();
     EXPECT_TRUE(dir.fileNames().empty());
+  }
+}
+
+// A project of unrelated tasks between its dummies: one UDC of about 3^tasks states (4.8 M of
+// 14 tasks), which the threads evaluate together, in blocks.
+std::string wideProject(int tasks) {
+  std::ostringstream text;
+  text << tasks + 2 << " 1\n" << tasks << "\n0 0 " << tasks;
+  for (int t = 0; t < tasks; ++t) text << ' ' << t + 2;
+  text << '\n';
+  for (int t = 0; t < tasks; ++t) text << 1 + t % 5 << " 1 1 " << tasks + 2 << '\n';
+  text << "0 0 0\n";
+  return text.str();
+}
+
+std::string wideConfig(const char* writeLevel) {
+  return e2e::configText({{"PJFileName", "WIDE_"},
+                          {"gv_CFG_mxn_UDC", "100000000"},
+                          {"gv_CFG_OBJ", "1"},
+                          {"gv_CFG_SCV_data", "0"},
+                          {"gv_CFG_SCV", "1"},
+                          {"gv_CFG_write", writeLevel}});
+}
+
+// The resident memory of a process in MiB, or -1 once it is gone.
+long residentMiB(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6)) / 1024;
+  return -1;
+}
+
+TEST(ThreadsE2e, AUdcSplitAcrossThreadsIsTheSameOnEveryThreadCount) {
+  const Outcome one = expectSameOnEveryThreadCount("14 tasks side by side",
+                                                   {{"CONFIG.DAT", wideConfig("4")}, {"WIDE_1.RCP", wideProject(14)}});
+  EXPECT_NE(one.console.find("NR_UDC: 3 "), std::string::npos) << one.console;
+}
+
+// A signal in the solve of such a UDC on two threads ends the run like any other: 128 + the
+// signal, no row, no file of the run's own. 15 tasks: 14.3 M states, whose keys alone fill
+// 100 MiB of their table before the threads evaluate its blocks (identification holds a few).
+TEST(ThreadsE2e, SignalStopsTheSolveOfASplitUdc) {
+  for (int signal : {SIGINT, SIGTERM}) {
+    e2e::WorkDirectory dir;
+    dir.write("CONFIG.DAT", wideConfig("0"));
+    dir.write("WIDE_1.RCP", wideProject(15));
+    e2e::RunningProgram program = dir.start("0\n0\n", {"--threads", "2"});
+    long resident = 0;
+    for (int i = 0; i < 60000 && resident >= 0 && resident < 100; ++i) {
+      resident = residentMiB(program.pid);
+      if (resident < 100) usleep(1000);
+    }
+    ASSERT_GE(resident, 100);
+    program.sendSignal(signal);
+    const e2e::RunOutput output = program.finish(120);
+    EXPECT_FALSE(output.timedOut);
+    EXPECT_EQ(output.exitCode, 128 + signal) << output.console << output.errors;
+    EXPECT_EQ(output.console.find("OPT MAKESPAN"), std::string::npos) << output.console;
+    EXPECT_EQ(dir.fileNames(), (std::vector<std::string>{"CONFIG.DAT", "RESULTS.CSV", "WIDE_1.RCP"}));
   }
 }
 
