@@ -30,10 +30,10 @@ run() {
     gv_CFG_mxn_UDC=100000000 gv_CFG_SCV_data=0 gv_CFG_SCV="$6" gv_bits=32 > "$dir/CONFIG.DAT"
   (cd "$dir" && printf '0\n0\n' | /usr/bin/time -f '%e %M %U %S' -o time.txt "$build/tervano" --threads "$7" > console.txt)
   read -r wall rss user system < "$dir/time.txt"
-  awk -F';' -v label="$1" -v threads="$7" -v wall="$wall" -v rss="$rss" -v system="$system" '
+  awk -F';' -v label="$1" -v threads="$7" -v wall="$wall" -v rss="$rss" -v sys="$system" '
     NF >= 10 && $1 ~ /^[0-9]+$/ {
       printf "%-16s %2d %8d %11d %10d %8.1f %9.2f %9.2f %8.3f %8.0f %7.1f  %s\n", label, threads, $3, $4, $6, wall, $8, $10,
-        ($4 > 0 ? $10 / $4 * 1e6 : 0), rss / 1024, system, $9
+        ($4 > 0 ? $10 / $4 * 1e6 : 0), rss / 1024, sys, $9
     }' "$dir/RESULTS.CSV"
 }
 
