@@ -4,6 +4,7 @@
 # is given), each held to a wall-time limit. Prints the merged table's status, #STATES, peak memory,
 # wall and CPU time per project.
 #   bench/j60_sample.sh BUILD_DIR SECONDS_PER_PROJECT [EXTRA tervano-batch run ARGS]
+#   J60_SAMPLE_CLASSES="1 2 3" picks classes (default all 48).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:?build directory}" && pwd)
@@ -12,7 +13,7 @@ shift 2
 work=$(mktemp -d /tmp/tervano-j60-sample.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/src"
-for class in $(seq 48); do ln -s "$here/../shared/data/j60/j60${class}_1.sm" "$work/src/"; done
+for class in ${J60_SAMPLE_CLASSES:-$(seq 48)}; do ln -s "$here/../shared/data/j60/j60${class}_1.sm" "$work/src/"; done
 "$here/tools/tervano-psplib" --prefix J60_ --out "$work/series" "$work/src" >/dev/null
 "$here/tools/tervano-batch" run "$work/series" --jobs 1 --tervano "$build/tervano" --time-limit "$limit" "$@" >/dev/null
 python3 - "$work/series/results.csv" <<'PY'
