@@ -192,7 +192,9 @@ inline void saveWalkPosition(const UdcStateWalk& walk, WalkPosition& at, double*
   at.activeMask = walk.activeMask;
   at.totalRate = walk.totalRate;
   at.key = walk.key;
-  std::memcpy(amounts, walk.remainingResources.data(), sizeof(double) * static_cast<size_t>(walk.resourceSlots));
+  // A project without resources has no amounts (and no storage for them).
+  if (walk.resourceSlots > 0)
+    std::memcpy(amounts, walk.remainingResources.data(), sizeof(double) * static_cast<size_t>(walk.resourceSlots));
 }
 
 // The walk must have taken up the same UDC.
@@ -202,7 +204,8 @@ inline void restoreWalkPosition(UdcStateWalk& walk, const WalkPosition& at, cons
   walk.activeMask = at.activeMask;
   walk.totalRate = at.totalRate;
   walk.key = at.key;
-  std::memcpy(walk.remainingResources.data(), amounts, sizeof(double) * static_cast<size_t>(walk.resourceSlots));
+  if (walk.resourceSlots > 0)
+    std::memcpy(walk.remainingResources.data(), amounts, sizeof(double) * static_cast<size_t>(walk.resourceSlots));
 }
 
 #include "udc/state_walk_impl.h"
