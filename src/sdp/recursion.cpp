@@ -782,9 +782,10 @@ void sweepInOrder(KeptPolicy* policy) {
 // whichever thread evaluates its UDC and whenever. A thread takes a run of ready UDCs at a
 // time and hands them back done together: a UDC of a few dozen states takes about as long as
 // a turn of a lock that another thread wants, so one turn per UDC would leave the threads
-// waiting on each other. The schedule and the progress record are kept under the lock; the
-// storage's calls take a turn of their own (each thread begins and ends its UDCs one after the
-// other); the evaluation itself reads only the tables looked up before it.
+// waiting on each other; for the same reason the storage begins the tables of a run in one
+// call and ends them in another. The schedule and the progress record are kept under the
+// lock; the storage's calls take a turn of their own; the evaluation itself reads only the
+// tables looked up before it.
 struct SweepSchedule {
   // The states a thread takes at most in one run, unless its first UDC alone has more.
   static constexpr uint64_t kRunStates = 2048;
@@ -938,6 +939,8 @@ void sweepOnThreads(KeptPolicy* policy, int32_t threads) {
     Evaluator evaluator{work, elementaryNetwork};
     std::vector<int32_t> run;
     std::vector<uint32_t> runStates;
+    std::vector<UdcStateTable*> runTables;
+    std::array<std::vector<uint32_t>, 4> ahead;  // the successors of run[i] in ahead[i % 4]
     try {
       for (;;) {
         run.clear();
@@ -977,28 +980,41 @@ void sweepOnThreads(KeptPolicy* policy, int32_t threads) {
           continue;
         }
         runStates.clear();
-        for (int32_t u : run) {
+        {
+          lockBriefly(schedule.storageTurn);
+          const std::lock_guard<std::mutex> turn(schedule.storageTurn, std::adopt_lock);
+          beginUdcRun(run, runTables);
+        }
+        // As in the one-thread sweep, the successors of the next three UDCs of the run are
+        // decoded ahead and their tables fetched: most of them were written by another thread,
+        // and a read from another core's cache waits longer than one from memory.
+        for (size_t k = 0; k < 3; ++k) {
+          std::vector<uint32_t>& list = ahead[k];
+          list.clear();
+          if (k < run.size()) udcSuccessorsInto(run[k], list);
+        }
+        for (size_t i = 0; i < run.size(); ++i) {
+          const int32_t u = run[i];
           checkInterrupt();
+          std::vector<uint32_t>& further = ahead[(i + 3) & 3];
+          further.clear();
+          if (i + 3 < run.size()) udcSuccessorsInto(run[i + 3], further);
+          prefetchSuccessorTables(ahead[(i + 1) & 3], ahead[(i + 2) & 3], further);
           // Where the evaluation reads the successors of the UDC in hand.
           std::vector<uint32_t>& successors = successorsOfSwept(work, u);
-          udcSuccessorsInto(u, successors);
-          UdcStateTable* table = nullptr;
-          {
-            lockBriefly(schedule.storageTurn);
-            const std::lock_guard<std::mutex> turn(schedule.storageTurn, std::adopt_lock);
-            table = &beginUdcTable(u);
-          }
+          successors.swap(ahead[i & 3]);
+          UdcStateTable* table = runTables[i];
           resolveSuccessorTables(work, successors);
           std::vector<StateDecision>* decisions =
               Evaluator::kKeeps ? &policy->decisions[static_cast<size_t>(u)] : nullptr;
           if (table->count < splitUdcStates || !evaluateSplit(evaluator, work, schedule, u, *table, decisions))
             evaluateUdc(evaluator, work, u, *table, decisions);
           runStates.push_back(table->count);
-          {
-            lockBriefly(schedule.storageTurn);
-            const std::lock_guard<std::mutex> turn(schedule.storageTurn, std::adopt_lock);
-            endUdcTable(successors);
-          }
+        }
+        {
+          lockBriefly(schedule.storageTurn);
+          const std::lock_guard<std::mutex> turn(schedule.storageTurn, std::adopt_lock);
+          endUdcRun(run);
         }
         {
           lockBriefly(schedule.lock);

@@ -644,6 +644,23 @@ void endUdcTable(const std::vector<uint32_t>& successors) {
   if (storage.onDisk) keepWithinBudget();
 }
 
+void beginUdcRun(const std::vector<int32_t>& udcs, std::vector<UdcStateTable*>& tables) {
+  const std::lock_guard<std::mutex> lock(storageLock);
+  if (storage.onDisk) stopFatal("Internal error: a run of UDCs was begun with the tables on disk.");
+  finishFilling();
+  tables.clear();
+  for (int32_t u : udcs) tables.push_back(&newTable(u));
+}
+
+void endUdcRun(const std::vector<int32_t>& udcs) {
+  const std::lock_guard<std::mutex> lock(storageLock);
+  for (int32_t u : udcs) finishTable(u);
+  if (storage.keepAll) return;
+  for (int32_t u : udcs)
+    for (uint32_t s : udcSuccessorsOf(u))
+      if (takePendingPredecessor(storage.pending, s)) releaseTable(static_cast<int32_t>(s));
+}
+
 UdcStateTable takeUdcTable(int32_t u) {
   const std::lock_guard<std::mutex> lock(storageLock);
   const int32_t slot = storage.tableSlotOfUdc[static_cast<size_t>(u)];

@@ -45,6 +45,16 @@ void prefetchSuccessorTables(const std::vector<uint32_t>& next, const std::vecto
 // leads to is dropped, in memory and on disk.
 void endUdcTable(const std::vector<uint32_t>& successors);
 
+// In memory, a thread may begin a run of UDCs, none of which leads to another, in one turn
+// of the storage's lock (tables[i] the empty table of udcs[i]), evaluate them and end them
+// together: where a UDC holds a few dozen states, a turn of a lock that another thread wants
+// costs as much as its evaluation. Not on disk, where the tables in hand are those of one UDC
+// (a disk-storage solve runs on one thread).
+void beginUdcRun(const std::vector<int32_t>& udcs, std::vector<UdcStateTable*>& tables);
+// The run this thread began last is evaluated: its tables are finished and a successor that
+// no UDC still to come leads to is dropped.
+void endUdcRun(const std::vector<int32_t>& udcs);
+
 // Hands the table of u over, for a kept policy.
 UdcStateTable takeUdcTable(int32_t u);
 

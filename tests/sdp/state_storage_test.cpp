@@ -129,6 +129,63 @@ TEST(StateStorage, AppendBeyondTheStateCountOrReadingAMissingTableStops) {
   closeStateStorage();
 }
 
+namespace {
+std::vector<int32_t> finishedUdcs;
+void noteFinished(int32_t udc, const UdcStateTable&) { finishedUdcs.push_back(udc); }
+}  // namespace
+
+// In memory the UDCs of a run (none leading to another) are begun and ended together: each
+// gets its own table, a successor goes when the last UDC leading to it has ended, in the run
+// or alone, and every table is finished once. On disk a run is refused: there the tables in
+// hand, counted against the budget, are those of one UDC.
+TEST(StateStorage, RunsOfUdcsInMemoryBeginAndEndTogether) {
+  // 0 -> 1, 0 -> 2, 1 -> 3, 2 -> 3: 1 and 2 are ready together once 3 is done.
+  std::vector<HandActivity> acts(4);
+  installHandNetwork(acts);
+  storeUdcNetwork({{0}, {1}, {2}, {3}}, {2, 3, 5, 1}, {{1, 2}, {3}, {3}, {}});
+  openStateStorage(1, false, false);
+  observeFinishedTables(noteFinished);
+  finishedUdcs.clear();
+  fillTable(beginUdcTable(3), 3, 3.0f);
+  endUdcTable(successorNumbersOf(3));
+  std::vector<UdcStateTable*> tables;
+  beginUdcRun({2, 1}, tables);
+  ASSERT_EQ(tables.size(), 2u);
+  EXPECT_EQ(tables[0]->count, 5u);
+  EXPECT_EQ(tables[1]->count, 3u);
+  EXPECT_NE(tables[0], tables[1]);
+  fillTable(*tables[0], 2, 2.0f);
+  fillTable(*tables[1], 1, 1.0f);
+  EXPECT_EQ(udcTable(3).decisionAt(0), 3.0f);  // still there while the run is in hand
+  endUdcRun({2, 1});
+  {
+    CapturedStop stop;  // both UDCs that led to it have ended
+    EXPECT_THROW(udcTable(3), FatalStop);
+  }
+  UdcStateTable& first = beginUdcTable(0);
+  EXPECT_EQ(udcTable(1).decisionAt(2), 3.0f);
+  EXPECT_EQ(udcTable(2).decisionAt(4), 6.0f);
+  fillTable(first, 0, 0.0f);
+  endUdcTable(successorNumbersOf(0));
+  {
+    CapturedStop stop;
+    EXPECT_THROW(udcTable(2), FatalStop);
+  }
+  EXPECT_EQ(finishedUdcs, (std::vector<int32_t>{3, 2, 1, 0}));
+  EXPECT_EQ(stateStorageCounts().tableBytes, 12u * (2 + 3 + 5 + 1));
+  observeFinishedTables(nullptr);
+  closeStateStorage();
+
+  ScratchDirectory directory;
+  openStateStorage(1, true, false);
+  {
+    CapturedStop stop;
+    EXPECT_THROW(beginUdcRun({2, 1}, tables), FatalStop);
+  }
+  closeStateStorage();
+  EXPECT_EQ(ScratchDirectory::entries(), 0u);
+}
+
 // A chain of tables with every table on disk, in files of 64 bytes and blocks of 32: values
 // come back to the bit, each image is written once, and files go as their tables die.
 TEST(StateStorage, DiskImagesComeBackToTheBitAndTheirFilesGoWhenNotNeeded) {
