@@ -384,7 +384,11 @@ bool identifyUdcs() {
   // The UDCs are walked on the threads in the order of their ids, in runs of consecutive ones,
   // at most a window ahead of the one to be linked next, and linked in that order by one
   // thread at a time: the one that finds the next ones walked takes them all and links them
-  // while the others walk on. The lock guards the shared record below and the member records
+  // while the others walk on. The first thread links whenever there is something to link,
+  // another only where it has nothing left to walk: the lookup and the links stay in one
+  // core's cache, where a linker that changed with every run would fetch them from the other
+  // core's (on UDCs of a few dozen states that doubled identification's processor time in
+  // some runs). The lock guards the shared record below and the member records
   // of the network (the walks read them, the linker stores its new UDCs there by runs); the
   // lookup, the links, the sort keys and the progress record are the linker's alone.
   const int32_t threads = std::max(threadSettings.count, 1);
@@ -457,7 +461,7 @@ bool identifyUdcs() {
       if (!going) break;
     }
   } else {
-    runOnThreads(threads, [&](int32_t) {
+    runOnThreads(threads, [&](int32_t thread) {
       UdcWalker walker(words);
       std::vector<BitWord> runMembers;  // the members of the run in hand, `words` words each
       std::vector<WalkedUdc> run;       // its walks; then the walked UDCs this thread links
@@ -484,7 +488,8 @@ bool identifyUdcs() {
             }
             for (;;) {
               if (stopped || (!linking && nextToLink == udcNetwork.udcCount)) return;
-              if (!linking && !waiting.empty() && waiting.front().walked) {
+              const int32_t walkable = std::min(udcNetwork.udcCount, nextToLink + window) - nextToWalk;
+              if (!linking && !waiting.empty() && waiting.front().walked && (thread == 0 || walkable <= 0)) {
                 // The walked ones whose turn has come: this thread links them, outside the lock.
                 linking = linked = true;
                 first = nextToLink;
@@ -495,7 +500,6 @@ bool identifyUdcs() {
                 }
                 break;
               }
-              const int32_t walkable = std::min(udcNetwork.udcCount, nextToLink + window) - nextToWalk;
               if (walkable > 0) {
                 checkInterrupt();
                 count = std::min(walkable, runLength);
