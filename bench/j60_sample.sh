@@ -2,7 +2,7 @@
 # The J60 sample: the first instance of each of J60's 48 parameter classes (j601_1 ... j6048_1),
 # converted and run through tervano-batch one project at a time (each on every core the program
 # is given), each held to a wall-time limit. Prints the merged table's status, #STATES, peak memory,
-# wall and CPU time per project.
+# wall and CPU time per project, and for one that did not solve why (where a timeout stopped).
 #   bench/j60_sample.sh BUILD_DIR SECONDS_PER_PROJECT [EXTRA tervano-batch run ARGS]
 #   J60_SAMPLE_CLASSES="1 2 3" picks classes (default all 48).
 set -euo pipefail
@@ -22,7 +22,9 @@ rows = list(csv.DictReader(open(sys.argv[1], encoding="utf-8")))
 keys = ["instance", "status", "#STATES", "peak_mib", "wall_seconds", "CPU UDC (SEC)", "CPU MAKESPAN (SEC)", "MAKESPAN"]
 print(" ".join(f"{k:>18}" for k in keys))
 for row in rows:
-    print(" ".join(f"{row.get(k, ''):>18}" for k in keys))
+    # Where a project stopped without solving, why (for a timeout, the work done by then).
+    message = f"  {row['message']}" if row.get("message") else ""
+    print(" ".join(f"{row.get(k, ''):>18}" for k in keys) + message)
 counts = {}
 for row in rows:
     counts[row["status"]] = counts.get(row["status"], 0) + 1
