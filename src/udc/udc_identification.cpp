@@ -319,35 +319,36 @@ bool findOversizedUse(std::string& message) {
 }
 
 // Numbers the UDCs by ascending ancestor count, equal counts in creation order (a counting
-// sort), checks that every link goes forward, lays the records out in that order and adds
-// the summary counts.
+// sort), lays the records out in that order, checks that every link goes forward and adds the
+// summary counts. The renaming of the links reads each once and sees on its way what the
+// checks and the sweep's peaks need; the member records are laid out beside it on a thread of
+// their own.
 void numberUdcs(std::vector<uint32_t>& sortKey, int32_t maxMembers) {
   UdcNetwork& net = udcNetwork;
-  const size_t count = static_cast<size_t>(net.udcCount);
   uint32_t largestKey = 0;
   for (uint32_t key : sortKey) largestKey = std::max(largestKey, key);
   std::vector<uint32_t> firstOfKey(static_cast<size_t>(largestKey) + 2, 0);
   for (uint32_t key : sortKey) ++firstOfKey[static_cast<size_t>(key) + 1];
   for (size_t k = 1; k < firstOfKey.size(); ++k) firstOfKey[k] += firstOfKey[k - 1];
-  // The numbers first, kept in sortKey's place while the links are checked.
-  for (size_t u = 0; u < count; ++u) sortKey[u] = firstOfKey[sortKey[u]]++;
-  std::vector<uint32_t>& number = sortKey;
-  forEachUdcLinks([&](int32_t u, uint32_t states, const UdcSuccessors& successors) {
-    net.udcMaxStates = std::max(net.udcMaxStates, states);
-    net.udcTotalStates += states;
-    for (uint32_t s : successors) {
-      if (number[s] > number[static_cast<size_t>(u)]) continue;
-      std::ostringstream text;
-      text << "Internal error in UDC identification: UDC " << number[static_cast<size_t>(u)] << " links to UDC "
-           << number[s] << ", which does not come after it.";
-      udcNetwork = UdcNetwork{};
-      stopFatal(text.str());
-    }
-  });
-  renumberUdcRecords(net, number);
+  // The numbers in sortKey's place.
+  for (uint32_t& key : sortKey) key = firstOfKey[key]++;
+  const std::vector<uint32_t>& number = sortKey;
+  PendingPredecessors pending;
+  RenumberedLinks seen;
+  seen.pending = &pending;
+  renumberUdcRecords(net, number, &seen, std::max(threadSettings.count, 1));
+  if (seen.backward) {
+    std::ostringstream text;
+    text << "Internal error in UDC identification: UDC " << seen.from << " links to UDC " << seen.to
+         << ", which does not come after it.";
+    udcNetwork = UdcNetwork{};
+    stopFatal(text.str());
+  }
+  net.udcMaxStates = seen.maxStates;
+  net.udcTotalStates = seen.totalStates;
   std::vector<uint32_t>().swap(sortKey);
   net.udcMaxMembers = maxMembers;
-  measureSweepPeaks();
+  measureSweepPeaks(&pending);
 }
 
 }  // namespace

@@ -173,8 +173,13 @@ void scatterRecords(LargeVector<uint8_t>& records, std::vector<uint64_t>& index,
 
 }  // namespace
 
-void renumberUdcRecords(UdcNetwork& net, const std::vector<uint32_t>& number) {
-  scatterRecords(net.memberRecords, net.memberIndex, number);
+namespace {
+
+void renumberLinkRecords(UdcNetwork& net, const std::vector<uint32_t>& number, RenumberedLinks& seen) {
+  if (seen.pending != nullptr) {
+    seen.pending->count.assign(number.size(), 0);
+    seen.pending->many.clear();
+  }
   // Links name their successors by the new ids (in the order identification met them), which
   // changes their lengths: they are written anew in the old order first.
   LargeVector<uint8_t> translated;
@@ -186,8 +191,19 @@ void renumberUdcRecords(UdcNetwork& net, const std::vector<uint32_t>& number) {
     const uint8_t* next = p + length;
     const uint32_t states = static_cast<uint32_t>(readVarint(p));
     const uint64_t successors = readVarint(p);
+    seen.maxStates = std::max(seen.maxStates, states);
+    seen.totalStates += states;
     renamed.clear();
-    for (uint32_t s : UdcSuccessors(p, successors, static_cast<int32_t>(u))) renamed.push_back(number[s]);
+    for (uint32_t s : UdcSuccessors(p, successors, static_cast<int32_t>(u))) {
+      const uint32_t to = number[s];
+      if (to <= number[u] && !seen.backward) {
+        seen.backward = true;
+        seen.from = number[u];
+        seen.to = to;
+      }
+      if (seen.pending != nullptr) addPendingPredecessor(*seen.pending, to);
+      renamed.push_back(to);
+    }
     const size_t at = translated.size();
     uint8_t* out = openRecord(translated, renamed.size() + 2);
     writeLinkPayload(out, states, renamed.data(), renamed.size(), number[u]);
@@ -197,6 +213,25 @@ void renumberUdcRecords(UdcNetwork& net, const std::vector<uint32_t>& number) {
   LargeVector<uint8_t>().swap(net.linkRecords);
   scatterRecords(translated, net.linkIndex, number);
   net.linkRecords.swap(translated);
+}
+
+}  // namespace
+
+void renumberUdcRecords(UdcNetwork& net, const std::vector<uint32_t>& number, RenumberedLinks* seen, int32_t threads) {
+  RenumberedLinks ignored;
+  RenumberedLinks& links = seen != nullptr ? *seen : ignored;
+  if (threads < 2) {
+    scatterRecords(net.memberRecords, net.memberIndex, number);
+    renumberLinkRecords(net, number, links);
+    return;
+  }
+  // The two kinds of record share nothing but the numbers, which both only read.
+  runOnThreads(2, [&](int32_t thread) {
+    if (thread == 0)
+      renumberLinkRecords(net, number, links);
+    else
+      scatterRecords(net.memberRecords, net.memberIndex, number);
+  });
 }
 
 void storeUdcNetwork(const std::vector<std::vector<int32_t>>& members, const std::vector<uint32_t>& stateCounts,
@@ -225,8 +260,9 @@ void releaseUdcNetwork() { udcNetwork = UdcNetwork{}; }
 
 uint64_t sweepPeakStates() { return sweepPeakStatesWithin(1).oneThread; }
 
-void measureSweepPeaks() {
-  const SweepPeaks peaks = sweepPeakStatesWithin(sweepWindow(threadSettings.count));
+void measureSweepPeaks(PendingPredecessors* pending) {
+  const SweepWindow window = sweepWindow(threadSettings.count);
+  const SweepPeaks peaks = pending != nullptr ? sweepPeakStatesWithin(window, *pending) : sweepPeakStatesWithin(window);
   udcNetwork.udcPeakStates = peaks.oneThread;
   udcNetwork.udcPeakStatesThreaded = peaks.within;
 }
@@ -237,6 +273,12 @@ SweepPeaks sweepPeakStatesWithin(int32_t lookahead) {
 }
 
 SweepPeaks sweepPeakStatesWithin(const SweepWindow& window) {
+  PendingPredecessors pending;
+  countPendingPredecessors(pending);
+  return sweepPeakStatesWithin(window, pending);
+}
+
+SweepPeaks sweepPeakStatesWithin(const SweepWindow& window, PendingPredecessors& pending) {
   const UdcNetwork& net = udcNetwork;
   // Each H whose window is still open below the UDC in hand: what a one-thread sweep holds
   // at H and the states from H up. The windows of the lower ones reach at least as far down,
@@ -249,8 +291,6 @@ SweepPeaks sweepPeakStatesWithin(const SweepWindow& window) {
   std::deque<Open> open;
   uint64_t above = 0;  // the states of the UDCs from the one in hand up
   uint64_t bound = 0;
-  PendingPredecessors pending;
-  countPendingPredecessors(pending);
   std::vector<uint32_t> states(static_cast<size_t>(net.udcCount), 0);
   uint64_t held = 0;
   uint64_t peak = 0;
@@ -279,17 +319,19 @@ void countPendingPredecessors(PendingPredecessors& pending) {
   pending.count.assign(static_cast<size_t>(udcNetwork.udcCount), 0);
   pending.many.clear();
   forEachUdcLinks([&](int32_t, uint32_t, const UdcSuccessors& successors) {
-    for (uint32_t s : successors) {
-      uint8_t& count = pending.count[s];
-      if (count < 254)
-        ++count;
-      else if (count == 254) {
-        count = 255;
-        pending.many[s] = 255;
-      } else
-        ++pending.many[s];
-    }
+    for (uint32_t s : successors) addPendingPredecessor(pending, s);
   });
+}
+
+void addPendingPredecessor(PendingPredecessors& pending, uint32_t s) {
+  uint8_t& count = pending.count[s];
+  if (count < 254)
+    ++count;
+  else if (count == 254) {
+    count = 255;
+    pending.many[s] = 255;
+  } else
+    ++pending.many[s];
 }
 
 bool takePendingPredecessor(PendingPredecessors& pending, uint32_t s) {

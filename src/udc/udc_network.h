@@ -177,9 +177,25 @@ void forEachUdcLinksDown(Visit&& visit) {
 void appendUdcMembers(UdcNetwork& net, const BitWord* set, int words);
 void appendUdcLinks(UdcNetwork& net, uint32_t stateCount, const std::vector<uint32_t>& successors);
 
+// What the renaming of the links sees on its way (it reads every link once, in the old order),
+// so that no other pass over the links has to: the state counts' largest and sum, the first
+// link, in the old order, that does not go forward in the new numbering, and the predecessor
+// counts of a sweep in the new numbering.
+struct PendingPredecessors;
+struct RenumberedLinks {
+  uint32_t maxStates = 0;
+  uint64_t totalStates = 0;
+  bool backward = false;  // a link from number `from` to number `to` <= from
+  uint32_t from = 0;
+  uint32_t to = 0;
+  PendingPredecessors* pending = nullptr;  // counted into when given
+};
+
 // Lays the records out again so that the UDC whose id is u gets id number[u], its successors
-// named by their new ids.
-void renumberUdcRecords(UdcNetwork& net, const std::vector<uint32_t>& number);
+// named by their new ids; the member records on a thread of their own beside the links when
+// threads is 2 or more (the same records either way).
+void renumberUdcRecords(UdcNetwork& net, const std::vector<uint32_t>& number, RenumberedLinks* seen = nullptr,
+                        int32_t threads = 1);
 
 // A whole network in one call, in its final numbering (for hand-built networks).
 void storeUdcNetwork(const std::vector<std::vector<int32_t>>& members, const std::vector<uint32_t>& stateCounts,
@@ -232,11 +248,15 @@ struct SweepPeaks {
   uint64_t within = 0;
 };
 SweepPeaks sweepPeakStatesWithin(const SweepWindow& window);
+// The same from the predecessor counts of the network as it stands (countPendingPredecessors),
+// which it takes up.
+SweepPeaks sweepPeakStatesWithin(const SweepWindow& window, PendingPredecessors& pending);
 // The window of the lookahead UDCs from H down.
 SweepPeaks sweepPeakStatesWithin(int32_t lookahead);
 
-// Sets udcPeakStates and udcPeakStatesThreaded of the network in its final numbering.
-void measureSweepPeaks();
+// Sets udcPeakStates and udcPeakStatesThreaded of the network in its final numbering; from its
+// predecessor counts when given (which it takes up).
+void measureSweepPeaks(PendingPredecessors* pending = nullptr);
 
 // How many predecessors of each UDC a last-to-first sweep has still to take up: once none is
 // left, the UDC's states are no longer needed. One byte per UDC, because a sweep of millions
@@ -246,5 +266,7 @@ struct PendingPredecessors {
   std::unordered_map<uint32_t, uint32_t> many;
 };
 void countPendingPredecessors(PendingPredecessors& pending);
+// Counts one more predecessor of s.
+void addPendingPredecessor(PendingPredecessors& pending, uint32_t s);
 // Takes up one predecessor of s; true when it was the last.
 bool takePendingPredecessor(PendingPredecessors& pending, uint32_t s);

@@ -202,6 +202,86 @@ TEST(UdcRenumbering, RecordsFollowTheirUdcAndSuccessorsAreRenamed) {
   releaseUdcNetwork();
 }
 
+// The renaming on two threads (members beside links) lays out the same bytes as on one, and what
+// it sees on its way is what separate passes over the renamed links find: the state counts'
+// largest and sum, the predecessor counts (past the one-byte ones: a UDC of 300 predecessors)
+// and the first link in the old order that does not go forward.
+TEST(UdcRenumbering, TwoThreadsLayOutTheSameBytesAndSeeWhatSeparatePassesFind) {
+  const uint32_t count = 3000;
+  HandRecords hand(count);
+  std::mt19937 draw(20261209);
+  for (uint32_t u = 0; u < count; ++u) {
+    for (int k = 0; k < 1 + static_cast<int>(draw() % 6); ++k)
+      hand.members[u].push_back(static_cast<int32_t>(draw() % 5000));
+    std::sort(hand.members[u].begin(), hand.members[u].end());
+    hand.members[u].erase(std::unique(hand.members[u].begin(), hand.members[u].end()), hand.members[u].end());
+    hand.states[u] = 1 + draw() % 100000;
+    for (int k = 0; k < static_cast<int>(draw() % 5) && u + 1 < count; ++k) {
+      const uint32_t s = u + 1 + draw() % std::min<uint32_t>(count - 1 - u, 400);
+      if (std::find(hand.successors[u].begin(), hand.successors[u].end(), s) == hand.successors[u].end())
+        hand.successors[u].push_back(s);
+    }
+    if (u >= 2000 && u < 2300) hand.successors[u].push_back(count - 1);  // 300 and more predecessors
+  }
+  for (auto& list : hand.successors) {
+    std::sort(list.begin(), list.end());
+    list.erase(std::unique(list.begin(), list.end()), list.end());
+  }
+  // The numbering they have, every link forward, and the one that turns them all back.
+  std::vector<uint32_t> forward(count);
+  std::vector<uint32_t> reversed(count);
+  for (uint32_t u = 0; u < count; ++u) {
+    forward[u] = u;
+    reversed[u] = count - 1 - u;
+  }
+  auto bytesOf = [](const UdcNetwork& net) {
+    return std::vector<std::vector<uint64_t>>{
+        std::vector<uint64_t>(net.memberRecords.data(), net.memberRecords.data() + net.memberRecords.size()),
+        net.memberIndex, std::vector<uint64_t>(net.linkRecords.data(), net.linkRecords.data() + net.linkRecords.size()),
+        net.linkIndex};
+  };
+  for (const std::vector<uint32_t>* number : {&forward, &reversed}) {
+    std::vector<std::vector<uint64_t>> laidOut[2];
+    for (int32_t threads : {1, 2}) {
+      hand.store();
+      PendingPredecessors pending;
+      RenumberedLinks seen;
+      seen.pending = &pending;
+      renumberUdcRecords(udcNetwork, *number, &seen, threads);
+      laidOut[threads - 1] = bytesOf(udcNetwork);
+      EXPECT_EQ(seen.maxStates, *std::max_element(hand.states.begin(), hand.states.end()));
+      uint64_t total = 0;
+      for (uint32_t states : hand.states) total += states;
+      EXPECT_EQ(seen.totalStates, total);
+      PendingPredecessors counted;
+      countPendingPredecessors(counted);
+      EXPECT_TRUE(std::equal(pending.count.begin(), pending.count.end(), counted.count.begin(), counted.count.end()));
+      EXPECT_EQ(pending.many, counted.many);
+      uint32_t predecessorsOfLast = 0;
+      for (const auto& list : hand.successors)
+        predecessorsOfLast += static_cast<uint32_t>(std::count(list.begin(), list.end(), count - 1));
+      EXPECT_EQ(pending.many.at((*number)[count - 1]), predecessorsOfLast);
+      if (number == &forward) {
+        EXPECT_FALSE(seen.backward);
+      } else {
+        // The first UDC with a successor, and its first successor.
+        uint32_t u = 0;
+        while (hand.successors[u].empty()) ++u;
+        EXPECT_TRUE(seen.backward);
+        EXPECT_EQ(seen.from, reversed[u]);
+        EXPECT_EQ(seen.to, reversed[hand.successors[u][0]]);
+      }
+      // The peaks from the counts seen equal those counted afresh.
+      const SweepPeaks fresh = sweepPeakStatesWithin(sweepWindow(2));
+      const SweepPeaks fromSeen = sweepPeakStatesWithin(sweepWindow(2), pending);
+      EXPECT_EQ(fresh.oneThread, fromSeen.oneThread);
+      EXPECT_EQ(fresh.within, fromSeen.within);
+    }
+    EXPECT_EQ(laidOut[0], laidOut[1]);
+  }
+  releaseUdcNetwork();
+}
+
 // Records of 128 bytes and more carry a length of two bytes: a UDC of 50 members far apart and
 // one of 200 successors sit between ordinary ones, and every way of reading the records (by
 // index, in order, from the last to the first, into a list) must see the same UDCs, also after
