@@ -275,6 +275,28 @@ void prefetchTargetSlots(const IdentificationWork& work, const WalkedUdc& walked
   for (uint64_t hash : walked.hashes) __builtin_prefetch(&work.slots[indexOf(hash, mask)]);
 }
 
+// The two reads a lookup waits for after its slot, asked for ahead of it: the index entry of a
+// target's member record, then the record, for targets whose slot (the first one probed) holds
+// a UDC of the same hash half, nearly always the target itself. Hints only: a slot may change
+// before the lookup comes. The prefetch of the record past the end of the records is harmless.
+template <bool kRecords>
+void prefetchTargetMembers(const IdentificationWork& work, const WalkedUdc& walked) {
+  const size_t mask = work.slots.size() - 1;
+  const uint32_t stored = static_cast<uint32_t>(udcNetwork.udcCount);
+  for (uint64_t hash : walked.hashes) {
+    const uint64_t slot = work.slots[indexOf(hash, mask)];
+    if (slot == kEmptySlot || (slot & kHashHalf) != (hash & kHashHalf) || idInSlot(slot) >= stored) continue;
+    const size_t block = static_cast<size_t>(idInSlot(slot)) >> 3;
+    if (kRecords) {
+      // The block of eight records it is read from takes a line or two.
+      const uint8_t* records = udcNetwork.memberRecords.data() + udcNetwork.memberIndex[block];
+      __builtin_prefetch(records);
+      __builtin_prefetch(records + 64);
+    } else
+      __builtin_prefetch(&udcNetwork.memberIndex[block]);
+  }
+}
+
 // Links the targets of a walked UDC in the order met.
 void linkTargets(IdentificationWork& work, const WalkedUdc& walked) {
   for (size_t k = 0; k < walked.hashes.size(); ++k)
@@ -525,9 +547,17 @@ bool identifyUdcs() {
             }
           }
           if (linked) {
-            prefetchTargetSlots(work, run[0]);
-            for (size_t k = 0; k < run.size(); ++k) {
-              if (k + 1 < run.size()) prefetchTargetSlots(work, run[k + 1]);
+            // A lookup waits for its slot, the index entry of the member record the slot names
+            // and the record, one after the other; asked for three, two and one UDCs ahead, they
+            // arrive while the links before them are made.
+            const size_t n = run.size();
+            for (size_t k = 0; k < std::min<size_t>(n, 3); ++k) prefetchTargetSlots(work, run[k]);
+            for (size_t k = 0; k < std::min<size_t>(n, 2); ++k) prefetchTargetMembers<false>(work, run[k]);
+            prefetchTargetMembers<true>(work, run[0]);
+            for (size_t k = 0; k < n; ++k) {
+              if (k + 3 < n) prefetchTargetSlots(work, run[k + 3]);
+              if (k + 2 < n) prefetchTargetMembers<false>(work, run[k + 2]);
+              if (k + 1 < n) prefetchTargetMembers<true>(work, run[k + 1]);
               if (!linkUdc(first + static_cast<int32_t>(k), run[k])) break;
             }
             continue;
