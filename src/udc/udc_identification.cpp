@@ -471,17 +471,27 @@ bool identifyUdcs() {
 
   ProgressPhaseScope progress(ProgressPhase::kIdentify, 0, 0);
   if (threads == 1) {
-    // One thread walks each UDC and links it at once, with nothing to share.
+    // One thread, with nothing to share, walks the next UDC before it links one where the next
+    // exists already (most do): the slots of the lookups asked for after a walk arrive during
+    // the next walk, and the index entries of their member records are asked for after it. The
+    // links are made in the same order, so the ids and the lists are the same.
     UdcWalker walker(words);
-    WalkedUdc walked;
-    for (int32_t u = 0; u < udcNetwork.udcCount; ++u) {
+    WalkedUdc walked[2];  // u's in walked[u & 1]
+    auto walk = [&](int32_t u) {
       checkInterrupt();
       udcMembersInto(u, walker.members.data(), words);
-      walker.walkUdc(walked, memberLimit);
-      prefetchTargetSlots(work, walked);
-      const bool going = linkUdc(u, walked);
+      walker.walkUdc(walked[u & 1], memberLimit);
+      prefetchTargetSlots(work, walked[u & 1]);
+    };
+    if (udcNetwork.udcCount > 0) walk(0);
+    for (int32_t u = 0; u < udcNetwork.udcCount; ++u) {
+      const bool ahead = u + 1 < udcNetwork.udcCount;
+      if (ahead) walk(u + 1);
+      prefetchTargetMembers<false>(work, walked[u & 1]);
+      const bool going = linkUdc(u, walked[u & 1]);
       storeCreatedUdcs(work);
       if (!going) break;
+      if (!ahead && u + 1 < udcNetwork.udcCount) walk(u + 1);
     }
   } else {
     runOnThreads(threads, [&](int32_t thread) {
