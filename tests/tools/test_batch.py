@@ -89,7 +89,10 @@ class EngineCases:
                     "gv_CFG_mode_data", "gv_CFG_pts_data", "gv_CFG_pms_data", "gv_CFG_rx_data", "gv_CFG_SCV_data",
                     "gv_CFG_skew_data", "gv_CFG_rate_data"]
         self.assertEqual(list(table[0].keys()), ["number", "instance", "project_file", "status"] + header
-                         + ["wall_seconds", "peak_mib", "exit_status", "version"] + settings)
+                         + ["wall_seconds", "peak_mib", "exit_status", "version"] + settings + ["message"])
+        # Why a project did not solve, and nothing for those that did.
+        self.assertEqual([row["message"] for row in table[:6]], [""] * 6)
+        self.assertNotEqual(table[6]["message"], "")
         version = subprocess.run([support.TERVANO, "--version"], capture_output=True, text=True).stdout.split()[1]
         for row in table:
             self.assertEqual((row["instance"], row["version"]), ("", version))
