@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The J60 sample: the first instance of each of J60's 48 parameter classes (j601_1 ... j6048_1),
 # converted and run through tervano-batch one project at a time (each on every core the program
-# is given), each held to a wall-time limit. Prints the merged table's status, #STATES, peak memory,
-# wall and CPU time per project, and for one that did not solve why (where a timeout stopped).
+# is given), each held to a wall-time limit. Prints the merged table's status, #STATES, the peak of
+# states held, peak memory, wall and CPU time per project, and for one that did not solve why (for
+# a timeout, where it stopped).
 #   bench/j60_sample.sh BUILD_DIR SECONDS_PER_PROJECT [EXTRA tervano-batch run ARGS]
 #   J60_SAMPLE_CLASSES="1 2 3" picks classes (default all 48).
 set -euo pipefail
@@ -19,7 +20,7 @@ for class in ${J60_SAMPLE_CLASSES:-$(seq 48)}; do ln -s "$here/../shared/data/j6
 python3 - "$work/series/results.csv" <<'PY'
 import csv, sys
 rows = list(csv.DictReader(open(sys.argv[1], encoding="utf-8")))
-keys = ["instance", "status", "#STATES", "peak_mib", "wall_seconds", "CPU UDC (SEC)", "CPU MAKESPAN (SEC)", "MAKESPAN"]
+keys = ["instance", "status", "#STATES", "MAX #STATES IN MEMORY", "peak_mib", "wall_seconds", "CPU UDC (SEC)", "CPU MAKESPAN (SEC)", "MAKESPAN"]
 print(" ".join(f"{k:>18}" for k in keys))
 for row in rows:
     # Where a project stopped without solving, why (for a timeout, the work done by then).
