@@ -132,15 +132,29 @@ struct RowKeys {
   }
 };
 
+// Rows a lookup steps through one by one past the finger before it gallops.
+constexpr uint32_t kForwardScanRows = 6;
+
 // Galloping from the finger: consecutive lookups of one kind move through a table in the
 // order of its keys, mostly by a few entries, so they cost a few comparisons each even in
-// tables of millions of states.
+// tables of millions of states. They move forward, and most of those that pass the next row
+// land within a few rows more (on J60 tables, two in three within five rows): those rows, in
+// the finger's cache line or the next, are stepped through before the gallop begins.
+// The caller has compared the rows at and at + 1.
 template <class Keys>
 __attribute__((noinline)) uint32_t gallopFrom(const Keys& keys, uint32_t count, StateKey key, uint32_t& finger,
                                               uint32_t at, int32_t udc) {
   uint32_t lo = 0;
   uint32_t hi = 0;  // the key lies in [lo, hi)
   if (keys[at] > key) {
+    const uint32_t scanEnd = count - at > kForwardScanRows ? at + kForwardScanRows : count;
+    for (uint32_t i = at + 2; i < scanEnd; ++i) {
+      const StateKey seen = keys[i];
+      if (seen == key) return finger = i;
+      if (seen < key) stopMissingState(key, udc);
+    }
+    if (scanEnd == count) stopMissingState(key, udc);
+    at = scanEnd - 1;  // keys[at] > key still
     // Further on: indices above at.
     uint32_t step = 1;
     lo = at + 1;

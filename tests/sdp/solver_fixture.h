@@ -112,6 +112,7 @@ inline bool buildProject(const ProjectSpec& plan) {
   runConfig.gv_CFG_irq = plan.irq;
   runConfig.PJFileName = "tst";
   runConfig.PJFileExt = ".dat";
+  projectNumber = 0;  // output files are named tst0.*, whatever a test before set
 
   test_project::Project project;
   project.availability = plan.availability;

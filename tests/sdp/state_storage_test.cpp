@@ -112,6 +112,38 @@ TEST(StateStorage, SearchFromAnyFingerFindsEveryKeyAndStopsOnAMissingOne) {
   }
 }
 
+TEST(StateStorage, SearchInALongTableFindsKeysNearAndFarFromTheFingerAndStopsOnGaps) {
+  // Keys 3 apart, so that every key - 1 is missing: lookups within the rows stepped through
+  // after the finger, at their edge, just past them and far beyond, in both directions.
+  const uint32_t count = 300;
+  for (bool wide : {false, true}) {
+    UdcStateTable table;
+    allocateTable(table, count, wide, 1);
+    const uint64_t offset = wide ? (uint64_t{1} << 40) : 0;
+    for (uint32_t i = 0; i < count; ++i) table.setKey(i, 3 * uint64_t{count - i} + offset);
+    const uint32_t scan = state_table_detail::kForwardScanRows;
+    for (uint32_t start : {0u, 1u, scan - 1, scan, scan + 1, 150u, count - scan - 1, count - scan, 298u, 299u, 300u})
+      for (uint32_t i = 0; i < count; ++i) {
+        uint32_t finger = start;
+        ASSERT_EQ(findState(table, count, 3 * uint64_t{count - i} + offset, finger, 0), i) << start;
+        EXPECT_EQ(std::min(finger, count - 1), i);  // a finger past the end stays there on a hit at the end
+      }
+    for (uint32_t start : {0u, 10u, count - scan - 2, 299u})
+      for (uint32_t gapAfter :
+           {start + 1, start + 2, start + scan - 1, start + scan, start + scan + 1, start + 40, 0u, 299u}) {
+        if (gapAfter >= count) continue;
+        CapturedStop stop;
+        uint32_t finger = start;
+        EXPECT_THROW(findState(table, count, 3 * uint64_t{count - gapAfter} - 1 + offset, finger, 7), FatalStop)
+            << start << ' ' << gapAfter;
+        EXPECT_NE(stop.console.str().find("UDC 7"), std::string::npos);
+      }
+    CapturedStop stop;  // below the last key
+    uint32_t finger = count - 20;
+    EXPECT_THROW(findState(table, count, 1 + offset, finger, 0), FatalStop);
+  }
+}
+
 TEST(StateStorage, AppendBeyondTheStateCountOrReadingAMissingTableStops) {
   installChain({2, 1});
   openStateStorage(1, false, false);
