@@ -529,6 +529,9 @@ void fillTerminalTable(int32_t last) {
   UdcStateTable& table = beginUdcTable(last);
   const uint32_t count = udcStateCount(last);
   for (uint32_t i = 0; i < count; ++i) appendStateValues(table, last, count - 1 - i, values);
+  // Finished here, on the thread that filled it: on several threads the next table may be
+  // begun by another, and a table begun is finished only by the thread that began it.
+  endUdcTable({});
 }
 
 // The lane pair of a table holding a measure: 0 the optimised objective, j + 1 ride lane j.

@@ -171,7 +171,9 @@ namespace {
 // The tables' bytes, each table hashed with its UDC and the hashes added up: on several
 // threads tables are finished in another order.
 uint64_t finishedHash = 0;
+int32_t finishedTables = 0;
 void hashFinished(int32_t udc, const UdcStateTable& table) {
+  ++finishedTables;
   uint64_t hash = 14695981039346656037ull ^ static_cast<uint64_t>(udc);
   for (size_t i = 0; i < static_cast<size_t>(table.count) * table.rowBytes; ++i) {
     hash ^= table.block[i];
@@ -196,18 +198,24 @@ TEST(ValuePins, J30FirstOnDiskEqualsMemoryToTheBit) {
   ASSERT_TRUE(buildProjectNetworks(ProjectPipeline{}, udcSeconds));
   observeFinishedTables(hashFinished);
   uint64_t memoryHash = 0;
+  uint64_t memoryTableBytes = 0;
   float memoryValue = 0;
   for (int run = 0; run < 6; ++run) {
     threadSettings.count = run < 3 ? 1 : 2;
     useDiskStorage = run % 3 > 0;
     stateMemoryBudgetBytes = run % 3 == 2 ? uint64_t{4} << 20 : 0;
     finishedHash = 0;
+    finishedTables = 0;
     SolveResult result;
     solveMakespanWithNpv(result);
+    // Every table once, the project's end too, whichever thread takes the first UDCs.
+    EXPECT_EQ(finishedTables, udcNetwork.udcCount) << run;
     if (run == 0) {
       memoryHash = finishedHash;
       memoryValue = result.optimum;
+      memoryTableBytes = stateStorageCounts().tableBytes;
     } else {
+      EXPECT_EQ(stateStorageCounts().tableBytes, memoryTableBytes) << run;
       EXPECT_EQ(finishedHash, memoryHash) << run;
       EXPECT_EQ(result.optimum, memoryValue);
       if (useDiskStorage) {
