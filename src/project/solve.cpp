@@ -9,6 +9,7 @@
 
 #include "base/config.h"
 #include "base/fatal.h"
+#include "base/memory_left.h"
 #include "base/output_files.h"
 #include "base/run_state.h"
 #include "duration/elementary_network.h"
@@ -50,6 +51,23 @@ ValueRange possibleValues(bool isMakespan) {
   double payable = 0;
   for (double cost : net.elemCost) payable += std::max(cost, 0.0);
   return {settingsInForce().gv_CFG_abandon ? 0.0 : static_cast<double>(net.npvLowerBound), payable};
+}
+
+// On disk the UDC in hand keeps its own table and all its successors' in memory, whatever the
+// budget. Where the largest such set is more than the process may still take, the solve would
+// end in "out of memory", or in a kill that leaves its state files, after sweeping up to it:
+// it is refused as too large at once, and the run goes on with the next project.
+bool fitsInMemoryLeft(const ObjectiveChoice& choice) {
+  const UdcInHand most = largestUdcInHandOnDisk(static_cast<Measure>(choice.objective), solverMeasures(choice));
+  const uint64_t left = memoryLeftBytes();
+  if (most.bytes <= left) return true;
+  const double megabytes = static_cast<double>(most.bytes) * 9.5367431640625e-7;
+  std::cout << "INSUFFICIENT MEMORY: " << megabytes << " MB REQUIRED...";
+  std::cout.flush();
+  std::cerr << "tervano: project " << projectNumber << " of " << projectFileName() << " needs " << megabytes
+            << " MB of state tables at once (UDC " << most.udc << " and its successors), more than the "
+            << static_cast<double>(left) * 9.5367431640625e-7 << " MB this process may still take; not solved.\n";
+  return false;
 }
 
 }  // namespace
@@ -105,6 +123,7 @@ void solveProject(std::ostream& results, const ObjectiveChoice& choice) {
     useDiskStorage = true;
     stateMemoryBudgetBytes = static_cast<uint64_t>(config.gv_CFG_max_mem * 1048576.0);
   }
+  if (useDiskStorage && !fitsInMemoryLeft(choice)) return;
   sweepOnOneThread = !keepPolicy && !noLimit && threadedStateMemory > config.gv_CFG_max_mem;
   KeptPolicy policy;
   const std::clock_t start = std::clock();

@@ -1051,15 +1051,17 @@ bool drawsPhases() {
   return false;
 }
 
+// Everywhere else a state is read as the better of its two values (best, a start, a
+// choice among successors); a lane riding along would need to know which side that was,
+// and a kept policy both values.
+bool valueRowsMerged(int32_t lanes, bool keeps) { return mergedRowsAllowed && lanes == 1 && !keeps && !drawsPhases(); }
+
 template <class Primary, class Ride, class Decision = NoDecision>
 void sweepUdcs(SolveResult& result, const std::vector<Measure>& measures, KeptPolicy* policy = nullptr) {
   using Evaluator = StateEvaluator<Primary, Ride, Decision>;
   constexpr int32_t kLanes = 1 + Ride::kCount;
   if (udcNetwork.udcCount <= 0) return;
-  // Everywhere else a state is read as the better of its two values (best, a start, a
-  // choice among successors); a lane riding along would need to know which side that was,
-  // and a kept policy both values.
-  const bool merged = mergedRowsAllowed && kLanes == 1 && !Evaluator::kKeeps && !drawsPhases();
+  const bool merged = valueRowsMerged(kLanes, Evaluator::kKeeps);
   openStateStorage(kLanes, useDiskStorage, Evaluator::kKeeps, merged);
   const int32_t udcCount = udcNetwork.udcCount;
   // The last UDC in the final numbering holds the project's end alone.
@@ -1179,6 +1181,11 @@ bool solveWithMeasures(Measure objective, const std::vector<Measure>& measures, 
 
 int rideLaneCount(Measure objective, const std::vector<Measure>& measures) {
   return __builtin_popcount(rideLaneMask(objective, measures));
+}
+
+UdcInHand largestUdcInHandOnDisk(Measure objective, const std::vector<Measure>& measures) {
+  const int32_t lanes = 1 + rideLaneCount(objective, measures);
+  return largestUdcInHand(lanes, valueRowsMerged(lanes, false));
 }
 
 bool solveNpv(SolveResult& result) { return solveWithMeasures(Measure::kNpv, {}, result); }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "sdp/state_storage.h"
+
 // The measures a solve can report, numbered as CONFIG.DAT's objective slots number them.
 // The first two can also be optimised.
 enum class Measure : int32_t { kNpv = 0, kMakespan = 1, kNpvVariance = 2, kMakespanVariance = 3 };
@@ -49,6 +51,10 @@ bool solveWithMeasures(Measure objective, const std::vector<Measure>& measures, 
 // What the values of a solve with these measures take per state beyond the objective's
 // own: the number of value lanes (decision and continuation value each) riding along.
 int rideLaneCount(Measure objective, const std::vector<Measure>& measures);
+
+// The UDC that needs the most table bytes at once when the solve of these measures runs on
+// disk: its own table and its successors', which are all in memory while it is evaluated.
+UdcInHand largestUdcInHandOnDisk(Measure objective, const std::vector<Measure>& measures);
 
 // Whether a solve of one objective alone, with no phase drawn by its probability, keeps one
 // value per state (the better of its decision and continuation values) instead of both: on

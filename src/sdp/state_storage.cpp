@@ -162,10 +162,10 @@ std::string stateFilePath(size_t file) { return storage.directory + "/" + stateF
 size_t tableBytes(const UdcStateTable& table) { return static_cast<size_t>(table.count) * table.rowBytes; }
 
 // The bytes of u's table, in memory or not.
-uint64_t bytesOfTable(int32_t u) {
-  return stateTableBytes(udcStateCount(u), udcMemberCount(u) > kNarrowKeyMembers, storage.objectiveCount,
-                         storage.mergedValues);
+uint64_t bytesOfTable(int32_t u, int32_t objectiveCount, bool mergedValues) {
+  return stateTableBytes(udcStateCount(u), udcMemberCount(u) > kNarrowKeyMembers, objectiveCount, mergedValues);
 }
+uint64_t bytesOfTable(int32_t u) { return bytesOfTable(u, storage.objectiveCount, storage.mergedValues); }
 
 // The bytes a table's block takes in the pool, or 0 when it comes from new[].
 size_t pooledBytes(uint32_t count, bool wideKeys) {
@@ -567,6 +567,16 @@ void openStateStorage(int32_t objectiveCount, bool onDisk, bool keepAll, bool me
     storage.aheadBelow = udcNetwork.udcCount;
     createDirectory();
   }
+}
+
+UdcInHand largestUdcInHand(int32_t objectiveCount, bool mergedValues) {
+  UdcInHand most;
+  for (int32_t u = 0; u < udcNetwork.udcCount; ++u) {
+    uint64_t bytes = bytesOfTable(u, objectiveCount, mergedValues);
+    for (uint32_t s : udcSuccessorsOf(u)) bytes += bytesOfTable(static_cast<int32_t>(s), objectiveCount, mergedValues);
+    if (bytes > most.bytes) most = UdcInHand{u, bytes};
+  }
+  return most;
 }
 
 UdcStateTable& beginUdcTable(int32_t u) {

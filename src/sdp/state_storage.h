@@ -55,6 +55,15 @@ void beginUdcRun(const std::vector<int32_t>& udcs, std::vector<UdcStateTable*>& 
 // no UDC still to come leads to is dropped.
 void endUdcRun(const std::vector<int32_t>& udcs);
 
+// The UDC that needs the most bytes at once in a solve on disk, its own table and its
+// successors' (the figure peakInHandBytes below reaches), with tables of objectiveCount
+// objectives; no budget holds a solve below it.
+struct UdcInHand {
+  int32_t udc = -1;
+  uint64_t bytes = 0;
+};
+UdcInHand largestUdcInHand(int32_t objectiveCount, bool mergedValues);
+
 // Hands the table of u over, for a kept policy.
 UdcStateTable takeUdcTable(int32_t u);
 

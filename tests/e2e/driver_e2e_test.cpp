@@ -341,6 +341,51 @@ TEST(DiskStorageE2e, ProjectFileNamedLikeAStateFileIsLeftAlone) {
   EXPECT_EQ(dir.fileNames(), (std::vector<std::string>{"1", "CONFIG.DAT", "RESULTS.CSV"}));
 }
 
+// On disk the UDC in hand keeps its own table and its successors' in memory whatever the
+// budget. Where those alone exceed what the process may still take (here an address-space
+// limit of 28 MB against 36.5 MB of tables: 14 activities side by side, 3^14 states in one
+// UDC), the project is refused as too large before its sweep, instead of ending the whole run
+// with "out of memory" when the sweep reaches that UDC; the next project is solved. Without
+// the limit the same project solves.
+TEST(DiskStorageE2e, AProjectTooLargeAtOnceIsRefusedAndTheRunGoesOn) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "a sanitized program cannot run under a limit of its address space";
+#else
+  std::ostringstream wide;
+  wide << "16 0\n0 0 14";
+  for (int a = 2; a <= 15; ++a) wide << ' ' << a;
+  wide << '\n';
+  for (int a = 2; a <= 15; ++a) wide << 2 + a % 3 << " -1 1 16\n";
+  wide << "0 100 0\n";
+  e2e::WorkDirectory dir;
+  dir.write("CONFIG.DAT", e2e::configText(costConfig({{"gv_CFG_lnr", "2"},
+                                                      {"gv_CFG_IO", "1"},
+                                                      {"gv_bits", "32"},
+                                                      {"gv_CFG_mxn_UDC", "100000000"}})));
+  dir.write("P1.RCP", wide.str());
+  dir.write("P2.RCP", kOneActivityProject);
+  const e2e::RunOutput refused = dir.runWithinAddressSpace("0\n0\n", uint64_t{28} << 20, {"--threads", "1"});
+  EXPECT_EQ(refused.exitCode, 0) << refused.console << refused.errors;
+  const std::string console = e2e::maskCpuTimes(refused.console);
+  EXPECT_NE(console.find("PROJECT [1][R][M][E] NR_UDC: 3 CPU[*]INSUFFICIENT MEMORY: 36.4912 MB REQUIRED...\n"
+                         "PROJECT [2][R][M][E] NR_UDC: 3 CPU[*] OPT NPV: 88.0392 CPU[*]\n"),
+            std::string::npos)
+      << console;
+  EXPECT_NE(refused.errors.find("tervano: project 1 of P1.RCP needs 36.4912 MB of state tables at once (UDC 0 and "
+                                "its successors), more than the "),
+            std::string::npos)
+      << refused.errors;
+  const std::string rows = maskedRows(dir.read("RESULTS.CSV"));
+  EXPECT_EQ(rows.substr(0, rows.find('\n') + 1), "1;16;3;4782972;4782972;4782970;14;*\n");
+  EXPECT_EQ(dir.fileNames(), (std::vector<std::string>{"CONFIG.DAT", "P1.RCP", "P2.RCP", "RESULTS.CSV"}));
+
+  const e2e::RunOutput solved = dir.run("0\n0\n", 120, {"--threads", "1"});
+  EXPECT_EQ(solved.exitCode, 0) << solved.console;
+  EXPECT_NE(solved.console.find("PROJECT [1][R][M][E] NR_UDC: 3 CPU["), std::string::npos) << solved.console;
+  EXPECT_EQ(solved.console.find("INSUFFICIENT"), std::string::npos) << solved.console;
+#endif
+}
+
 TEST(ArgumentsE2e, HelpVersionAndAnythingElseRefused) {
   e2e::WorkDirectory dir;
   e2e::RunOutput output = dir.run("", 30, {"--help"});

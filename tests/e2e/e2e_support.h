@@ -4,11 +4,13 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -102,8 +104,9 @@ struct RunningProgram {
   fs::path out;
   fs::path err;
 
+  // addressSpaceBytes, where not 0, limits the program's address space (RLIMIT_AS).
   RunningProgram(const fs::path& work, const fs::path& in, const fs::path& outPath, const fs::path& errPath,
-                 const std::vector<std::string>& arguments = {})
+                 const std::vector<std::string>& arguments = {}, uint64_t addressSpaceBytes = 0)
       : out(outPath), err(errPath) {
     std::vector<std::string> argv = {TERVANO_BINARY};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -114,6 +117,10 @@ struct RunningProgram {
       const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (inFd < 0 || outFd < 0 || errFd < 0 || chdir(work.c_str()) != 0) _exit(126);
+      if (addressSpaceBytes != 0) {
+        const rlimit limit{addressSpaceBytes, addressSpaceBytes};
+        if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+      }
       dup2(inFd, 0);
       dup2(outFd, 1);
       dup2(errFd, 2);
@@ -179,6 +186,14 @@ struct WorkDirectory {
   RunningProgram start(const std::string& stdinText, const std::vector<std::string>& arguments = {}) const {
     writeWholeFile(root / "stdin.txt", stdinText);
     return RunningProgram(work, root / "stdin.txt", root / "stdout.txt", root / "stderr.txt", arguments);
+  }
+
+  // Runs the program here under a limit of its address space.
+  RunOutput runWithinAddressSpace(const std::string& stdinText, uint64_t bytes,
+                                  const std::vector<std::string>& arguments = {}) const {
+    writeWholeFile(root / "stdin.txt", stdinText);
+    return RunningProgram(work, root / "stdin.txt", root / "stdout.txt", root / "stderr.txt", arguments, bytes)
+        .finish();
   }
 
   // Runs the program here with stdinText as its standard input, within a time limit.

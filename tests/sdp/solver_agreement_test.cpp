@@ -194,6 +194,43 @@ TEST(SolverAgreement, DiskTablesEqualMemoryTablesToTheBit) {
   stateMemoryBudgetBytes = 0;
 }
 
+// What a solve on disk needs at once, reckoned from the network before it starts (a project
+// over what the process may take is refused on it), is what the sweep then holds for its
+// largest UDC: one objective in rows of one or two values, lanes riding along, variances.
+TEST(SolverAgreement, TablesInHandReckonedBeforeTheSolveAreThoseItHolds) {
+  ScratchDirectory directory("inhand");
+  const std::vector<std::pair<Measure, std::vector<Measure>>> choices{
+      {Measure::kNpv, {}},
+      {Measure::kMakespan, {}},
+      {Measure::kNpv, {Measure::kMakespan}},
+      {Measure::kMakespan, {Measure::kNpv, Measure::kMakespanVariance}},
+      {Measure::kNpv, {Measure::kMakespan, Measure::kNpvVariance, Measure::kMakespanVariance}}};
+  std::vector<uint64_t> needs;
+  for (bool mergedAllowed : {true, false}) {
+    allowMergedValueRows(mergedAllowed);
+    for (const ProjectSpec& p : sampleProjects()) {
+      ASSERT_TRUE(buildProject(p));
+      for (const auto& [objective, measures] : choices) {
+        const UdcInHand reckoned = largestUdcInHandOnDisk(objective, measures);
+        useDiskStorage = true;
+        stateMemoryBudgetBytes = 500;
+        SolveResult result;
+        ASSERT_TRUE(solveWithMeasures(objective, measures, result));
+        EXPECT_EQ(reckoned.bytes, stateStorageCounts().peakInHandBytes);
+        EXPECT_GE(reckoned.udc, 0);
+        needs.push_back(reckoned.bytes);
+      }
+      releaseProject();
+    }
+  }
+  allowMergedValueRows(true);
+  useDiskStorage = false;
+  stateMemoryBudgetBytes = 0;
+  // The rows differ in width from choice to choice, so the needs do too.
+  std::sort(needs.begin(), needs.end());
+  EXPECT_GT(std::unique(needs.begin(), needs.end()) - needs.begin(), 5);
+}
+
 TEST(SolverAgreement, DiskModeLeavesFilesNamedLikeStateFilesAlone) {
   // State files live in a directory of the solve's own: files and a link named like UDC
   // numbers in the working directory are neither written nor removed.

@@ -198,6 +198,31 @@ class EngineCases:
         self.assertLess(float(row["peak_mib"]), 40)
 
 
+    def test_a_project_too_large_at_once_for_the_limit_runs_again_without_it(self):
+        # 14 activities side by side: on disk one UDC and its successors need 36.5 MB at once, over a
+        # 30 MB address space. The program refuses it before its sweep; the limit's outcome is out of
+        # memory with the program's reason, and the project runs again once the limit is gone.
+        if support.SANITIZED:
+            self.skipTest("a sanitized program cannot run under a limit of its address space")
+        workdir = make_series(self, ["examples/basic/PROJECT_1.RCP"],
+                              {"gv_CFG_IO": 1, "gv_CFG_cost_data": 1, "gv_bits": 32, "gv_CFG_mxn_UDC": 100000000})
+        successors = " ".join(str(a) for a in range(2, 16))
+        wide = ["16 0", f"0 0 14 {successors}"] + [f"{2 + a % 3} -1 1 16" for a in range(2, 16)] + ["0 100 0"]
+        with open(os.path.join(workdir, "P1.RCP"), "w") as handle:
+            handle.write("\n".join(wide) + "\n")
+        done = self.batch("run", workdir, "--memory-mb", 30)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        row = read_table(workdir)[0]
+        self.assertEqual(row["status"], "out of memory")
+        self.assertRegex(row["message"], r"^project 1 of \S*/P1.RCP needs 36.4912 MB of state tables at once \(UDC 0 and its "
+                                         r"successors\), more than the [0-9.]+ MB this process may still take; not solved\.$")
+        self.assertEqual(row["#STATES"], "")
+        done = self.batch("run", workdir)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        row = read_table(workdir)[0]
+        self.assertEqual((row["status"], row["#STATES"]), ("solved", "4782972"))
+
+
     def test_stops_and_kills_keep_every_earlier_result(self):
         # Patterson's project is done at once; J30_34 with hyper-exponential durations runs for seconds.
         workdir = make_series(self, ["examples/patterson/PATTERSON_1.RCP", "J30_34"], {"gv_CFG_mxn_UDC": 100000000, "gv_CFG_SCV": 2})
