@@ -65,6 +65,12 @@ class EngineCases:
     def batch(self, *args):
         return support.run_tool("tervano-batch", *args, "--tervano", support.TERVANO, *self.engine_args)
 
+    def first_row_after_run(self, workdir, *args):
+        """Runs the series with these options; the first row of its results.csv."""
+        done = self.batch("run", workdir, *args)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        return read_table(workdir)[0]
+
     def test_series_as_one_sequential_run_then_resume(self):
         # A Latin-1 file stem, as the program takes it; results.csv says it in UTF-8.
         workdir = make_series(self, [name for name, _ in SERIES], {"gv_bits": 10, "gv_CFG_max_mem": 3}, stem="P\xe9")
@@ -179,9 +185,7 @@ class EngineCases:
     def test_time_and_memory_limits(self):
         # J30_34 with hyper-exponential durations: seconds of work and hundreds of MiB.
         workdir = make_series(self, ["J30_34"], {"gv_CFG_mxn_UDC": 100000000, "gv_CFG_SCV": 2})
-        done = self.batch("run", workdir, "--time-limit", 2)
-        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
-        row = read_table(workdir)[0]
+        row = self.first_row_after_run(workdir, "--time-limit", 2)
         self.assertEqual(row["status"], "timeout")
         # Where the time ran out, from the progress file read before the stop; no count of it is
         # reported as the project's.
@@ -191,9 +195,7 @@ class EngineCases:
         if support.SANITIZED:
             return
         # No time limit now: the timed-out project runs again, and meets the memory limit.
-        done = self.batch("run", workdir, "--memory-mb", 40)
-        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
-        row = read_table(workdir)[0]
+        row = self.first_row_after_run(workdir, "--memory-mb", 40)
         self.assertEqual(row["status"], "out of memory")
         self.assertLess(float(row["peak_mib"]), 40)
 
@@ -210,16 +212,12 @@ class EngineCases:
         wide = ["16 0", f"0 0 14 {successors}"] + [f"{2 + a % 3} -1 1 16" for a in range(2, 16)] + ["0 100 0"]
         with open(os.path.join(workdir, "P1.RCP"), "w") as handle:
             handle.write("\n".join(wide) + "\n")
-        done = self.batch("run", workdir, "--memory-mb", 30)
-        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
-        row = read_table(workdir)[0]
+        row = self.first_row_after_run(workdir, "--memory-mb", 30)
         self.assertEqual(row["status"], "out of memory")
         self.assertRegex(row["message"], r"^project 1 of \S*/P1.RCP needs 36.4912 MB of state tables at once \(UDC 0 and its "
                                          r"successors\), more than the [0-9.]+ MB this process may still take; not solved\.$")
         self.assertEqual(row["#STATES"], "")
-        done = self.batch("run", workdir)
-        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
-        row = read_table(workdir)[0]
+        row = self.first_row_after_run(workdir)
         self.assertEqual((row["status"], row["#STATES"]), ("solved", "4782972"))
 
 
