@@ -32,11 +32,10 @@ PageCounts processPages() {
 
 uint64_t beyond(uint64_t limit, uint64_t used) { return limit > used ? limit - used : 0; }
 
-// The least memory.max of the process's control group and those above it (cgroup v2); a
-// group without a limit says "max", and a system without the unified hierarchy has no line
-// "0::" in /proc/self/cgroup.
-uint64_t controlGroupLimit() {
-  std::ifstream groups("/proc/self/cgroup");
+}  // namespace
+
+uint64_t controlGroupLimit(const std::string& groupsFile, const std::string& hierarchy) {
+  std::ifstream groups(groupsFile);
   std::string line, path;
   while (std::getline(groups, line))
     if (line.rfind("0::", 0) == 0) {
@@ -46,7 +45,7 @@ uint64_t controlGroupLimit() {
   if (path.empty() || path[0] != '/') return UINT64_MAX;
   uint64_t least = UINT64_MAX;
   for (;;) {
-    std::ifstream max("/sys/fs/cgroup" + (path == "/" ? std::string() : path) + "/memory.max");
+    std::ifstream max(hierarchy + (path == "/" ? std::string() : path) + "/memory.max");
     std::string value;
     if (max >> value && value != "max") {
       try {
@@ -62,15 +61,13 @@ uint64_t controlGroupLimit() {
   return least;
 }
 
-}  // namespace
-
 uint64_t memoryLeftBytes() {
   const PageCounts pages = processPages();
   uint64_t left = UINT64_MAX;
   rlimit limit{};
   if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
     left = std::min(left, beyond(static_cast<uint64_t>(limit.rlim_cur), pages.mappedBytes));
-  const uint64_t group = controlGroupLimit();
+  const uint64_t group = controlGroupLimit("/proc/self/cgroup", "/sys/fs/cgroup");
   if (group != UINT64_MAX) left = std::min(left, beyond(group, pages.residentBytes));
   struct sysinfo machine{};
   if (sysinfo(&machine) == 0) {
