@@ -55,26 +55,27 @@ ValueRange possibleValues(bool isMakespan) {
   return {settingsInForce().gv_CFG_abandon ? 0.0 : static_cast<double>(net.npvLowerBound), payable};
 }
 
+double megabytesOf(uint64_t bytes) { return static_cast<double>(bytes) * 9.5367431640625e-7; }
+
 // On disk the UDC in hand keeps its own table and all its successors' in memory, whatever the
 // budget. Where the largest such set is more than the process may still take, the solve would
 // end in "out of memory", or in a kill that leaves its state files, after sweeping up to it:
 // it is refused as too large at once, and the run goes on with the next project.
-bool fitsInMemoryLeft(const ObjectiveChoice& choice) {
+bool fitsInMemoryLeft(const ObjectiveChoice& choice, uint64_t left) {
   const Measure objective = static_cast<Measure>(choice.objective);
   const std::vector<Measure> measures = solverMeasures(choice);
-  const uint64_t left = memoryLeftBytes();
   // Where every table would fit at once, so does any UDC's share, and the pass over the links
   // (1 % of a disk solve of millions of UDCs) is saved.
   const size_t widestRow = stateRowBytes(true, 1 + rideLaneCount(objective, measures));
   if (udcNetwork.udcTotalStates * widestRow <= left) return true;
   const UdcInHand most = largestUdcInHandOnDisk(objective, measures);
   if (most.bytes <= left) return true;
-  const double megabytes = static_cast<double>(most.bytes) * 9.5367431640625e-7;
+  const double megabytes = megabytesOf(most.bytes);
   std::cout << "INSUFFICIENT MEMORY: " << megabytes << " MB REQUIRED...";
   std::cout.flush();
   std::cerr << "tervano: project " << projectNumber << " of " << projectFileName() << " needs " << megabytes
             << " MB of state tables at once (UDC " << most.udc << " and its successors), more than the "
-            << static_cast<double>(left) * 9.5367431640625e-7 << " MB this process may still take; not solved.\n";
+            << megabytesOf(left) << " MB this process may still take; not solved.\n";
   return false;
 }
 
@@ -131,8 +132,43 @@ void solveProject(std::ostream& results, const ObjectiveChoice& choice) {
     useDiskStorage = true;
     stateMemoryBudgetBytes = static_cast<uint64_t>(config.gv_CFG_max_mem * 1048576.0);
   }
-  if (useDiskStorage && !fitsInMemoryLeft(choice)) return;
-  sweepOnOneThread = !keepPolicy && !noLimit && threadedStateMemory > config.gv_CFG_max_mem;
+  // The limit is what the user allows; what the process may still take (its address-space and
+  // control-group limits, the machine's memory) may be less. A solve in memory whose tables
+  // exceed it would end the whole run in "out of memory", or in a kill, part way through its
+  // sweep: in automatic mode its tables go to disk beyond a share of what is left, otherwise it
+  // is refused and the run goes on with the next project. The estimate counts what the tables'
+  // values took once; their rows take more (a key each, two values a lane), and those bytes are
+  // compared here.
+  const uint64_t left = memoryLeftBytes();
+  const double leftMegabytes = megabytesOf(left);
+  const uint64_t tableShare = spillBudgetWithin(left);
+  const Measure objective = static_cast<Measure>(choice.objective);
+  const std::vector<Measure> measures = solverMeasures(choice);
+  const double heldMegabytes = keepPolicy
+                                   ? estimateStateMemory
+                                   : megabytesOf(stateTableBytesAtLeast(objective, measures, udcNetwork.udcPeakStates));
+  if (!useDiskStorage && heldMegabytes > leftMegabytes) {
+    if (config.gv_CFG_IO != -1 || keepPolicy || tableShare == 0) {
+      std::cout << "INSUFFICIENT MEMORY: " << heldMegabytes << " MB REQUIRED...";
+      std::cout.flush();
+      std::cerr << "tervano: project " << projectNumber << " of " << projectFileName() << " needs " << heldMegabytes
+                << " MB of state tables, more than the " << leftMegabytes
+                << " MB this process may still take; not solved.\n";
+      return;
+    }
+    useDiskStorage = true;
+    stateMemoryBudgetBytes = tableShare;
+    std::cerr << "tervano: project " << projectNumber << " of " << projectFileName() << " needs " << heldMegabytes
+              << " MB of state tables, more than the " << leftMegabytes
+              << " MB this process may still take; those beyond " << megabytesOf(tableShare) << " MB go to disk.\n";
+  } else if (useDiskStorage && stateMemoryBudgetBytes > tableShare && tableShare > 0) {
+    stateMemoryBudgetBytes = tableShare;
+  }
+  if (useDiskStorage && !fitsInMemoryLeft(choice, left)) return;
+  const double threadedHeldMegabytes =
+      megabytesOf(stateTableBytesAtLeast(objective, measures, udcNetwork.udcPeakStatesThreaded));
+  sweepOnOneThread = !keepPolicy && ((!noLimit && threadedStateMemory > config.gv_CFG_max_mem) ||
+                                     threadedHeldMegabytes > leftMegabytes);
   KeptPolicy policy;
   const std::clock_t start = std::clock();
   if (keepPolicy)

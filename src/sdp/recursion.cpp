@@ -1188,6 +1188,11 @@ UdcInHand largestUdcInHandOnDisk(Measure objective, const std::vector<Measure>& 
   return largestUdcInHand(lanes, valueRowsMerged(lanes, false));
 }
 
+uint64_t stateTableBytesAtLeast(Measure objective, const std::vector<Measure>& measures, uint64_t states) {
+  const int32_t lanes = 1 + rideLaneCount(objective, measures);
+  return states * stateRowBytes(false, lanes, valueRowsMerged(lanes, false));
+}
+
 bool solveNpv(SolveResult& result) { return solveWithMeasures(Measure::kNpv, {}, result); }
 bool solveMakespan(SolveResult& result) { return solveWithMeasures(Measure::kMakespan, {}, result); }
 bool solveNpvWithMakespan(SolveResult& result) {

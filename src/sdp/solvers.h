@@ -56,6 +56,10 @@ int rideLaneCount(Measure objective, const std::vector<Measure>& measures);
 // disk: its own table and its successors', which are all in memory while it is evaluated.
 UdcInHand largestUdcInHandOnDisk(Measure objective, const std::vector<Measure>& measures);
 
+// The fewest bytes the state tables of this many states take in memory in a solve of these
+// measures: their rows as the sweep lays them out, each with the narrower of the two keys.
+uint64_t stateTableBytesAtLeast(Measure objective, const std::vector<Measure>& measures, uint64_t states);
+
 // Whether a solve of one objective alone, with no phase drawn by its probability, keeps one
 // value per state (the better of its decision and continuation values) instead of both: on
 // unless turned off; every reported value is the same either way, which tests check.

@@ -690,6 +690,11 @@ const StateStorageCounts& stateStorageCounts() {
   return lastCounts;
 }
 
+uint64_t spillBudgetWithin(uint64_t left) {
+  const uint64_t reserve = left / 4 + blockBytesSet;
+  return left > reserve ? left - reserve : 0;
+}
+
 void setStateFileSizes(uint64_t fileBytes, uint64_t blockBytes) {
   const std::lock_guard<std::mutex> lock(storageLock);
   fileBytesSet = fileBytes == 0 ? kDefaultFileBytes : fileBytes;

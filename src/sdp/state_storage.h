@@ -22,6 +22,11 @@
 // mergedValues (one objective only) each row keeps the better of its two values alone.
 void openStateStorage(int32_t objectiveCount, bool onDisk, bool keepAll, bool mergedValues = false);
 
+// The table budget (stateMemoryBudgetBytes) of a solve that spills within `left` bytes: a
+// quarter of them and the buffer of the writes stay for what the process holds beside its
+// tables; 0 where that leaves nothing for them.
+uint64_t spillBudgetWithin(uint64_t left);
+
 // The empty table of u, to be filled in enumeration order. On disk, the tables of u's
 // successors that are not in memory are read back, each after room is made for it (and
 // room for u's table after them), and those of the next UDCs of the sweep are asked of the

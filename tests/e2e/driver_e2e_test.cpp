@@ -386,6 +386,75 @@ TEST(DiskStorageE2e, AProjectTooLargeAtOnceIsRefusedAndTheRunGoesOn) {
 #endif
 }
 
+// Six chains of seven activities side by side: 117 651 UDCs of at most 729 states, of which the
+// sweep holds 903 280 at its peak, 31 MB with both means and both variances, while a UDC with
+// its successors needs a few hundred kB.
+std::string sixChainsProject() {
+  std::ostringstream text;
+  text << "44 0\n0 0 6";
+  for (int c = 0; c < 6; ++c) text << ' ' << 2 + 7 * c;
+  text << '\n';
+  for (int a = 2; a <= 43; ++a) text << 2 + a % 3 << " -1 1 " << ((a - 2) % 7 == 6 ? 44 : a + 1) << '\n';
+  text << "0 100 0\n";
+  return text.str();
+}
+
+TEST(StorageE2e, TablesBeyondWhatTheProcessMayTakeGoToDiskOrTheProjectIsRefused) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "a sanitized program cannot run under a limit of its address space";
+#else
+  e2e::WorkDirectory dir;
+  dir.write("P1.RCP", sixChainsProject());
+  dir.write("P2.RCP", kOneActivityProject);
+  auto configure = [&](const char* storage) {
+    dir.write("CONFIG.DAT", e2e::configText(costConfig({{"gv_CFG_lnr", "2"},
+                                                        {"gv_CFG_OBJ2", "1"},
+                                                        {"gv_CFG_OBJ3", "2"},
+                                                        {"gv_CFG_OBJ4", "3"},
+                                                        {"gv_CFG_IO", storage},
+                                                        {"gv_CFG_max_mem", "0"},
+                                                        {"gv_bits", "32"},
+                                                        {"gv_CFG_mxn_UDC", "100000000"}})));
+  };
+  const std::string secondProject =
+      "PROJECT [2][R][M][E] NR_UDC: 3 CPU[*] OPT NPV: 88.0392 CPU[*] MAKESPAN: 2 NPV VARIANCE: 3.6968 MAKESPAN "
+      "VARIANCE: 4\n";
+  configure("-1");
+  const e2e::RunOutput free = dir.run("0\n0\n", 120, {"--threads", "2"});
+  ASSERT_EQ(free.exitCode, 0) << free.console << free.errors;
+  EXPECT_EQ(free.errors, "");
+  const std::string solvedRows = maskedRows(dir.read("RESULTS.CSV"));
+  const std::string firstRow = solvedRows.substr(0, solvedRows.find('\n') + 1);
+  EXPECT_EQ(firstRow, "1;44;117651;11390628;11390628;903280;6;*;34.0867;*;32.6031;22.863;54.2122\n");
+
+  // Automatic: under 40 MB of address space the tables (31 MB) do not fit beside the rest of the
+  // process; beyond their share of what is left they go to disk, with the same values.
+  const uint64_t limit = uint64_t{40} << 20;
+  const e2e::RunOutput spilled = dir.runWithinAddressSpace("0\n0\n", limit, {"--threads", "2"});
+  EXPECT_EQ(spilled.exitCode, 0) << spilled.console << spilled.errors;
+  EXPECT_NE(spilled.errors.find("tervano: project 1 of P1.RCP needs 31.0117 MB of state tables, more than the "),
+            std::string::npos)
+      << spilled.errors;
+  EXPECT_NE(spilled.errors.find(" MB go to disk.\n"), std::string::npos) << spilled.errors;
+  EXPECT_EQ(maskedRows(dir.read("RESULTS.CSV")), solvedRows);
+  EXPECT_NE(e2e::maskCpuTimes(spilled.console).find(secondProject), std::string::npos) << spilled.console;
+  EXPECT_EQ(dir.fileNames(), (std::vector<std::string>{"CONFIG.DAT", "P1.RCP", "P2.RCP", "RESULTS.CSV"}));
+
+  // Memory only: refused as too large for the process, and the run goes on.
+  configure("0");
+  const e2e::RunOutput refused = dir.runWithinAddressSpace("0\n0\n", limit, {"--threads", "2"});
+  EXPECT_EQ(refused.exitCode, 0) << refused.console << refused.errors;
+  EXPECT_NE(e2e::maskCpuTimes(refused.console)
+                .find("PROJECT [1][R][M][E] NR_UDC: 117651 CPU[*]INSUFFICIENT MEMORY: 31.0117 MB REQUIRED...\n" +
+                      secondProject),
+            std::string::npos)
+      << refused.console;
+  EXPECT_NE(refused.errors.find("MB this process may still take; not solved.\n"), std::string::npos) << refused.errors;
+  const std::string rows = maskedRows(dir.read("RESULTS.CSV"));
+  EXPECT_EQ(rows.substr(0, rows.find('\n') + 1), "1;44;117651;11390628;11390628;903280;6;*\n");
+#endif
+}
+
 TEST(ArgumentsE2e, HelpVersionAndAnythingElseRefused) {
   e2e::WorkDirectory dir;
   e2e::RunOutput output = dir.run("", 30, {"--help"});
