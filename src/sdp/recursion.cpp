@@ -811,6 +811,9 @@ struct SweepSchedule {
   // Looked at, not ready: each waits on one of its successors not done, in a list per
   // successor. Both lie in the window, so a ring of its size numbers them apart.
   std::vector<int32_t> firstWaiting, nextWaiting;
+  // The state counts of the UDCs looked at and not done, by the same ring: decoded once from
+  // the network's records, where they are read each time under the lock.
+  std::vector<uint32_t> statesOf;
   int32_t ringMask = 0;
   bool stopped = false;  // a thread failed: the others end after their run
   UdcSplit* split = nullptr;  // a UDC being evaluated in blocks, which the others join
@@ -827,9 +830,11 @@ struct SweepSchedule {
     while (ring < static_cast<size_t>(std::max(window.most, window.udcs)) + 1) ring *= 2;
     firstWaiting.assign(ring, -1);
     nextWaiting.assign(ring, -1);
+    statesOf.assign(ring, 0);
     ringMask = static_cast<int32_t>(ring - 1);
   }
   int32_t& waitingOn(int32_t s) { return firstWaiting[static_cast<size_t>(s & ringMask)]; }
+  uint32_t& statesIn(int32_t u) { return statesOf[static_cast<size_t>(u & ringMask)]; }
   // u is ready, or waits on a successor not done.
   void place(int32_t u) {
     for (uint32_t s : udcSuccessorsOf(u)) {
@@ -839,15 +844,17 @@ struct SweepSchedule {
       return;
     }
     ready.push(u);
-    readyStates += udcStateCount(u);
+    readyStates += statesIn(u);
   }
   void look() {
     while (nextToLook >= 0) {
       const int32_t v = nextToLook;
-      const uint64_t states = v < highestNotDone ? udcStateCount(v) : 0;
+      const uint32_t count = udcStateCount(v);
+      const uint64_t states = v < highestNotDone ? count : 0;
       if (!inSweepWindow(window, highestNotDone - v, statesBelowHighest + states)) return;
       statesBelowHighest += states;
       --nextToLook;
+      statesIn(v) = count;
       place(v);
     }
   }
@@ -861,8 +868,8 @@ struct SweepSchedule {
     while (!ready.empty() && run.size() < most && states < kRunStates) {
       run.push_back(ready.top());
       ready.pop();
-      states += udcStateCount(run.back());
-      readyStates -= udcStateCount(run.back());
+      states += statesIn(run.back());
+      readyStates -= statesIn(run.back());
     }
     return true;
   }
@@ -877,7 +884,7 @@ struct SweepSchedule {
     waitingOn(u) = -1;
     while (highestNotDone >= 0 && done[static_cast<size_t>(highestNotDone)]) {
       --highestNotDone;
-      if (highestNotDone > nextToLook) statesBelowHighest -= udcStateCount(highestNotDone);
+      if (highestNotDone > nextToLook) statesBelowHighest -= statesIn(highestNotDone);
     }
   }
 };

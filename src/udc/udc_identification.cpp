@@ -297,6 +297,15 @@ void prefetchTargetMembers(const IdentificationWork& work, const WalkedUdc& walk
   }
 }
 
+// The walk's findings themselves, written by another thread's core: asked for before the
+// slots of their targets, which need the hashes.
+void prefetchWalked(const WalkedUdc& walked) {
+  const uint8_t* hashes = reinterpret_cast<const uint8_t*>(walked.hashes.data());
+  for (size_t at = 0; at < walked.hashes.size() * sizeof(uint64_t); at += 64) __builtin_prefetch(hashes + at);
+  const uint8_t* targets = reinterpret_cast<const uint8_t*>(walked.targets.data());
+  for (size_t at = 0; at < walked.targets.size() * sizeof(BitWord); at += 64) __builtin_prefetch(targets + at);
+}
+
 // Links the targets of a walked UDC in the order met.
 void linkTargets(IdentificationWork& work, const WalkedUdc& walked) {
   for (size_t k = 0; k < walked.hashes.size(); ++k)
@@ -561,10 +570,12 @@ bool identifyUdcs() {
             // and the record, one after the other; asked for three, two and one UDCs ahead, they
             // arrive while the links before them are made.
             const size_t n = run.size();
+            for (size_t k = 0; k < std::min<size_t>(n, 6); ++k) prefetchWalked(run[k]);
             for (size_t k = 0; k < std::min<size_t>(n, 3); ++k) prefetchTargetSlots(work, run[k]);
             for (size_t k = 0; k < std::min<size_t>(n, 2); ++k) prefetchTargetMembers<false>(work, run[k]);
             prefetchTargetMembers<true>(work, run[0]);
             for (size_t k = 0; k < n; ++k) {
+              if (k + 6 < n) prefetchWalked(run[k + 6]);
               if (k + 3 < n) prefetchTargetSlots(work, run[k + 3]);
               if (k + 2 < n) prefetchTargetMembers<false>(work, run[k + 2]);
               if (k + 1 < n) prefetchTargetMembers<true>(work, run[k + 1]);
