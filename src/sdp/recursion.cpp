@@ -34,6 +34,7 @@ void prepareSweepWork(SweepWork& work) {
   const ElementaryNetwork& net = elementaryNetwork;
   work = SweepWork{};
   prepareStateWalk(work.walk);
+  prepareActiveSets(work.activeSets, work.walk);
   prepareTransitionPlan(work.plan, true);
   work.startFinger.assign(kMaxUdcMembers, 0);
   work.members.assign(static_cast<size_t>(net.nBitWords), 0);
@@ -387,9 +388,10 @@ struct StateEvaluator {
     const int32_t instantaneous = walk.instantaneousPosition();
 
     if (instantaneous < 0) {
-      forEachPositionDown(walk.idleMask(), [&](int32_t p) {
-        if (!useFits(walk.resourceUse[static_cast<size_t>(p)], walk.remainingResources.data(), walk.resourceSlots))
-          return;
+      const ActiveSetFacts& facts = activeSetFactsOf(work.activeSets, walk, [&](double rate, double totalRate) {
+        return Primary::weight(rate, totalRate, work.discountRate);
+      });
+      forEachPositionDown(walk.idleMask() & facts.fitting, [&](int32_t p) {
         const uint32_t index = findState(table, table.storedCount, walk.key + kPowersOfThree[static_cast<size_t>(p)],
                                          work.startFinger[static_cast<size_t>(p)], work.udc);
         const double cost = net.elemCost[static_cast<size_t>(walk.activityAt(p))];
@@ -433,7 +435,7 @@ struct StateEvaluator {
         takeBetterPhaseSide = work.irq;
         forEachPositionDown(walk.activeMask, [&](int32_t p) {
           const double rate = walk.rate[static_cast<size_t>(p)];
-          w1 = Primary::weight(rate, totalRate, work.discountRate);
+          w1 = facts.weight[static_cast<size_t>(p)];
           eachLane<K>([&](auto j) {
             constexpr LaneKind kind = Ride::kKinds[j];
             if constexpr (kind == LaneKind::kNpvSpread)
@@ -445,9 +447,9 @@ struct StateEvaluator {
           completing = p;
           forEachOutcome(work.plan, walk, p, *this);
         });
-        if constexpr (Primary::kCountsTime) continuation -= 1.0 / totalRate;
+        if constexpr (Primary::kCountsTime) continuation -= facts.sojourn;
         eachLane<K>([&](auto j) {
-          if constexpr (Ride::kKinds[j] == LaneKind::kMakespanMean) rideContinuation[j] -= 1.0 / totalRate;
+          if constexpr (Ride::kKinds[j] == LaneKind::kMakespanMean) rideContinuation[j] -= facts.sojourn;
         });
         finishSpreads(totalRate);
       }
@@ -562,6 +564,7 @@ void takeUpUdc(Evaluator& evaluator, SweepWork& work, int32_t u, UdcStateTable& 
   udcMembersInto(u, work.members.data(), elementaryNetwork.nBitWords);
   beginUdc(work.walk, work.members.data());
   beginUdcTransitions(work.plan, work.walk);
+  beginActiveSets(work.activeSets);
   work.successorClasses.clear();
   work.successorsByMembers = false;
   std::fill(work.startFinger.begin(), work.startFinger.end(), 0u);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "sdp/active_sets.h"
 #include "udc/state_walk.h"
 #include "udc/transition_rule.h"
 
@@ -43,6 +44,7 @@ struct SweepWork {
   // The tables of the successors of the UDC being evaluated, in the order of its successor
   // list: looked up in the storage before the evaluation, which does not call the storage.
   std::vector<const UdcStateTable*> successorTables;
+  ActiveSetCache activeSets;
 };
 
 // The work data of the sweep's first thread; each other thread of a sweep has its own.
