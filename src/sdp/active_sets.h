@@ -22,10 +22,12 @@
 // Resource amounts an entry keeps; a project with more runs its checks without the entries.
 constexpr int kActiveSetSlots = 8;
 constexpr int kActiveSetEntryBits = 8;
+constexpr uint32_t kActiveSetMinStates = 128;
 
 struct alignas(64) ActiveSetFacts {
   uint64_t activeMask = 0;
-  uint64_t fitting = 0;  // positions whose use fits the remaining amounts
+  uint64_t fitting = 0;  // positions checked whose use fits the remaining amounts
+  uint64_t checked = 0;
   uint64_t totalRateBits = 0;
   double sojourn = 0;  // 1 / total rate, where a member is active
   uint32_t stamp = 0;  // of the UDC it was computed in; 0 never holds a set
@@ -34,70 +36,91 @@ struct alignas(64) ActiveSetFacts {
 };
 
 struct ActiveSetCache {
-  std::vector<ActiveSetFacts> entries;
-  ActiveSetFacts scratch;  // where the entries are not used
+  std::vector<ActiveSetFacts> entries;  // none where the project has too many resources
   uint32_t stamp = 0;
-  bool usable = false;
+  bool usable = false;  // in the UDC at hand
 };
 
 // Sizes the entries for the project the walk was prepared for.
 inline void prepareActiveSets(ActiveSetCache& cache, const UdcStateWalk& walk) {
   cache = ActiveSetCache{};
-  cache.usable = walk.resourceSlots <= kActiveSetSlots;
-  if (cache.usable) cache.entries.assign(size_t{1} << kActiveSetEntryBits, ActiveSetFacts{});
+  if (walk.resourceSlots <= kActiveSetSlots) cache.entries.assign(size_t{1} << kActiveSetEntryBits, ActiveSetFacts{});
 }
 
-// A new UDC: what the entries hold is of the one before.
-inline void beginActiveSets(ActiveSetCache& cache) {
-  if (++cache.stamp != 0) return;
+// A new UDC of the given number of states: what the entries hold is of the one before. In a
+// UDC of few states an active set is met a few times at most, too few to repay its entry
+// (on J30 at SCV 0.5, some 26 states a UDC, the entries took 3 % more time): there each
+// state is computed alone.
+inline void beginActiveSets(ActiveSetCache& cache, uint32_t states) {
+  cache.usable = !cache.entries.empty() && states >= kActiveSetMinStates;
+  if (!cache.usable || ++cache.stamp != 0) return;
   for (ActiveSetFacts& entry : cache.entries) entry.stamp = 0;
   cache.stamp = 1;
 }
 
-// The facts of the state the walk stands on; weightOf(rate, totalRate) gives a completion's
-// weight, as the objective reckons it. The amounts are integers in most projects, and then
-// the same active set always leaves the same amounts; the total rate is not, and the walk
-// meets a set with many roundings of it (on J60 one state in five brings a new one; keeping
-// eight of them per set takes that only to one in seven), so only the latest is kept.
+// Marks in fitting the members of open whose use fits the remaining amounts.
+inline void checkFits(ActiveSetFacts& entry, const UdcStateWalk& walk, uint64_t open) {
+  entry.checked |= open;
+  for (; open != 0; open &= open - 1) {
+    const int p = std::countr_zero(open);
+    if (useFits(walk.resourceUse[static_cast<size_t>(p)], walk.remainingResources.data(), walk.resourceSlots))
+      entry.fitting |= positionBit(p);
+  }
+}
+
+// Brings an entry to the state the walk stands on: its idle members checked, and, where
+// known is false, what it held of another set or other amounts forgotten first.
 template <class WeightOf>
-inline const ActiveSetFacts& activeSetFactsOf(ActiveSetCache& cache, const UdcStateWalk& walk, WeightOf&& weightOf) {
+__attribute__((noinline)) void refreshActiveSet(ActiveSetFacts& entry, const ActiveSetCache& cache,
+                                                const UdcStateWalk& walk, bool known, WeightOf& weightOf) {
   const uint64_t active = walk.activeMask;
-  const uint64_t rateBits = std::bit_cast<uint64_t>(walk.totalRate);
-  const int slots = walk.resourceSlots;
-  const double* remaining = walk.remainingResources.data();
-  ActiveSetFacts* entry = &cache.scratch;
-  bool fitsKnown = false;
-  if (cache.usable) {
-    entry = &cache.entries[(active * 0x9E3779B97F4A7C15ull) >> (64 - kActiveSetEntryBits)];
-    if (entry->stamp == cache.stamp && entry->activeMask == active) {
-      bool same = true;
-      for (int r = 0; r < slots; ++r)
-        same &= entry->remainingBits[static_cast<size_t>(r)] == std::bit_cast<uint64_t>(remaining[r]);
-      fitsKnown = same;
-      if (same && entry->totalRateBits == rateBits) return *entry;
-    }
-    entry->stamp = cache.stamp;
-    entry->activeMask = active;
-    if (!fitsKnown)
-      for (int r = 0; r < slots; ++r)
-        entry->remainingBits[static_cast<size_t>(r)] = std::bit_cast<uint64_t>(remaining[r]);
+  const uint64_t idle = walk.idleMask();
+  if (known) {
+    if ((idle & ~entry.checked) != 0) checkFits(entry, walk, idle & ~entry.checked);
+  } else {
+    entry.stamp = cache.stamp;
+    entry.activeMask = active;
+    for (int r = 0; r < walk.resourceSlots; ++r)
+      entry.remainingBits[static_cast<size_t>(r)] =
+          std::bit_cast<uint64_t>(walk.remainingResources[static_cast<size_t>(r)]);
+    entry.fitting = 0;
+    entry.checked = 0;
+    checkFits(entry, walk, idle);
   }
-  if (!fitsKnown) {
-    uint64_t fitting = 0;
-    for (uint64_t open = walk.allMask & ~active; open != 0; open &= open - 1) {
-      const int p = std::countr_zero(open);
-      if (useFits(walk.resourceUse[static_cast<size_t>(p)], remaining, slots)) fitting |= positionBit(p);
-    }
-    entry->fitting = fitting;
+  const double totalRate = walk.totalRate;
+  if (entry.totalRateBits == std::bit_cast<uint64_t>(totalRate) && known) return;
+  entry.totalRateBits = std::bit_cast<uint64_t>(totalRate);
+  if (active == 0) return;
+  entry.sojourn = 1.0 / totalRate;
+  for (uint64_t open = active; open != 0; open &= open - 1) {
+    const int p = std::countr_zero(open);
+    entry.weight[static_cast<size_t>(p)] = weightOf(walk.rate[static_cast<size_t>(p)], totalRate);
   }
-  entry->totalRateBits = rateBits;
-  if (active != 0) {
-    const double totalRate = walk.totalRate;
-    entry->sojourn = 1.0 / totalRate;
-    for (uint64_t open = active; open != 0; open &= open - 1) {
-      const int p = std::countr_zero(open);
-      entry->weight[static_cast<size_t>(p)] = weightOf(walk.rate[static_cast<size_t>(p)], totalRate);
-    }
+}
+
+// The facts of the state the walk stands on, in a UDC that uses the entries;
+// weightOf(rate, totalRate) gives a completion's weight, as the objective reckons it. The
+// amounts are integers in most projects, and then the same active set always leaves the
+// same amounts; the total rate is not, and the walk meets a set with many roundings of it
+// (on J60 one state in five brings a new one; keeping eight of them per set takes that only
+// to one in seven), so only the latest is kept. An idle member is checked the first time it
+// is idle beside the set.
+template <class WeightOf>
+__attribute__((always_inline)) inline const ActiveSetFacts& activeSetFactsOf(ActiveSetCache& cache,
+                                                                             const UdcStateWalk& walk,
+                                                                             WeightOf&& weightOf) {
+  const uint64_t active = walk.activeMask;
+  ActiveSetFacts& entry = cache.entries[(active * 0x9E3779B97F4A7C15ull) >> (64 - kActiveSetEntryBits)];
+  bool known = false;
+  if (entry.stamp == cache.stamp && entry.activeMask == active) {
+    known = true;
+    for (int r = 0; r < walk.resourceSlots; ++r)
+      known &= entry.remainingBits[static_cast<size_t>(r)] ==
+               std::bit_cast<uint64_t>(walk.remainingResources[static_cast<size_t>(r)]);
+    if (known && entry.totalRateBits == std::bit_cast<uint64_t>(walk.totalRate) &&
+        (walk.idleMask() & ~entry.checked) == 0)
+      return entry;
   }
-  return *entry;
+  refreshActiveSet(entry, cache, walk, known, weightOf);
+  return entry;
 }

@@ -388,10 +388,20 @@ struct StateEvaluator {
     const int32_t instantaneous = walk.instantaneousPosition();
 
     if (instantaneous < 0) {
-      const ActiveSetFacts& facts = activeSetFactsOf(work.activeSets, walk, [&](double rate, double totalRate) {
-        return Primary::weight(rate, totalRate, work.discountRate);
-      });
-      forEachPositionDown(walk.idleMask() & facts.fitting, [&](int32_t p) {
+      // Where the UDC keeps the facts of its active sets, they give the idle members that fit
+      // and the completions' weights; elsewhere each is computed here.
+      const ActiveSetFacts* facts = nullptr;
+      uint64_t startable = walk.idleMask();
+      if (work.activeSets.usable) {
+        facts = &activeSetFactsOf(work.activeSets, walk, [&](double rate, double totalRate) {
+          return Primary::weight(rate, totalRate, work.discountRate);
+        });
+        startable &= facts->fitting;
+      }
+      forEachPositionDown(startable, [&](int32_t p) {
+        if (!facts &&
+            !useFits(walk.resourceUse[static_cast<size_t>(p)], walk.remainingResources.data(), walk.resourceSlots))
+          return;
         const uint32_t index = findState(table, table.storedCount, walk.key + kPowersOfThree[static_cast<size_t>(p)],
                                          work.startFinger[static_cast<size_t>(p)], work.udc);
         const double cost = net.elemCost[static_cast<size_t>(walk.activityAt(p))];
@@ -435,7 +445,7 @@ struct StateEvaluator {
         takeBetterPhaseSide = work.irq;
         forEachPositionDown(walk.activeMask, [&](int32_t p) {
           const double rate = walk.rate[static_cast<size_t>(p)];
-          w1 = facts.weight[static_cast<size_t>(p)];
+          w1 = facts ? facts->weight[static_cast<size_t>(p)] : Primary::weight(rate, totalRate, work.discountRate);
           eachLane<K>([&](auto j) {
             constexpr LaneKind kind = Ride::kKinds[j];
             if constexpr (kind == LaneKind::kNpvSpread)
@@ -447,9 +457,10 @@ struct StateEvaluator {
           completing = p;
           forEachOutcome(work.plan, walk, p, *this);
         });
-        if constexpr (Primary::kCountsTime) continuation -= facts.sojourn;
+        const double sojourn = facts ? facts->sojourn : 1.0 / totalRate;
+        if constexpr (Primary::kCountsTime) continuation -= sojourn;
         eachLane<K>([&](auto j) {
-          if constexpr (Ride::kKinds[j] == LaneKind::kMakespanMean) rideContinuation[j] -= facts.sojourn;
+          if constexpr (Ride::kKinds[j] == LaneKind::kMakespanMean) rideContinuation[j] -= sojourn;
         });
         finishSpreads(totalRate);
       }
@@ -564,7 +575,7 @@ void takeUpUdc(Evaluator& evaluator, SweepWork& work, int32_t u, UdcStateTable& 
   udcMembersInto(u, work.members.data(), elementaryNetwork.nBitWords);
   beginUdc(work.walk, work.members.data());
   beginUdcTransitions(work.plan, work.walk);
-  beginActiveSets(work.activeSets);
+  beginActiveSets(work.activeSets, table.count);
   work.successorClasses.clear();
   work.successorsByMembers = false;
   std::fill(work.startFinger.begin(), work.startFinger.end(), 0u);
