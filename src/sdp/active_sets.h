@@ -49,7 +49,7 @@ inline void prepareActiveSets(ActiveSetCache& cache, const UdcStateWalk& walk) {
 
 // A new UDC of the given number of states: what the entries hold is of the one before. In a
 // UDC of few states an active set is met a few times at most, too few to repay its entry
-// (on J30 at SCV 0.5, some 26 states a UDC, the entries took 3 % more time): there each
+// (on J30 at SCV 0.5, some 26 states a UDC, the entries took 4 % more time): there each
 // state is computed alone.
 inline void beginActiveSets(ActiveSetCache& cache, uint32_t states) {
   cache.usable = !cache.entries.empty() && states >= kActiveSetMinStates;
