@@ -4,6 +4,27 @@
 
 #include <cstddef>
 
+uint32_t appendCarriedRuns(const CarriedDigit* digits, uint32_t count, std::vector<CarriedRun>& runs) {
+  const auto reciprocal = [](StateKey d) { return ~uint64_t{0} / d + 1; };
+  uint32_t added = 0;
+  for (uint32_t i = 0; i < count;) {
+    uint32_t length = 1;
+    while (i + length < count && digits[i + length].position == digits[i].position + static_cast<int32_t>(length) &&
+           digits[i + length].weight == 3 * digits[i + length - 1].weight)
+      ++length;
+    CarriedRun run;
+    const int32_t first = digits[i].position;
+    run.below = first == 0 ? 0 : reciprocal(kPowersOfThree[static_cast<size_t>(first)]);
+    run.span = kPowersOfThree[length];
+    run.within = reciprocal(run.span);
+    run.scale = digits[i].weight;
+    runs.push_back(run);
+    ++added;
+    i += length;
+  }
+  return added;
+}
+
 namespace {
 
 using transition_rule_detail::PatternKind;
@@ -64,6 +85,9 @@ int32_t storeClass(TransitionPlan& plan, const UdcStateWalk& walk, uint64_t carr
     }
   }
   added.carriedCount = static_cast<uint32_t>(plan.carried.size()) - added.carriedBegin;
+  added.runBegin = static_cast<uint32_t>(plan.carriedRuns.size());
+  if (walk.memberCount <= kRunKeyMembers)
+    added.runCount = appendCarriedRuns(plan.carried.data() + added.carriedBegin, added.carriedCount, plan.carriedRuns);
   plan.classes.push_back(added);
   return static_cast<int32_t>(plan.classes.size()) - 1;
 }
@@ -81,6 +105,7 @@ __attribute__((always_inline)) inline int32_t storeShiftedClass(TransitionPlan& 
   added.memberCount = walk.memberCount;
   added.keyConstant = keyConstant;
   added.carriedBegin = static_cast<uint32_t>(plan.carried.size());
+  added.runBegin = static_cast<uint32_t>(plan.carriedRuns.size());
   plan.classes.push_back(added);
   return static_cast<int32_t>(plan.classes.size()) - 1;
 }
@@ -251,6 +276,7 @@ void prepareTransitionPlan(TransitionPlan& plan, bool withKeys) {
   }
   plan.classes.reserve(256);
   plan.carried.reserve(1024);
+  plan.carriedRuns.reserve(256);
   plan.targetWords.reserve(256 * static_cast<size_t>(plan.words));
   plan.lastPlainFinished.assign(kMaxUdcMembers, 0);
   plan.lastPlainClass.assign(kMaxUdcMembers, -1);
@@ -262,6 +288,7 @@ void beginUdcTransitions(TransitionPlan& plan, const UdcStateWalk& walk) {
   plan.classes.clear();
   plan.targetWords.clear();
   plan.carried.clear();
+  plan.carriedRuns.clear();
   if (plan.patternTable.empty()) plan.patternTable.assign(16, {});
   ++plan.generation;  // forgets every entry of the previous UDC
   plan.patternCount = 0;

@@ -53,6 +53,34 @@ struct CarriedDigit {
   StateKey weight;
 };
 
+// Carried digits of consecutive positions that keep their order in the target: their part
+// of the target key is a slice of the state's key, scaled, found with two multiplications
+// by reciprocals instead of a digit at a time. Exact for keys below 2^32 (states of at most
+// kRunKeyMembers members): a multiplier of ceil(2^64 / d) divides every 32-bit number by d.
+struct CarriedRun {
+  uint64_t below = 0;   // ceil(2^64 / 3^first position); 0 for the lowest position
+  uint64_t within = 0;  // ceil(2^64 / 3^length)
+  uint64_t span = 0;    // 3^length
+  StateKey scale = 0;   // the weight of the first digit in the target
+};
+
+constexpr int kRunKeyMembers = 20;  // 3^20 < 2^32
+
+// Appends to runs the runs of count digits (ascending positions); returns how many.
+uint32_t appendCarriedRuns(const CarriedDigit* digits, uint32_t count, std::vector<CarriedRun>& runs);
+
+// The part of the target key that the runs carry from key (below 2^32).
+inline StateKey keyOfCarriedRuns(StateKey key, const CarriedRun* run, uint32_t count) {
+  __extension__ using Wide = unsigned __int128;
+  StateKey sum = 0;
+  for (const CarriedRun* end = run + count; run != end; ++run) {
+    const uint64_t above = run->below != 0 ? static_cast<uint64_t>((Wide{run->below} * key) >> 64) : key;
+    const uint64_t slice = static_cast<uint64_t>((Wide{run->within * above} * run->span) >> 64);
+    sum += slice * run->scale;
+  }
+  return sum;
+}
+
 struct TargetClass {
   bool inPlace = false;        // a state of the UDC at hand
   bool fromOwnKey = false;     // the target key is the state's key plus keyConstant
@@ -61,6 +89,8 @@ struct TargetClass {
   StateKey keyConstant = 0;   // entering and newly finished members
   uint32_t carriedBegin = 0;  // carried digits in TransitionPlan::carried
   uint32_t carriedCount = 0;
+  uint32_t runBegin = 0;  // the same digits as runs in TransitionPlan::carriedRuns
+  uint32_t runCount = 0;
 };
 
 // Module-done test of one completion: the members that must be finished, and whether the
@@ -94,6 +124,7 @@ struct TransitionPlan {
   std::vector<TargetClass> classes;
   std::vector<BitWord> targetWords;
   std::vector<CarriedDigit> carried;
+  std::vector<CarriedRun> carriedRuns;
   // One slot per successor of each member (at least one per member): the member at
   // position p has slots slotStart[p] .. slotStart[p + 1].
   std::array<uint32_t, kMaxUdcMembers + 1> slotStart{};
@@ -138,6 +169,8 @@ int32_t makeSlotClass(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p,
 // The target key of a class for the state the walk stands on.
 inline StateKey targetKeyOf(const TransitionPlan& plan, const TargetClass& target, const UdcStateWalk& walk) {
   if (target.fromOwnKey) return walk.key + target.keyConstant;
+  if (walk.memberCount <= kRunKeyMembers)
+    return target.keyConstant + keyOfCarriedRuns(walk.key, plan.carriedRuns.data() + target.runBegin, target.runCount);
   StateKey key = target.keyConstant;
   const CarriedDigit* digit = plan.carried.data() + target.carriedBegin;
   const CarriedDigit* end = digit + target.carriedCount;
