@@ -102,8 +102,8 @@ __attribute__((noinline)) void refreshActiveSet(ActiveSetFacts& entry, const Act
 // weightOf(rate, totalRate) gives a completion's weight, as the objective reckons it. The
 // amounts are integers in most projects, and then the same active set always leaves the
 // same amounts; the total rate is not, and the walk meets a set with many roundings of it
-// (on J60 one state in five brings a new one; keeping eight of them per set takes that only
-// to one in seven), so only the latest is kept. An idle member is checked the first time it
+// (on J60 one state in five brings a new one; keeping eight of them per set took that to one
+// in nine, and more time), so only the latest is kept. An idle member is checked the first time it
 // is idle beside the set.
 template <class WeightOf>
 __attribute__((always_inline)) inline const ActiveSetFacts& activeSetFactsOf(ActiveSetCache& cache,
