@@ -278,8 +278,8 @@ void prepareTransitionPlan(TransitionPlan& plan, bool withKeys) {
   plan.carried.reserve(1024);
   plan.carriedRuns.reserve(256);
   plan.targetWords.reserve(256 * static_cast<size_t>(plan.words));
-  plan.lastPlainFinished.assign(kMaxUdcMembers, 0);
-  plan.lastPlainClass.assign(kMaxUdcMembers, -1);
+  plan.lastPlainFinished.assign(transition_rule_detail::kPlainMemo * kMaxUdcMembers, 0);
+  plan.lastPlainClass.assign(transition_rule_detail::kPlainMemo * kMaxUdcMembers, -1);
 }
 
 void beginUdcTransitions(TransitionPlan& plan, const UdcStateWalk& walk) {
@@ -309,7 +309,8 @@ void beginUdcTransitions(TransitionPlan& plan, const UdcStateWalk& walk) {
       needed &= ~positionBit(p);
     }
     plan.needed[static_cast<size_t>(p)] = needed;
-    plan.lastPlainClass[static_cast<size_t>(p)] = -1;
+    for (size_t k = 0; k < transition_rule_detail::kPlainMemo; ++k)
+      plan.lastPlainClass[transition_rule_detail::kPlainMemo * static_cast<size_t>(p) + k] = -1;
     // A plain completion whose successors need no other member finished has one class in
     // every state.
     if (member.stateFree || (member.plainOnly && needed == 0)) plan.stateFreeMask |= positionBit(p);

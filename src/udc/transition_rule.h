@@ -32,6 +32,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "base/bit_set.h"
@@ -147,7 +148,9 @@ struct TransitionPlan {
   std::array<const MemberOutcomes*, kMaxUdcMembers> members{};  // by position, into prototypes
   std::array<uint64_t, kMaxUdcMembers> needed{};  // by position: the other members some successor needs finished
   std::vector<MemberOutcomes> prototypes;         // by elementary activity
-  std::vector<uint64_t> lastPlainFinished;        // by position: needed finished members of the last plain class
+  // By position, the last two plain classes met, the latest first (kPlainMemo entries each):
+  // the needed finished members they were found for, and the classes.
+  std::vector<uint64_t> lastPlainFinished;
   std::vector<int32_t> lastPlainClass;
 };
 
@@ -192,14 +195,30 @@ inline const BitWord* targetMembersOf(const TransitionPlan& plan, const TargetCl
 // - beginChoice(), chosen(classId) per successor, endChoice() for type -1.
 namespace transition_rule_detail {
 
+// The plain classes of a position remembered with the finished members they were found for.
+// Where the one last met does not fit, the one before it mostly does: a walk moving a needed
+// member's status back and forth below the completing one alternates between two classes.
+constexpr size_t kPlainMemo = 4;
+
 // The plain completion of a type 0 member: the finished members that some successor needs
 // decide its class, so the same ones give the same class without working it out again.
 template <class Sink>
 __attribute__((noinline)) int32_t plainClassOfNew(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p,
                                                   Sink& sink, uint64_t relevant) {
   const MemberOutcomes& member = *plan.members[static_cast<size_t>(p)];
-  int32_t& last = plan.lastPlainClass[static_cast<size_t>(p)];
-  uint64_t& lastRelevant = plan.lastPlainFinished[static_cast<size_t>(p)];
+  int32_t* last = plan.lastPlainClass.data() + kPlainMemo * static_cast<size_t>(p);
+  uint64_t* lastRelevant = plan.lastPlainFinished.data() + kPlainMemo * static_cast<size_t>(p);
+  for (size_t k = 1; k < kPlainMemo; ++k) {
+    if (last[k] < 0 || lastRelevant[k] != relevant) continue;
+    const int32_t id = last[k];
+    for (; k > 0; --k) {
+      last[k] = last[k - 1];
+      lastRelevant[k] = lastRelevant[k - 1];
+    }
+    last[0] = id;
+    lastRelevant[0] = relevant;
+    return id;
+  }
   uint64_t pattern = 0;
   PatternKind kind = kPlainByEligible;
   if (member.successorCount <= 64) {
@@ -214,8 +233,12 @@ __attribute__((noinline)) int32_t plainClassOfNew(TransitionPlan& plan, const Ud
   bool created = false;
   const int32_t id = findPatternClass(plan, walk, p, kind, pattern, created);
   if (created) sink.newClass(id);
-  last = id;
-  lastRelevant = relevant;
+  for (size_t k = kPlainMemo - 1; k > 0; --k) {
+    last[k] = last[k - 1];
+    lastRelevant[k] = lastRelevant[k - 1];
+  }
+  last[0] = id;
+  lastRelevant[0] = relevant;
   return id;
 }
 
@@ -225,8 +248,8 @@ template <class Sink>
 __attribute__((always_inline)) inline int32_t plainClassOf(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p,
                                                            Sink& sink) {
   const uint64_t relevant = walk.finishedMask & plan.needed[static_cast<size_t>(p)];
-  const int32_t last = plan.lastPlainClass[static_cast<size_t>(p)];
-  if (last >= 0 && plan.lastPlainFinished[static_cast<size_t>(p)] == relevant) return last;
+  const int32_t last = plan.lastPlainClass[kPlainMemo * static_cast<size_t>(p)];
+  if (last >= 0 && plan.lastPlainFinished[kPlainMemo * static_cast<size_t>(p)] == relevant) return last;
   return plainClassOfNew(plan, walk, p, sink, relevant);
 }
 

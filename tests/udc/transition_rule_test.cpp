@@ -1,0 +1,108 @@
+// The classes of plain completions that a plan remembers from state to state against the
+// classes a plan worked out afresh for each state: the same target cutset and the same
+// target key, on random networks where successors wait for several members, so that the
+// finished members that matter change back and forth along the walk.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "udc/transition_rule.h"
+// The walk's body, after the walk's declarations.
+#include "udc/state_walk_impl.h"
+#include "udc_test_network.h"
+
+namespace {
+
+// Records the class of each outcome; newClass is met before a class is used.
+struct ClassSink {
+  std::vector<int32_t> seen;
+  std::vector<bool> known;
+  void newClass(int32_t id) {
+    if (known.size() <= static_cast<size_t>(id)) known.resize(static_cast<size_t>(id) + 1, false);
+    known[static_cast<size_t>(id)] = true;
+  }
+  void use(int32_t id) {
+    ASSERT_TRUE(static_cast<size_t>(id) < known.size() && known[static_cast<size_t>(id)]) << "class " << id;
+    seen.push_back(id);
+  }
+  void weighted(OutcomeKind, double, int32_t id) { use(id); }
+  void beginDraw() {}
+  void drawn(double, int32_t id) { use(id); }
+  void endDraw() {}
+  void beginChoice() {}
+  void chosen(int32_t id) { use(id); }
+  void endChoice() {}
+};
+
+// k start activities; each of m joins waits for a random subset of them; a last activity
+// follows the joins and every start activity that leads to no join.
+std::vector<HandActivity> joinNetwork(std::mt19937& random, int k, int m) {
+  std::vector<HandActivity> acts(static_cast<size_t>(k + m + 1));
+  const int last = k + m;
+  for (int j = k; j < last; ++j) acts[static_cast<size_t>(j)].successors = {last};
+  for (int e = 0; e < k; ++e) {
+    HandActivity& a = acts[static_cast<size_t>(e)];
+    a.mayIdle = random() % 3 != 0;
+    a.duration = 1.0 + static_cast<double>(random() % 7);
+    a.use = {static_cast<double>(random() % 3)};
+    for (int j = k; j < last; ++j)
+      if (random() % 3 == 0) a.successors.push_back(j);
+    if (a.successors.empty()) a.successors.push_back(k + static_cast<int>(random() % m));
+  }
+  return acts;
+}
+
+std::vector<BitWord> targetMembers(const TransitionPlan& plan, int32_t id, int words) {
+  const BitWord* bits = targetMembersOf(plan, plan.classes[static_cast<size_t>(id)]);
+  return std::vector<BitWord>(bits, bits + words);
+}
+
+TEST(PlainClasses, ClassesRememberedAlongTheWalkAreThoseWorkedOutAnewInEachState) {
+  std::mt19937 random(404);
+  int compared = 0;
+  int remembered = 0;
+  for (int trial = 0; trial < 60; ++trial) {
+    const int k = 3 + static_cast<int>(random() % 8);
+    const int m = 2 + static_cast<int>(random() % 4);
+    installHandNetwork(joinNetwork(random, k, m), {2.0 + static_cast<double>(random() % 4)});
+    const int words = elementaryNetwork.nBitWords;
+    std::vector<BitWord> starts(static_cast<size_t>(words), 0);
+    for (int e = 0; e < k; ++e) setBit(starts.data(), e);
+    UdcStateWalk walk;
+    prepareStateWalk(walk);
+    TransitionPlan along, fresh;
+    prepareTransitionPlan(along, true);
+    prepareTransitionPlan(fresh, true);
+    beginUdc(walk, starts.data());
+    beginUdcTransitions(along, walk);
+    ClassSink alongSink;
+    walkUdcStates(walk, false, [&](const UdcStateWalk& state) {
+      if (state.instantaneousPosition() >= 0) return;
+      for (int p = 0; p < state.memberCount; ++p) {
+        if (!(state.activeMask & positionBit(p))) continue;
+        alongSink.seen.clear();
+        forEachOutcome(along, state, p, alongSink);
+        beginUdcTransitions(fresh, state);
+        ClassSink freshSink;
+        forEachOutcome(fresh, state, p, freshSink);
+        ASSERT_EQ(alongSink.seen.size(), freshSink.seen.size());
+        for (size_t i = 0; i < freshSink.seen.size(); ++i) {
+          const int32_t a = alongSink.seen[i];
+          const int32_t f = freshSink.seen[i];
+          ASSERT_EQ(targetMembers(along, a, words), targetMembers(fresh, f, words))
+              << "trial " << trial << " key " << state.key << " position " << p;
+          ASSERT_EQ(targetKeyOf(along, along.classes[static_cast<size_t>(a)], state),
+                    targetKeyOf(fresh, fresh.classes[static_cast<size_t>(f)], state))
+              << "trial " << trial << " key " << state.key << " position " << p;
+          ++compared;
+        }
+      }
+    });
+    remembered += static_cast<int>(along.classes.size());
+  }
+  // Enough states to meet each remembered class many times over.
+  EXPECT_GT(compared, 20 * remembered);
+}
+
+}  // namespace
