@@ -11,6 +11,8 @@
 // those it was computed from: the walk derives them by adding and taking away, so a set met
 // again may carry other roundings, and then it is computed anew. A hit thus gives exactly
 // what the computation would give, and the values of a solve do not depend on the entries.
+// Where every amount is a whole number (most projects) no rounding occurs and the amounts
+// are not compared.
 #pragma once
 #include <array>
 #include <bit>
@@ -39,12 +41,26 @@ struct ActiveSetCache {
   std::vector<ActiveSetFacts> entries;  // none where the project has too many resources
   uint32_t stamp = 0;
   bool usable = false;  // in the UDC at hand
+  // Every availability and use a whole number the walk adds and takes away exactly: an
+  // active set then leaves the same remaining amounts in whatever order it was reached.
+  bool wholeAmounts = false;
 };
+
+// Whole numbers below this size stay exact through the sums of up to 64 members of a UDC.
+constexpr double kExactAmountBound = 0x1p40;
+
+inline bool wholeAmount(double amount) {
+  return amount >= -kExactAmountBound && amount <= kExactAmountBound &&
+         amount == static_cast<double>(static_cast<int64_t>(amount));
+}
 
 // Sizes the entries for the project the walk was prepared for.
 inline void prepareActiveSets(ActiveSetCache& cache, const UdcStateWalk& walk) {
   cache = ActiveSetCache{};
   if (walk.resourceSlots <= kActiveSetSlots) cache.entries.assign(size_t{1} << kActiveSetEntryBits, ActiveSetFacts{});
+  cache.wholeAmounts = true;
+  for (double amount : walk.availability) cache.wholeAmounts = cache.wholeAmounts && wholeAmount(amount);
+  for (double amount : walk.paddedUse) cache.wholeAmounts = cache.wholeAmounts && wholeAmount(amount);
 }
 
 // A new UDC of the given number of states: what the entries hold is of the one before. In a
@@ -114,9 +130,10 @@ __attribute__((always_inline)) inline const ActiveSetFacts& activeSetFactsOf(Act
   bool known = false;
   if (entry.stamp == cache.stamp && entry.activeMask == active) {
     known = true;
-    for (int r = 0; r < walk.resourceSlots; ++r)
-      known &= entry.remainingBits[static_cast<size_t>(r)] ==
-               std::bit_cast<uint64_t>(walk.remainingResources[static_cast<size_t>(r)]);
+    if (!cache.wholeAmounts)
+      for (int r = 0; r < walk.resourceSlots; ++r)
+        known &= entry.remainingBits[static_cast<size_t>(r)] ==
+                 std::bit_cast<uint64_t>(walk.remainingResources[static_cast<size_t>(r)]);
     if (known && entry.totalRateBits == std::bit_cast<uint64_t>(walk.totalRate) &&
         (walk.idleMask() & ~entry.checked) == 0)
       return entry;

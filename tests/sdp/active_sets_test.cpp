@@ -1,10 +1,12 @@
 // The facts a state's evaluation takes from its set of active members, looked up where the
 // set was met before, against the same facts computed from the state alone. The networks
 // have fractional rates and uses, so that the walk meets active sets with other roundings of
-// their amounts and total rate, and more active sets than entries.
+// their amounts and total rate, and more active sets than entries; or whole-number uses,
+// whose amounts are not compared.
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -87,6 +89,46 @@ TEST(ActiveSets, FactsLookedUpAreTheFactsOfTheStateInEveryUdcAndAfterTheStampWra
     // A UDC of few states between two that keep entries.
     EXPECT_EQ(checkUdc(cache, walk, later, kActiveSetMinStates - 1), 0);
     checkUdc(cache, walk, all);
+  }
+}
+
+// Whole-number amounts are not compared: the same active set leaves the same amounts in any
+// order. Uses and availabilities of tenths, or too large to stay exact, are compared.
+TEST(ActiveSets, WholeAmountsAreTrustedAndOthersCompared) {
+  std::mt19937 random(11);
+  for (int trial = 0; trial < 30; ++trial) {
+    const int k = 3 + static_cast<int>(random() % 10);
+    std::vector<HandActivity> acts = parallelNetwork(random, k);
+    for (HandActivity& a : acts)
+      for (double& use : a.use) use = std::round(use * 10.0);
+    std::vector<double> availability{static_cast<double>(5 + random() % 9), 9.0, 13.0};
+    installHandNetwork(acts, availability);
+    UdcStateWalk walk;
+    prepareStateWalk(walk);
+    ActiveSetCache cache;
+    prepareActiveSets(cache, walk);
+    ASSERT_TRUE(cache.wholeAmounts);
+    std::vector<int> all;
+    for (int e = 0; e < k; ++e) all.push_back(e);
+    EXPECT_GT(checkUdc(cache, walk, all), 0) << "trial " << trial;
+    checkUdc(cache, walk, std::vector<int>(all.begin() + 1, all.end()));
+    checkUdc(cache, walk, all);
+  }
+  struct Case {
+    double use, availability;
+    bool whole;
+  };
+  for (const Case& c : {Case{3.0, 7.0, true}, Case{0.5, 7.0, false}, Case{3.0, 7.25, false}, Case{0x1p50, 7.0, false},
+                        Case{3.0, -0x1p50, false}, Case{std::nan(""), 7.0, false}}) {
+    std::vector<HandActivity> acts = parallelNetwork(random, 4);
+    for (HandActivity& a : acts) a.use.assign(3, 1.0);
+    acts[2].use[1] = c.use;
+    installHandNetwork(acts, {8.0, c.availability, 8.0});
+    UdcStateWalk walk;
+    prepareStateWalk(walk);
+    ActiveSetCache cache;
+    prepareActiveSets(cache, walk);
+    EXPECT_EQ(cache.wholeAmounts, c.whole) << c.use << " of " << c.availability;
   }
 }
 
