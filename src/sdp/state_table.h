@@ -140,21 +140,29 @@ constexpr uint32_t kForwardScanRows = 6;
 // tables of millions of states. They move forward, and most of those that pass the next row
 // land within a few rows more (on J60 tables, two in three within five rows): those rows, in
 // the finger's cache line or the next, are stepped through before the gallop begins.
-// The caller has compared the rows at and at + 1.
+// The caller has compared the row at + 1, where there is one.
 template <class Keys>
 __attribute__((noinline)) uint32_t gallopFrom(const Keys& keys, uint32_t count, StateKey key, uint32_t& finger,
                                               uint32_t at, int32_t udc) {
   uint32_t lo = 0;
   uint32_t hi = 0;  // the key lies in [lo, hi)
-  if (keys[at] > key) {
-    const uint32_t scanEnd = count - at > kForwardScanRows ? at + kForwardScanRows : count;
-    for (uint32_t i = at + 2; i < scanEnd; ++i) {
-      const StateKey seen = keys[i];
-      if (seen == key) return finger = i;
-      if (seen < key) stopMissingState(key, udc);
+  const StateKey atKey = keys[at];
+  if (atKey == key) return finger = at;
+  if (atKey > key) {
+    if (count - at > kForwardScanRows) {
+      for (uint32_t i = at + 2; i < at + kForwardScanRows; ++i)
+        if (keys[i] == key) return finger = i;
+      at += kForwardScanRows - 1;
+      if (keys[at] < key) stopMissingState(key, udc);
+    } else {
+      for (uint32_t i = at + 2; i < count; ++i) {
+        const StateKey seen = keys[i];
+        if (seen == key) return finger = i;
+        if (seen < key) stopMissingState(key, udc);
+      }
+      stopMissingState(key, udc);
     }
-    if (scanEnd == count) stopMissingState(key, udc);
-    at = scanEnd - 1;  // keys[at] > key still
+    // keys[at] > key still
     // Further on: indices above at.
     uint32_t step = 1;
     lo = at + 1;
@@ -205,12 +213,16 @@ __attribute__((noinline)) uint32_t gallopFrom(const Keys& keys, uint32_t count, 
 template <class Key>
 __attribute__((always_inline)) inline uint32_t searchFrom(const UdcStateTable& table, uint32_t count, StateKey key,
                                                           uint32_t& finger, int32_t udc) {
-  if (count == 0) stopMissingState(key, udc);
   const RowKeys<Key> keys{table.block.get(), table.rowBytes};
-  const uint32_t at = finger < count ? finger : count - 1;
-  if (keys[at] == key) return at;
-  if (at + 1 < count && keys[at + 1] == key) return finger = at + 1;
-  return gallopFrom(keys, count, key, finger, at, udc);
+  // The row past the finger is the one most lookups find (on J60 seven in ten; the finger's
+  // own row, one in three thousand, is left to the search).
+  const uint32_t next = finger + 1;
+  if (next < count) {
+    if (keys[next] == key) return finger = next;
+    return gallopFrom(keys, count, key, finger, finger, udc);
+  }
+  if (count == 0) stopMissingState(key, udc);
+  return gallopFrom(keys, count, key, finger, count - 1, udc);
 }
 }  // namespace state_table_detail
 

@@ -109,6 +109,10 @@ TEST(StateStorage, SearchFromAnyFingerFindsEveryKeyAndStopsOnAMissingOne) {
     CapturedStop stop;  // an evaluated prefix does not hold the later keys
     uint32_t finger = 0;
     EXPECT_THROW(findState(table, 3, 25 + offset, finger, 0), FatalStop);
+    for (uint32_t start : {0u, 1u, 6u}) {  // nor does an empty one, wherever the finger stands
+      finger = start;
+      EXPECT_THROW(findState(table, 0, keys[0] + offset, finger, 0), FatalStop);
+    }
   }
 }
 
