@@ -208,7 +208,7 @@ struct StateEvaluator {
   }
 
   // The target state of a class for the state at hand.
-  uint32_t lookUp(int32_t classId, const UdcStateTable*& table) {
+  __attribute__((always_inline)) uint32_t lookUp(int32_t classId, const UdcStateTable*& table) {
     ResolvedClass& where = work.resolved[static_cast<size_t>(classId)];
     const TargetClass& target = work.plan.classes[static_cast<size_t>(classId)];
     const StateKey key = targetKeyOf(work.plan, target, *state);
@@ -263,7 +263,7 @@ struct StateEvaluator {
     if (where.table->memberCount != target.memberCount) stopMissingTarget(work.udc);
   }
 
-  void weighted(OutcomeKind, double factor, int32_t classId) {
+  __attribute__((always_inline)) void weighted(OutcomeKind, double factor, int32_t classId) {
     const UdcStateTable* table = nullptr;
     const uint32_t index = lookUp(classId, table);
     add(factor, best(*table, index));
