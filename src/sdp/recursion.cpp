@@ -129,10 +129,22 @@ struct NoDecision {};
 constexpr int kDecisionSide = 0;
 constexpr int kContinuationSide = 1;
 
-template <class Primary, class Ride, class Decision = NoDecision>
+// Merged: the tables hold one value a state (see UdcStateTable), so both sides of a state
+// read the same place, which the evaluation then reads once.
+template <class Primary, class Ride, class Decision = NoDecision, bool Merged = false>
 struct StateEvaluator {
   static constexpr size_t K = Ride::kCount;
   static constexpr bool kKeeps = std::is_same_v<Decision, StateDecision>;
+  static_assert(!Merged || (K == 0 && !kKeeps), "merged rows hold the optimised objective alone");
+
+  static double continuationOf(const UdcStateTable& table, uint32_t i) {
+    if constexpr (Merged) return table.mergedValueAt(i);
+    return table.continuationAt(i);
+  }
+  static double decisionOf(const UdcStateTable& table, uint32_t i) {
+    if constexpr (Merged) return table.mergedValueAt(i);
+    return table.decisionAt(i);
+  }
   static constexpr bool kPrimaryNpv = !Primary::kNegated;
   using Lanes = std::array<double, K>;
 
@@ -190,8 +202,8 @@ struct StateEvaluator {
 
   // best(c', v'): the continuation side only when strictly greater; the lanes follow.
   static LaneValues best(const UdcStateTable& table, uint32_t i) {
-    const double c = table.continuationAt(i);
-    const double v = table.decisionAt(i);
+    const double c = continuationOf(table, i);
+    const double v = decisionOf(table, i);
     LaneValues out{c, {}};
     if (c > v) {
       eachLane<K>([&](auto j) { out.ride[j] = outcomeValue<j>(table, i, kContinuationSide); });
@@ -277,8 +289,8 @@ struct StateEvaluator {
   void drawn(double q, int32_t classId) {
     const UdcStateTable* table = nullptr;
     const uint32_t index = lookUp(classId, table);
-    sumC += q * w1 * static_cast<double>(table->continuationAt(index));
-    sumV += q * w1 * static_cast<double>(table->decisionAt(index));
+    sumC += q * w1 * continuationOf(*table, index);
+    sumV += q * w1 * decisionOf(*table, index);
     eachLane<K>([&](auto j) {
       rideSumC[j] += q * rideWeight[j] * outcomeValue<j>(*table, index, kContinuationSide);
       rideSumV[j] += q * rideWeight[j] * outcomeValue<j>(*table, index, kDecisionSide);
@@ -309,8 +321,8 @@ struct StateEvaluator {
   void chosen(int32_t classId) {
     const UdcStateTable* table = nullptr;
     const uint32_t index = lookUp(classId, table);
-    const double c = table->continuationAt(index);
-    const double v = table->decisionAt(index);
+    const double c = continuationOf(*table, index);
+    const double v = decisionOf(*table, index);
     // The primary maxima only ever rise.
     if (firstChoice || c > maxC) {
       maxC = std::max(maxC, c);
@@ -405,8 +417,8 @@ struct StateEvaluator {
         const uint32_t index = findState(table, table.storedCount, walk.key + kPowersOfThree[static_cast<size_t>(p)],
                                          work.startFinger[static_cast<size_t>(p)], work.udc);
         const double cost = net.elemCost[static_cast<size_t>(walk.activityAt(p))];
-        double c = table.continuationAt(index);
-        double v = table.decisionAt(index);
+        double c = continuationOf(table, index);
+        double v = decisionOf(table, index);
         if constexpr (Primary::kCountsCost) {
           c += cost;
           v += cost;
@@ -1099,10 +1111,22 @@ void sweepUdcs(SolveResult& result, const std::vector<Measure>& measures, KeptPo
   // back: a sequence by its nature, so it runs on one thread; so does a sweep whose bound of
   // states held on several threads exceeds the memory limit.
   const int32_t threads = useDiskStorage || sweepOnOneThread ? 1 : std::min(threadSettings.count, udcCount - 1);
-  if (threads <= 1)
-    sweepInOrder<Evaluator>(policy);
-  else
-    sweepOnThreads<Evaluator>(policy, threads);
+  auto sweepWith = [&](auto evaluator) {
+    using Chosen = typename decltype(evaluator)::type;
+    if (threads <= 1)
+      sweepInOrder<Chosen>(policy);
+    else
+      sweepOnThreads<Chosen>(policy, threads);
+  };
+  if constexpr (Ride::kCount == 0 && !Evaluator::kKeeps) {
+    if (merged) {
+      sweepWith(std::type_identity<StateEvaluator<Primary, Ride, Decision, true>>{});
+    } else {
+      sweepWith(std::type_identity<Evaluator>{});
+    }
+  } else {
+    sweepWith(std::type_identity<Evaluator>{});
+  }
 
   const UdcStateTable& first = udcTable(0);
   const bool atDecision = first.decisionAt(0) > first.continuationAt(0);

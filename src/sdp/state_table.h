@@ -41,6 +41,12 @@ struct UdcStateTable {
     std::memcpy(&value, row(i) + (wideKeys ? 8 : 4) + columnStride * static_cast<size_t>(column), sizeof value);
     return value;
   }
+  // The one value of a merged row.
+  float mergedValueAt(uint32_t i) const {
+    float value;
+    std::memcpy(&value, row(i) + (wideKeys ? 8 : 4), sizeof value);
+    return value;
+  }
   float decisionAt(uint32_t i) const { return valueAt(i, 0); }
   float continuationAt(uint32_t i) const { return valueAt(i, 1); }
   float secondaryDecisionAt(uint32_t i) const { return valueAt(i, 2); }
