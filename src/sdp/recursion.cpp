@@ -1111,22 +1111,21 @@ void sweepUdcs(SolveResult& result, const std::vector<Measure>& measures, KeptPo
   // back: a sequence by its nature, so it runs on one thread; so does a sweep whose bound of
   // states held on several threads exceeds the memory limit.
   const int32_t threads = useDiskStorage || sweepOnOneThread ? 1 : std::min(threadSettings.count, udcCount - 1);
-  auto sweepWith = [&](auto evaluator) {
-    using Chosen = typename decltype(evaluator)::type;
+  auto sweepWith = [&](auto kind) {
+    using Chosen = typename decltype(kind)::type;
     if (threads <= 1)
       sweepInOrder<Chosen>(policy);
     else
       sweepOnThreads<Chosen>(policy, threads);
   };
+  bool swept = false;
   if constexpr (Ride::kCount == 0 && !Evaluator::kKeeps) {
     if (merged) {
       sweepWith(std::type_identity<StateEvaluator<Primary, Ride, Decision, true>>{});
-    } else {
-      sweepWith(std::type_identity<Evaluator>{});
+      swept = true;
     }
-  } else {
-    sweepWith(std::type_identity<Evaluator>{});
   }
+  if (!swept) sweepWith(std::type_identity<Evaluator>{});
 
   const UdcStateTable& first = udcTable(0);
   const bool atDecision = first.decisionAt(0) > first.continuationAt(0);

@@ -32,7 +32,6 @@
 #pragma once
 #include <array>
 #include <cstdint>
-#include <utility>
 #include <vector>
 
 #include "base/bit_set.h"
