@@ -235,8 +235,8 @@ __attribute__((always_inline)) inline uint32_t searchFrom(const UdcStateTable& t
 // Index of key among the first count entries of the table (strictly descending keys),
 // searched from the finger, which moves to the index found. A missing key stops the run,
 // since identification and the solver would then disagree on the states.
-// The common cases, the finger's state or the next, are inlined into the callers; the search
-// beyond stays out of line.
+// The common case, the state past the finger, is inlined into the callers; the search beyond
+// it (the finger's own state included) stays out of line.
 __attribute__((always_inline)) inline uint32_t findState(const UdcStateTable& table, uint32_t count, StateKey key,
                                                          uint32_t& finger, int32_t udc) {
   if (table.wideKeys) return state_table_detail::searchFrom<uint64_t>(table, count, key, finger, udc);
