@@ -5,10 +5,10 @@
 // transition rule's; here they are weighted and combined.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
-#include <queue>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -825,20 +825,26 @@ struct SweepSchedule {
   // taken tries again for a while before it sleeps (the storage's own lock would put it to
   // sleep at once, for longer than the call takes).
   std::mutex storageTurn;
-  std::vector<uint8_t> done;  // by UDC
-  int32_t left = 0;           // UDCs not yet done
+  int32_t left = 0;  // UDCs not yet done
   int32_t highestNotDone = -1;
   int32_t nextToLook = -1;          // the highest UDC not yet looked at
   uint64_t statesBelowHighest = 0;  // of the UDCs looked at below highestNotDone
   SweepWindow window;
   int32_t threads = 1;
-  std::priority_queue<int32_t> ready;  // looked at, every successor done: the highest first
-  uint64_t readyStates = 0;            // of the UDCs in ready
+  // Every UDC above highestNotDone is done, and every UDC looked at and not done lies in the
+  // window below it, so the rest of the schedule is kept by a ring of the window's size, cheap
+  // to reach under the lock: a byte array by UDC for the network's millions would miss the
+  // cache on most successors, and a heap of the UDCs ready took its log of the window's size
+  // in branches that do not predict for every UDC taken.
+  std::vector<uint8_t> doneIn;    // looked at and done, by ring slot
+  std::vector<uint64_t> readyIn;  // looked at, every successor done, not taken: a bit a slot
+  int32_t readyCount = 0;
+  uint64_t readyStates = 0;  // of the UDCs ready
   // Looked at, not ready: each waits on one of its successors not done, in a list per
-  // successor. Both lie in the window, so a ring of its size numbers them apart.
+  // successor.
   std::vector<int32_t> firstWaiting, nextWaiting;
-  // The state counts of the UDCs looked at and not done, by the same ring: decoded once from
-  // the network's records, where they are read each time under the lock.
+  // The state counts of the UDCs looked at and not done: decoded once from the network's
+  // records, where they are read each time under the lock.
   std::vector<uint32_t> statesOf;
   int32_t ringMask = 0;
   bool stopped = false;  // a thread failed: the others end after their run
@@ -848,28 +854,35 @@ struct SweepSchedule {
   void open(int32_t udcCount, int32_t threadCount) {
     threads = threadCount;
     window = sweepWindow(threadCount);
-    done.assign(static_cast<size_t>(udcCount), 0);
-    done[static_cast<size_t>(udcCount - 1)] = 1;
+    // The last UDC, the project's end, is done from the start.
     left = udcCount - 1;
     highestNotDone = nextToLook = udcCount - 2;
-    size_t ring = 1;
+    size_t ring = 64;
     while (ring < static_cast<size_t>(std::max(window.most, window.udcs)) + 1) ring *= 2;
+    doneIn.assign(ring, 0);
+    readyIn.assign(ring / 64, 0);
     firstWaiting.assign(ring, -1);
     nextWaiting.assign(ring, -1);
     statesOf.assign(ring, 0);
     ringMask = static_cast<int32_t>(ring - 1);
   }
-  int32_t& waitingOn(int32_t s) { return firstWaiting[static_cast<size_t>(s & ringMask)]; }
-  uint32_t& statesIn(int32_t u) { return statesOf[static_cast<size_t>(u & ringMask)]; }
+  size_t slotOf(int32_t u) const { return static_cast<size_t>(u & ringMask); }
+  int32_t& waitingOn(int32_t s) { return firstWaiting[slotOf(s)]; }
+  uint32_t& statesIn(int32_t u) { return statesOf[slotOf(u)]; }
+  // s is a successor of a UDC looked at, so s is either above highestNotDone or looked at.
+  bool isDone(uint32_t s) const {
+    return static_cast<int64_t>(s) > highestNotDone || doneIn[slotOf(static_cast<int32_t>(s))] != 0;
+  }
   // u is ready, or waits on a successor not done.
   void place(int32_t u) {
     for (uint32_t s : udcSuccessorsOf(u)) {
-      if (done[s]) continue;
-      nextWaiting[static_cast<size_t>(u & ringMask)] = waitingOn(static_cast<int32_t>(s));
+      if (isDone(s)) continue;
+      nextWaiting[slotOf(u)] = waitingOn(static_cast<int32_t>(s));
       waitingOn(static_cast<int32_t>(s)) = u;
       return;
     }
-    ready.push(u);
+    readyIn[slotOf(u) >> 6] |= uint64_t{1} << (slotOf(u) & 63);
+    ++readyCount;
     readyStates += statesIn(u);
   }
   void look() {
@@ -881,6 +894,7 @@ struct SweepSchedule {
       statesBelowHighest += states;
       --nextToLook;
       statesIn(v) = count;
+      doneIn[slotOf(v)] = 0;
       place(v);
     }
   }
@@ -888,27 +902,39 @@ struct SweepSchedule {
   // share what is ready, and a run holds up to kRunStates states.
   bool take(std::vector<int32_t>& run) {
     look();
-    if (ready.empty()) return false;
-    const size_t most = (ready.size() + static_cast<size_t>(threads) - 1) / static_cast<size_t>(threads);
+    if (readyCount == 0) return false;
+    const size_t most =
+        (static_cast<size_t>(readyCount) + static_cast<size_t>(threads) - 1) / static_cast<size_t>(threads);
     uint64_t states = 0;
-    while (!ready.empty() && run.size() < most && states < kRunStates) {
-      run.push_back(ready.top());
-      ready.pop();
-      states += statesIn(run.back());
-      readyStates -= statesIn(run.back());
+    // Down the ring from highestNotDone, a word of slots at a time.
+    for (int32_t p = highestNotDone; p > nextToLook && run.size() < most && states < kRunStates;) {
+      const size_t slot = slotOf(p);
+      const uint64_t bits = readyIn[slot >> 6] & (~uint64_t{0} >> (63 - (slot & 63)));
+      if (bits == 0) {
+        p -= static_cast<int32_t>(slot & 63) + 1;
+        continue;
+      }
+      const int32_t top = 63 - std::countl_zero(bits);
+      const int32_t u = p - (static_cast<int32_t>(slot & 63) - top);
+      readyIn[slot >> 6] &= ~(uint64_t{1} << top);
+      --readyCount;
+      run.push_back(u);
+      states += statesIn(u);
+      readyStates -= statesIn(u);
+      p = u - 1;
     }
     return true;
   }
   void markDone(int32_t u) {
-    done[static_cast<size_t>(u)] = 1;
+    doneIn[slotOf(u)] = 1;
     --left;
     for (int32_t w = waitingOn(u); w >= 0;) {
-      const int32_t next = nextWaiting[static_cast<size_t>(w & ringMask)];
+      const int32_t next = nextWaiting[slotOf(w)];
       place(w);
       w = next;
     }
     waitingOn(u) = -1;
-    while (highestNotDone >= 0 && done[static_cast<size_t>(highestNotDone)]) {
+    while (highestNotDone > nextToLook && doneIn[slotOf(highestNotDone)] != 0) {
       --highestNotDone;
       if (highestNotDone > nextToLook) statesBelowHighest -= statesIn(highestNotDone);
     }
