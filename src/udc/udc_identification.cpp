@@ -167,7 +167,6 @@ struct UdcWalker {
   TransitionPlan plan;
   std::vector<BitWord> members;
   int words = 0;
-  WalkedUdc* found = nullptr;
 
   explicit UdcWalker(int wordCount) : words(wordCount) {
     prepareStateWalk(walk);
@@ -175,12 +174,18 @@ struct UdcWalker {
     members.assign(static_cast<size_t>(wordCount), 0);
   }
 
+  // The targets met are gathered here and handed over at the end of the walk in one copy: on
+  // several threads the record's buffers come back from the linker, whose core read them last,
+  // and stores spread over the walk would each wait for that core to give up its copy.
+  std::vector<uint64_t> hashes;
+  std::vector<BitWord> targets;
+
   void newClass(int32_t id) {
     const TargetClass& target = plan.classes[static_cast<size_t>(id)];
     if (target.inPlace) return;
     const BitWord* set = targetMembersOf(plan, target);
-    found->hashes.push_back(hashMembers(set, words));
-    found->targets.insert(found->targets.end(), set, set + words);
+    hashes.push_back(hashMembers(set, words));
+    targets.insert(targets.end(), set, set + words);
   }
   void weighted(OutcomeKind, double, int32_t) {}
   void beginDraw() {}
@@ -198,7 +203,6 @@ struct UdcWalker {
     out.walked = true;
     out.memberCount = countBits(members.data(), words);
     if (out.memberCount > memberLimit) return;
-    found = &out;
     // Members whose outcomes do not depend on the state need to be followed once per UDC.
     uint64_t followed = 0;
     uint32_t untilCheck = kStatesBetweenInterruptChecks;
@@ -222,9 +226,12 @@ struct UdcWalker {
     };
     beginUdc(walk, members.data());
     beginUdcTransitions(plan, walk);
+    hashes.clear();
+    targets.clear();
     out.resourcesSuffice = walkUdcStates(walk, true, visit);
     out.states = states;
-    found = nullptr;
+    out.hashes.assign(hashes.begin(), hashes.end());
+    out.targets.assign(targets.begin(), targets.end());
   }
 };
 
