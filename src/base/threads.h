@@ -21,6 +21,6 @@ int32_t usableCoreCount();
 void runOnThreads(int32_t count, const std::function<void(int32_t)>& work);
 
 // Takes the lock, trying it for a short while before the thread sleeps on it: a lock that is
-// held for a fraction of a microsecond at a time, as the stages' shared records are, is free
+// held for a few microseconds at a time at most, as the stages' shared records are, is free
 // again sooner than a sleep and the wake-up that ends it take.
 void lockBriefly(std::mutex& lock);
