@@ -116,11 +116,10 @@ __attribute__((noinline)) void refreshActiveSet(ActiveSetFacts& entry, const Act
 
 // The facts of the state the walk stands on, in a UDC that uses the entries;
 // weightOf(rate, totalRate) gives a completion's weight, as the objective reckons it. Whole
-// amounts are not compared (see wholeAmounts); the total rate is not whole, and the walk
-// meets a set with many roundings of it
-// (on J60 one state in five brings a new one; keeping eight of them per set took that to one
-// in nine, and more time), so only the latest is kept. An idle member is checked the first time it
-// is idle beside the set.
+// amounts are not compared (see wholeAmounts); the total rate is not whole, and the walk meets
+// a set with many roundings of it (on J60 one state in five brings a new one; keeping eight of
+// them per set took that to one in nine, and more time), so only the latest is kept. An idle
+// member is checked the first time it is idle beside the set.
 template <class WeightOf>
 __attribute__((always_inline)) inline const ActiveSetFacts& activeSetFactsOf(ActiveSetCache& cache,
                                                                              const UdcStateWalk& walk,
