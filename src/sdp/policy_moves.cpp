@@ -62,7 +62,7 @@ struct OutcomeCollector {
     outcome.shape = shape;
     outcome.weight = weight;
     outcome.udc = moves.classUdc[static_cast<size_t>(classId)];
-    const StateKey key = targetKeyOf(moves.plan, moves.plan.classes[static_cast<size_t>(classId)], moves.walk);
+    const StateKey key = targetKeyOf(moves.plan, classId, moves.walk);
     outcome.index = policyStateIndex(moves, outcome.udc, key);
     return outcome;
   }

@@ -104,6 +104,10 @@ __attribute__((always_inline)) inline void eachLane(F&& f) {
   eachLaneOf(f, std::make_index_sequence<K>{});
 }
 
+[[noreturn]] void stopWrongRowShape() {
+  stopFatal("Internal error: a state table has rows of another width than the solver reads.");
+}
+
 [[noreturn]] void stopMissingTarget(int32_t udc) {
   stopFatal("Internal error: a transition out of UDC " + std::to_string(udc) +
             " leads to no successor UDC; identification and the solver disagree on the network.");
@@ -131,17 +135,30 @@ constexpr int kContinuationSide = 1;
 
 // Merged: the tables hold one value a state (see UdcStateTable), so both sides of a state
 // read the same place, which the evaluation then reads once.
-template <class Primary, class Ride, class Decision = NoDecision, bool Merged = false>
+// Narrow: besides, every table of the sweep has narrow keys (no UDC of the network has more
+// members than they hold), so every row is 8 bytes and is read without its table's shape.
+template <class Primary, class Ride, class Decision = NoDecision, bool Merged = false, bool Narrow = false>
 struct StateEvaluator {
   static constexpr size_t K = Ride::kCount;
   static constexpr bool kKeeps = std::is_same_v<Decision, StateDecision>;
   static_assert(!Merged || (K == 0 && !kKeeps), "merged rows hold the optimised objective alone");
+  static_assert(!Narrow || Merged, "narrow rows are merged rows");
+  // A narrow sweep's target keys are all found from carried runs.
+  static_assert(kNarrowKeyMembers <= kRunKeyMembers);
+  static constexpr bool kNarrow = Narrow;
 
+  __attribute__((always_inline)) static uint32_t find(const UdcStateTable& table, uint32_t count, StateKey key,
+                                                      uint32_t& finger, int32_t udc) {
+    if constexpr (Narrow) return findNarrowMergedState(table, count, key, finger, udc);
+    return findState(table, count, key, finger, udc);
+  }
   static double continuationOf(const UdcStateTable& table, uint32_t i) {
+    if constexpr (Narrow) return narrowMergedValueAt(table, i);
     if constexpr (Merged) return table.mergedValueAt(i);
     return table.continuationAt(i);
   }
   static double decisionOf(const UdcStateTable& table, uint32_t i) {
+    if constexpr (Narrow) return narrowMergedValueAt(table, i);
     if constexpr (Merged) return table.mergedValueAt(i);
     return table.decisionAt(i);
   }
@@ -222,11 +239,10 @@ struct StateEvaluator {
   // The target state of a class for the state at hand.
   __attribute__((always_inline)) uint32_t lookUp(int32_t classId, const UdcStateTable*& table) {
     ResolvedClass& where = work.resolved[static_cast<size_t>(classId)];
-    const TargetClass& target = work.plan.classes[static_cast<size_t>(classId)];
-    const StateKey key = targetKeyOf(work.plan, target, *state);
+    const StateKey key = targetKeyFrom<Narrow>(work.plan, where, classId, *state);
     table = where.table;
     const uint32_t count = where.own ? own->storedCount : table->count;
-    return findState(*table, count, key, where.finger, where.udc);
+    return find(*table, count, key, where.finger, where.udc);
   }
 
   // The sink of the transition rule.
@@ -236,6 +252,11 @@ struct StateEvaluator {
     ResolvedClass& where = work.resolved[static_cast<size_t>(id)];
     const TargetClass& target = work.plan.classes[static_cast<size_t>(id)];
     where = ResolvedClass{};
+    // The key rule beside the table, so that a lookup reads one record of the class.
+    where.fromOwnKey = target.fromOwnKey;
+    where.keyConstant = target.keyConstant;
+    where.runBegin = target.runBegin;
+    where.runCount = static_cast<uint16_t>(target.runCount);
     if (target.inPlace) {
       where.table = own;
       where.udc = work.udc;
@@ -257,6 +278,7 @@ struct StateEvaluator {
       where.table = work.successorTables[j];
       where.udc = static_cast<int32_t>(successors[j]);
       if (where.table->memberCount != target.memberCount) stopMissingTarget(work.udc);
+      checkRowShape(*where.table);
       return;
     }
     size_t j = 0;
@@ -273,6 +295,13 @@ struct StateEvaluator {
     where.table = work.successorTables[j];
     where.udc = t;
     if (where.table->memberCount != target.memberCount) stopMissingTarget(work.udc);
+    checkRowShape(*where.table);
+  }
+
+  // A guard against a fault of the program: a narrow sweep reads only rows of that width.
+  static void checkRowShape(const UdcStateTable& table) {
+    if constexpr (Narrow)
+      if (table.rowBytes != kNarrowMergedRowBytes || table.wideKeys) stopWrongRowShape();
   }
 
   __attribute__((always_inline)) void weighted(OutcomeKind, double factor, int32_t classId) {
@@ -414,8 +443,8 @@ struct StateEvaluator {
         if (!facts &&
             !useFits(walk.resourceUse[static_cast<size_t>(p)], walk.remainingResources.data(), walk.resourceSlots))
           return;
-        const uint32_t index = findState(table, table.storedCount, walk.key + kPowersOfThree[static_cast<size_t>(p)],
-                                         work.startFinger[static_cast<size_t>(p)], work.udc);
+        const uint32_t index = find(table, table.storedCount, walk.key + kPowersOfThree[static_cast<size_t>(p)],
+                                    work.startFinger[static_cast<size_t>(p)], work.udc);
         const double cost = net.elemCost[static_cast<size_t>(walk.activityAt(p))];
         double c = continuationOf(table, index);
         double v = decisionOf(table, index);
@@ -592,6 +621,7 @@ void takeUpUdc(Evaluator& evaluator, SweepWork& work, int32_t u, UdcStateTable& 
   work.successorsByMembers = false;
   std::fill(work.startFinger.begin(), work.startFinger.end(), 0u);
   evaluator.own = &table;
+  evaluator.checkRowShape(table);
   evaluator.intoRows = false;
 }
 
@@ -1100,6 +1130,7 @@ void sweepOnThreads(KeptPolicy* policy, int32_t threads) {
 }
 
 bool mergedRowsAllowed = true;
+bool narrowRowSweepAllowed = true;
 
 // A phase drawn by its probability after a timed completion adds up the continuation values
 // of the phases it may enter (no decision between phases), and with decisions between phases
@@ -1146,10 +1177,11 @@ void sweepUdcs(SolveResult& result, const std::vector<Measure>& measures, KeptPo
   };
   bool swept = false;
   if constexpr (Ride::kCount == 0 && !Evaluator::kKeeps) {
-    if (merged) {
+    if (merged && narrowRowSweepAllowed && udcNetwork.udcMaxMembers <= kNarrowKeyMembers)
+      sweepWith(std::type_identity<StateEvaluator<Primary, Ride, Decision, true, true>>{});
+    else if (merged)
       sweepWith(std::type_identity<StateEvaluator<Primary, Ride, Decision, true>>{});
-      swept = true;
-    }
+    swept = merged;
   }
   if (!swept) sweepWith(std::type_identity<Evaluator>{});
 
@@ -1302,6 +1334,8 @@ bool solveMakespanWithNpvKeepingPolicy(SolveResult& result, KeptPolicy& policy) 
 void releaseKeptPolicy(KeptPolicy& policy) { policy = KeptPolicy{}; }
 
 void allowMergedValueRows(bool allowed) { mergedRowsAllowed = allowed; }
+
+void allowNarrowRowSweep(bool allowed) { narrowRowSweepAllowed = allowed; }
 
 void setUdcSplitSizes(uint32_t splitStates, uint32_t blockStates) {
   splitUdcStates = splitStates != 0 ? splitStates : 1u << 22;

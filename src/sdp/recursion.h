@@ -12,13 +12,21 @@
 struct UdcStateTable;
 
 // Where the states of a transition class are found: a successor's table or the UDC's own,
-// with the finger of the last state found there.
+// with the finger of the last state found there, and the class's key rule as its
+// TargetClass gives it (the carried digits of wide UDCs stay there): a lookup reads this
+// record alone.
 struct ResolvedClass {
   const UdcStateTable* table = nullptr;
-  int32_t udc = -1;
-  bool own = false;
+  StateKey keyConstant = 0;
   uint32_t finger = 0;
+  int32_t udc = -1;
+  uint32_t runBegin = 0;
+  uint16_t runCount = 0;
+  bool own = false;
+  bool fromOwnKey = false;
 };
+static_assert(sizeof(ResolvedClass) <= 32, "two classes a cache line");
+static_assert(kMaxUdcMembers <= 0xffff, "a class's runs, one at most per member, fit 16 bits");
 
 struct SweepWork {
   UdcStateWalk walk;

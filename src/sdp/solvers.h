@@ -65,6 +65,11 @@ uint64_t stateTableBytesAtLeast(Measure objective, const std::vector<Measure>& m
 // unless turned off; every reported value is the same either way, which tests check.
 void allowMergedValueRows(bool allowed);
 
+// Whether a solve with merged rows whose UDCs all have narrow keys reads every row with the
+// one width all its rows then have; off, it reads each table's shape as wider rows need.
+// Every value is the same either way, which tests check.
+void allowNarrowRowSweep(bool allowed);
+
 // On several threads a UDC of at least splitStates states is evaluated by the threads
 // together, in blocks of about blockStates states (0 keeps the program's own: 4 194 304 and
 // 4 096); every value is the same either way, which tests check with small sizes.

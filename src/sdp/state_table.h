@@ -138,6 +138,18 @@ struct RowKeys {
   }
 };
 
+// The keys of a table whose rows all have one width, known where the search is compiled:
+// the sweep of narrow merged rows reads them without the table's shape.
+template <class Key, size_t Bytes>
+struct FixedRowKeys {
+  const uint8_t* rows;
+  Key operator[](uint64_t i) const {
+    Key key;
+    std::memcpy(&key, rows + i * Bytes, sizeof key);
+    return key;
+  }
+};
+
 // Rows a lookup steps through one by one past the finger before it gallops.
 constexpr uint32_t kForwardScanRows = 6;
 
@@ -216,10 +228,9 @@ __attribute__((noinline)) uint32_t gallopFrom(const Keys& keys, uint32_t count, 
   stopMissingState(key, udc);
 }
 
-template <class Key>
-__attribute__((always_inline)) inline uint32_t searchFrom(const UdcStateTable& table, uint32_t count, StateKey key,
+template <class Keys>
+__attribute__((always_inline)) inline uint32_t searchFrom(const Keys& keys, uint32_t count, StateKey key,
                                                           uint32_t& finger, int32_t udc) {
-  const RowKeys<Key> keys{table.block.get(), table.rowBytes};
   // The row past the finger is the one most lookups find (on J60 seven in ten; the finger's
   // own row, one in three thousand, is left to the search).
   const uint32_t next = finger + 1;
@@ -239,8 +250,29 @@ __attribute__((always_inline)) inline uint32_t searchFrom(const UdcStateTable& t
 // it (the finger's own state included) stays out of line.
 __attribute__((always_inline)) inline uint32_t findState(const UdcStateTable& table, uint32_t count, StateKey key,
                                                          uint32_t& finger, int32_t udc) {
-  if (table.wideKeys) return state_table_detail::searchFrom<uint64_t>(table, count, key, finger, udc);
-  return state_table_detail::searchFrom<uint32_t>(table, count, key, finger, udc);
+  using state_table_detail::RowKeys;
+  if (table.wideKeys)
+    return state_table_detail::searchFrom(RowKeys<uint64_t>{table.block.get(), table.rowBytes}, count, key, finger,
+                                          udc);
+  return state_table_detail::searchFrom(RowKeys<uint32_t>{table.block.get(), table.rowBytes}, count, key, finger, udc);
+}
+
+// A merged row with a narrow key: the key, then the one value.
+constexpr size_t kNarrowMergedRowBytes = 8;
+
+// findState for a table of merged rows with narrow keys (the caller knows it is one): the
+// row's width is a constant, so no lookup reads the table's shape or multiplies by it.
+__attribute__((always_inline)) inline uint32_t findNarrowMergedState(const UdcStateTable& table, uint32_t count,
+                                                                     StateKey key, uint32_t& finger, int32_t udc) {
+  const state_table_detail::FixedRowKeys<uint32_t, kNarrowMergedRowBytes> keys{table.block.get()};
+  return state_table_detail::searchFrom(keys, count, key, finger, udc);
+}
+
+// The one value of row i of a table of merged rows with narrow keys.
+inline float narrowMergedValueAt(const UdcStateTable& table, uint32_t i) {
+  float value;
+  std::memcpy(&value, table.block.get() + static_cast<size_t>(i) * kNarrowMergedRowBytes + 4, sizeof value);
+  return value;
 }
 
 // Appends one evaluated state; the secondary values are ignored in a one-objective solve.

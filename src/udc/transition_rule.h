@@ -168,16 +168,28 @@ int32_t findPatternClass(TransitionPlan& plan, const UdcStateWalk& walk, int32_t
 int32_t makeSlotClass(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p, int32_t k, bool& created);
 }  // namespace transition_rule_detail
 
-// The target key of a class for the state the walk stands on.
-inline StateKey targetKeyOf(const TransitionPlan& plan, const TargetClass& target, const UdcStateWalk& walk) {
-  if (target.fromOwnKey) return walk.key + target.keyConstant;
-  if (walk.memberCount <= kRunKeyMembers)
-    return target.keyConstant + keyOfCarriedRuns(walk.key, plan.carriedRuns.data() + target.runBegin, target.runCount);
-  StateKey key = target.keyConstant;
-  const CarriedDigit* digit = plan.carried.data() + target.carriedBegin;
-  const CarriedDigit* end = digit + target.carriedCount;
-  for (; digit != end; ++digit) key += walk.status[static_cast<size_t>(digit->position)] * digit->weight;
-  return key;
+// The target key of class classId for the state the walk stands on, by its key rule as rule
+// holds it (fromOwnKey, keyConstant, runBegin, runCount: the class itself or a copy kept
+// beside its table). kRunsSuffice: the caller knows the UDC is narrow enough for runs.
+template <bool kRunsSuffice = false, class Rule>
+inline StateKey targetKeyFrom(const TransitionPlan& plan, const Rule& rule, int32_t classId,
+                              const UdcStateWalk& walk) {
+  if (rule.fromOwnKey) return walk.key + rule.keyConstant;
+  if (kRunsSuffice || walk.memberCount <= kRunKeyMembers)
+    return rule.keyConstant + keyOfCarriedRuns(walk.key, plan.carriedRuns.data() + rule.runBegin, rule.runCount);
+  if constexpr (!kRunsSuffice) {
+    const TargetClass& target = plan.classes[static_cast<size_t>(classId)];
+    StateKey key = target.keyConstant;
+    const CarriedDigit* digit = plan.carried.data() + target.carriedBegin;
+    const CarriedDigit* end = digit + target.carriedCount;
+    for (; digit != end; ++digit) key += walk.status[static_cast<size_t>(digit->position)] * digit->weight;
+    return key;
+  }
+  return 0;
+}
+
+inline StateKey targetKeyOf(const TransitionPlan& plan, int32_t classId, const UdcStateWalk& walk) {
+  return targetKeyFrom(plan, plan.classes[static_cast<size_t>(classId)], classId, walk);
 }
 
 inline const BitWord* targetMembersOf(const TransitionPlan& plan, const TargetClass& target) {

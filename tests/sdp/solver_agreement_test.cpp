@@ -290,13 +290,15 @@ ProjectSpec exponentialRichProject(bool abandon, bool irq) {
 }
 
 std::vector<SeenTable> solveSeeing(const ProjectSpec& p, Solver solver, bool mergedAllowed, bool onDisk,
-                                   SolveResult& result) {
+                                   SolveResult& result, bool narrowAllowed = true) {
   allowMergedValueRows(mergedAllowed);
+  allowNarrowRowSweep(narrowAllowed);
   seenTables.clear();
   observeFinishedTables(recordFinishedTable);
   const std::vector<SolveResult> results = solveWith(p, {solver}, onDisk);
   observeFinishedTables(nullptr);
   allowMergedValueRows(true);
+  allowNarrowRowSweep(true);
   result = results.empty() ? SolveResult{} : results[0];
   return std::move(seenTables);
 }
@@ -305,8 +307,9 @@ std::vector<SeenTable> solveSeeing(const ProjectSpec& p, Solver solver, bool mer
 
 // A solve of one objective over exponential durations keeps one value per state; every
 // state's value is the better of the two the rows of both values hold, in memory and on
-// disk, and the optimum is the same to the bit. Phases, lanes riding along and kept
-// policies keep both values.
+// disk, and the optimum is the same to the bit, whether the sweep reads the rows by their one
+// width or by each table's shape. Phases, lanes riding along and kept policies keep both
+// values.
 TEST(SolverAgreement, MergedRowsHoldTheBetterValueOfEveryState) {
   ScratchDirectory directory("merged");
   ProjectSpec pair = parallelPair(30.0);
@@ -325,6 +328,12 @@ TEST(SolverAgreement, MergedRowsHoldTheBetterValueOfEveryState) {
       const std::vector<SeenTable> fullTables = solveSeeing(projects[k], solver, false, false, full);
       const std::vector<SeenTable> mergedTables = solveSeeing(projects[k], solver, true, false, merged);
       EXPECT_EQ(merged.optimum, full.optimum) << "project " << k;
+      SolveResult shaped;
+      const std::vector<SeenTable> shapedTables = solveSeeing(projects[k], solver, true, false, shaped, false);
+      EXPECT_EQ(shaped.optimum, full.optimum) << "project " << k;
+      ASSERT_EQ(shapedTables.size(), mergedTables.size());
+      for (size_t t = 0; t < shapedTables.size(); ++t)
+        EXPECT_TRUE(shapedTables[t].rows == mergedTables[t].rows) << "project " << k << " UDC " << shapedTables[t].udc;
       ASSERT_EQ(mergedTables.size(), fullTables.size());
       ASSERT_FALSE(mergedTables.empty());
       for (size_t t = 0; t < fullTables.size(); ++t) {

@@ -92,8 +92,7 @@ TEST(PlainClasses, ClassesRememberedAlongTheWalkAreThoseWorkedOutAnewInEachState
           const int32_t f = freshSink.seen[i];
           ASSERT_EQ(targetMembers(along, a, words), targetMembers(fresh, f, words))
               << "trial " << trial << " key " << state.key << " position " << p;
-          ASSERT_EQ(targetKeyOf(along, along.classes[static_cast<size_t>(a)], state),
-                    targetKeyOf(fresh, fresh.classes[static_cast<size_t>(f)], state))
+          ASSERT_EQ(targetKeyOf(along, a, state), targetKeyOf(fresh, f, state))
               << "trial " << trial << " key " << state.key << " position " << p;
           ++compared;
         }
