@@ -172,8 +172,7 @@ int32_t makeSlotClass(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p,
 // holds it (fromOwnKey, keyConstant, runBegin, runCount: the class itself or a copy kept
 // beside its table). kRunsSuffice: the caller knows the UDC is narrow enough for runs.
 template <bool kRunsSuffice = false, class Rule>
-inline StateKey targetKeyFrom(const TransitionPlan& plan, const Rule& rule, int32_t classId,
-                              const UdcStateWalk& walk) {
+inline StateKey targetKeyFrom(const TransitionPlan& plan, const Rule& rule, int32_t classId, const UdcStateWalk& walk) {
   if (rule.fromOwnKey) return walk.key + rule.keyConstant;
   if (kRunsSuffice || walk.memberCount <= kRunKeyMembers)
     return rule.keyConstant + keyOfCarriedRuns(walk.key, plan.carriedRuns.data() + rule.runBegin, rule.runCount);
