@@ -562,6 +562,8 @@ struct StateEvaluator {
     });
     if (intoRows)
       storeStateValuesAt(table, nextRow++, values);
+    else if constexpr (Narrow)
+      appendNarrowMergedState(table, work.udc, walk.key, values[0], values[1]);
     else
       appendStateValues(table, work.udc, walk.key, values);
   }

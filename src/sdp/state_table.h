@@ -300,6 +300,22 @@ inline void appendStateValues(UdcStateTable& table, int32_t udc, StateKey key, c
   table.storedCount = i + 1;
 }
 
+// appendStateValues for a table of merged rows with narrow keys (the caller knows it is one):
+// the key and the better of the two values, rounded, as setValues keeps them.
+inline void appendNarrowMergedState(UdcStateTable& table, int32_t udc, StateKey key, double decision,
+                                    double continuation) {
+  const uint32_t i = table.storedCount;
+  if (i >= table.count) stopTableOverflow(udc);
+  uint8_t* row = table.block.get() + static_cast<size_t>(i) * kNarrowMergedRowBytes;
+  const uint32_t narrow = static_cast<uint32_t>(key);
+  const float d = static_cast<float>(decision);
+  const float c = static_cast<float>(continuation);
+  const float better = c > d ? c : d;
+  std::memcpy(row, &narrow, sizeof narrow);
+  std::memcpy(row + 4, &better, sizeof better);
+  table.storedCount = i + 1;
+}
+
 // The values of state i of a table whose keys are all written (its states evaluated out of
 // the order of their rows).
 template <size_t N>
