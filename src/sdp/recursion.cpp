@@ -241,8 +241,7 @@ struct StateEvaluator {
     ResolvedClass& where = work.resolved[static_cast<size_t>(classId)];
     const StateKey key = targetKeyFrom<Narrow>(work.plan, where, classId, *state);
     table = where.table;
-    const uint32_t count = where.own ? own->storedCount : table->count;
-    return find(*table, count, key, where.finger, where.udc);
+    return find(*table, *where.count, key, where.finger, where.udc);
   }
 
   // The sink of the transition rule.
@@ -259,8 +258,8 @@ struct StateEvaluator {
     where.runCount = static_cast<uint16_t>(target.runCount);
     if (target.inPlace) {
       where.table = own;
+      where.count = &own->storedCount;
       where.udc = work.udc;
-      where.own = true;
       return;
     }
     // Identification lists a UDC's successors in the order in which the classes of the UDC
@@ -276,6 +275,7 @@ struct StateEvaluator {
         ++j;
       if (j == successors.size()) stopMissingTarget(work.udc);
       where.table = work.successorTables[j];
+      where.count = &where.table->count;
       where.udc = static_cast<int32_t>(successors[j]);
       if (where.table->memberCount != target.memberCount) stopMissingTarget(work.udc);
       checkRowShape(*where.table);
@@ -293,6 +293,7 @@ struct StateEvaluator {
     }
     const int32_t t = static_cast<int32_t>(successors[j]);
     where.table = work.successorTables[j];
+    where.count = &where.table->count;
     where.udc = t;
     if (where.table->memberCount != target.memberCount) stopMissingTarget(work.udc);
     checkRowShape(*where.table);

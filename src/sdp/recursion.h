@@ -17,15 +17,16 @@ struct UdcStateTable;
 // record alone.
 struct ResolvedClass {
   const UdcStateTable* table = nullptr;
+  // The states searched: the table's count, or in the UDC's own table those stored so far.
+  const uint32_t* count = nullptr;
   StateKey keyConstant = 0;
   uint32_t finger = 0;
   int32_t udc = -1;
   uint32_t runBegin = 0;
   uint16_t runCount = 0;
-  bool own = false;
   bool fromOwnKey = false;
 };
-static_assert(sizeof(ResolvedClass) <= 32, "two classes a cache line");
+static_assert(sizeof(ResolvedClass) <= 40, "a class's lookup reads one record");
 static_assert(kMaxUdcMembers <= 0xffff, "a class's runs, one at most per member, fit 16 bits");
 
 struct SweepWork {
