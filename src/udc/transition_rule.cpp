@@ -278,8 +278,7 @@ void prepareTransitionPlan(TransitionPlan& plan, bool withKeys) {
   plan.carried.reserve(1024);
   plan.carriedRuns.reserve(256);
   plan.targetWords.reserve(256 * static_cast<size_t>(plan.words));
-  plan.lastPlainFinished.assign(transition_rule_detail::kPlainMemo * kMaxUdcMembers, 0);
-  plan.lastPlainClass.assign(transition_rule_detail::kPlainMemo * kMaxUdcMembers, -1);
+  for (PlainMemo& memo : plan.lastPlain) memo = PlainMemo{};
 }
 
 void beginUdcTransitions(TransitionPlan& plan, const UdcStateWalk& walk) {
@@ -309,8 +308,7 @@ void beginUdcTransitions(TransitionPlan& plan, const UdcStateWalk& walk) {
       needed &= ~positionBit(p);
     }
     plan.needed[static_cast<size_t>(p)] = needed;
-    for (size_t k = 0; k < transition_rule_detail::kPlainMemo; ++k)
-      plan.lastPlainClass[transition_rule_detail::kPlainMemo * static_cast<size_t>(p) + k] = -1;
+    plan.lastPlain[static_cast<size_t>(p)].classId.fill(-1);
     // A plain completion whose successors need no other member finished has one class in
     // every state.
     if (member.stateFree || (member.plainOnly && needed == 0)) plan.stateFreeMask |= positionBit(p);

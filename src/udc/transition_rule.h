@@ -113,6 +113,17 @@ struct MemberOutcomes {
   const double* probability = nullptr;  // elemSuccessorProb
 };
 
+// The plain classes of a position remembered with the finished members they were found for.
+// Where the one last met does not fit, one met before it mostly does: a walk moving a needed
+// member's status back and forth below the completing one alternates between classes (on
+// J60_401 the one before the last answers four misses in five).
+constexpr size_t kPlainMemo = 4;
+static_assert(kPlainMemo == 4, "PlainMemo's classes start as none: one -1 per entry");
+struct PlainMemo {
+  std::array<uint64_t, kPlainMemo> finished{};
+  std::array<int32_t, kPlainMemo> classId{-1, -1, -1, -1};
+};
+
 struct TransitionPlan {
   int32_t words = 0;
   bool withKeys = true;  // identification needs the target cutsets only
@@ -147,10 +158,10 @@ struct TransitionPlan {
   std::array<const MemberOutcomes*, kMaxUdcMembers> members{};  // by position, into prototypes
   std::array<uint64_t, kMaxUdcMembers> needed{};  // by position: the other members some successor needs finished
   std::vector<MemberOutcomes> prototypes;         // by elementary activity
-  // By position, the last plain classes met, the latest first (kPlainMemo entries each):
-  // the needed finished members they were found for, and the classes.
-  std::vector<uint64_t> lastPlainFinished;
-  std::vector<int32_t> lastPlainClass;
+  // By position, the last plain classes met, the latest first: the needed finished members
+  // they were found for, and the classes (-1 none). Held in the plan itself, so that the
+  // check of the latest reads no pointer first.
+  std::array<PlainMemo, kMaxUdcMembers> lastPlain{};
 };
 
 // Sizes the scratch for the current elementary network; without keys, classes name their
@@ -205,20 +216,14 @@ inline const BitWord* targetMembersOf(const TransitionPlan& plan, const TargetCl
 // - beginChoice(), chosen(classId) per successor, endChoice() for type -1.
 namespace transition_rule_detail {
 
-// The plain classes of a position remembered with the finished members they were found for.
-// Where the one last met does not fit, one met before it mostly does: a walk moving a needed
-// member's status back and forth below the completing one alternates between classes (on
-// J60_401 the one before the last answers four misses in five).
-constexpr size_t kPlainMemo = 4;
-
 // The plain completion of a type 0 member: the finished members that some successor needs
 // decide its class, so the same ones give the same class without working it out again.
 template <class Sink>
 __attribute__((noinline)) int32_t plainClassOfNew(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p,
                                                   Sink& sink, uint64_t relevant) {
   const MemberOutcomes& member = *plan.members[static_cast<size_t>(p)];
-  int32_t* last = plan.lastPlainClass.data() + kPlainMemo * static_cast<size_t>(p);
-  uint64_t* lastRelevant = plan.lastPlainFinished.data() + kPlainMemo * static_cast<size_t>(p);
+  int32_t* last = plan.lastPlain[static_cast<size_t>(p)].classId.data();
+  uint64_t* lastRelevant = plan.lastPlain[static_cast<size_t>(p)].finished.data();
   for (size_t k = 1; k < kPlainMemo; ++k) {
     if (last[k] < 0 || lastRelevant[k] != relevant) continue;
     const int32_t id = last[k];
@@ -259,8 +264,8 @@ template <class Sink>
 __attribute__((always_inline)) inline int32_t plainClassOf(TransitionPlan& plan, const UdcStateWalk& walk, int32_t p,
                                                            Sink& sink) {
   const uint64_t relevant = walk.finishedMask & plan.needed[static_cast<size_t>(p)];
-  const int32_t last = plan.lastPlainClass[kPlainMemo * static_cast<size_t>(p)];
-  if (last >= 0 && plan.lastPlainFinished[kPlainMemo * static_cast<size_t>(p)] == relevant) return last;
+  const PlainMemo& memo = plan.lastPlain[static_cast<size_t>(p)];
+  if (memo.classId[0] >= 0 && memo.finished[0] == relevant) return memo.classId[0];
   return plainClassOfNew(plan, walk, p, sink, relevant);
 }
 
