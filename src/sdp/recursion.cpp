@@ -472,7 +472,8 @@ struct StateEvaluator {
             decisionMade.startThenDecide = false;
           }
         }
-        if (v > decision) {
+        // In merged rows v is c, which the test above has taken where it is greater.
+        if (!Merged && v > decision) {
           decision = v;
           rideDecision = v2;
           if constexpr (kKeeps) {
@@ -484,7 +485,8 @@ struct StateEvaluator {
       });
       if (walk.activeMask != 0) {
         const double totalRate = walk.totalRate;
-        takeBetterPhaseSide = work.irq;
+        // Merged rows exist only where no phase is drawn: nothing reads it there.
+        if constexpr (!Merged) takeBetterPhaseSide = work.irq;
         forEachPositionDown(walk.activeMask, [&](int32_t p) {
           const double rate = walk.rate[static_cast<size_t>(p)];
           w1 = facts ? facts->weight[static_cast<size_t>(p)] : Primary::weight(rate, totalRate, work.discountRate);
@@ -496,7 +498,7 @@ struct StateEvaluator {
             else
               rideWeight[j] = MeanPolicy<kind>::weight(rate, totalRate, work.discountRate);
           });
-          completing = p;
+          if constexpr (kKeeps) completing = p;
           forEachOutcome(work.plan, walk, p, *this);
         });
         const double sojourn = facts ? facts->sojourn : 1.0 / totalRate;
