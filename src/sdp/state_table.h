@@ -168,10 +168,15 @@ __attribute__((noinline)) uint32_t gallopFrom(const Keys& keys, uint32_t count, 
   if (atKey == key) return finger = at;
   if (atKey > key) {
     if (count - at > kForwardScanRows) {
-      for (uint32_t i = at + 2; i < at + kForwardScanRows; ++i)
-        if (keys[i] == key) return finger = i;
+      // The last row of the scan first: a key beyond it skips the rows before.
+      const StateKey lastKey = keys[at + kForwardScanRows - 1];
+      if (lastKey <= key) {
+        if (lastKey == key) return finger = at + kForwardScanRows - 1;
+        for (uint32_t i = at + 2; i < at + kForwardScanRows - 1; ++i)
+          if (keys[i] == key) return finger = i;
+        stopMissingState(key, udc);
+      }
       at += kForwardScanRows - 1;
-      if (keys[at] < key) stopMissingState(key, udc);
     } else {
       for (uint32_t i = at + 2; i < count; ++i) {
         const StateKey seen = keys[i];
