@@ -186,8 +186,10 @@ __attribute__((noinline)) uint32_t gallopFrom(const Keys& keys, uint32_t count, 
       stopMissingState(key, udc);
     }
     // keys[at] > key still
-    // Further on: indices above at.
-    uint32_t step = 1;
+    // Further on: indices above at. The first probe lies 8 rows on, not 1: a key past the
+    // scan is rarely that near, and the probes saved outweigh the longer bisection (on
+    // J60_401, 2.8 % of the solve's instructions).
+    uint32_t step = 8;
     lo = at + 1;
     for (;;) {
       const uint64_t probe = static_cast<uint64_t>(at) + step;
