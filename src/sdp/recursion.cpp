@@ -145,7 +145,6 @@ struct StateEvaluator {
   static_assert(!Narrow || Merged, "narrow rows are merged rows");
   // A narrow sweep's target keys are all found from carried runs.
   static_assert(kNarrowKeyMembers <= kRunKeyMembers);
-  static constexpr bool kNarrow = Narrow;
 
   __attribute__((always_inline)) static uint32_t find(const UdcStateTable& table, uint32_t count, StateKey key,
                                                       uint32_t& finger, int32_t udc) {
