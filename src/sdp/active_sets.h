@@ -33,8 +33,12 @@ struct alignas(64) ActiveSetFacts {
   uint64_t totalRateBits = 0;
   double sojourn = 0;  // 1 / total rate, where a member is active
   uint32_t stamp = 0;  // of the UDC it was computed in; 0 never holds a set
+  int32_t activeCount = 0;
   std::array<uint64_t, kActiveSetSlots> remainingBits{};
-  std::array<double, kMaxUdcMembers> weight{};  // by active position: its completion's weight
+  // The active positions from the highest down, the order in which their completions are
+  // added, and each one's completion weight: read in a row, without a walk over the mask.
+  std::array<int8_t, kMaxUdcMembers> positionDown{};
+  std::array<double, kMaxUdcMembers> weightDown{};
 };
 
 struct ActiveSetCache {
@@ -102,15 +106,18 @@ __attribute__((noinline)) void refreshActiveSet(ActiveSetFacts& entry, const Act
     entry.fitting = 0;
     entry.checked = 0;
     checkFits(entry, walk, idle);
+    int32_t k = 0;
+    forEachPositionDown(active, [&](int p) { entry.positionDown[static_cast<size_t>(k++)] = static_cast<int8_t>(p); });
+    entry.activeCount = k;
   }
   const double totalRate = walk.totalRate;
   if (entry.totalRateBits == std::bit_cast<uint64_t>(totalRate) && known) return;
   entry.totalRateBits = std::bit_cast<uint64_t>(totalRate);
   if (active == 0) return;
   entry.sojourn = 1.0 / totalRate;
-  for (uint64_t open = active; open != 0; open &= open - 1) {
-    const int p = std::countr_zero(open);
-    entry.weight[static_cast<size_t>(p)] = weightOf(walk.rate[static_cast<size_t>(p)], totalRate);
+  for (int32_t k = 0; k < entry.activeCount; ++k) {
+    const size_t p = static_cast<size_t>(entry.positionDown[static_cast<size_t>(k)]);
+    entry.weightDown[static_cast<size_t>(k)] = weightOf(walk.rate[p], totalRate);
   }
 }
 

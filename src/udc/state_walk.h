@@ -91,6 +91,13 @@ struct UdcStateWalk {
   }
 };
 
+// Visits the positions of a mask from the lowest to the highest, for visits whose order does
+// not matter (a few instructions fewer a position).
+template <class Visit>
+inline void forEachPositionUp(uint64_t mask, Visit&& visit) {
+  for (; mask != 0; mask &= mask - 1) visit(lowestBit(mask));
+}
+
 // Visits the positions of a mask from the highest to the lowest (descending activity index).
 template <class Visit>
 inline void forEachPositionDown(uint64_t mask, Visit&& visit) {

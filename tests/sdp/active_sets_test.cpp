@@ -57,12 +57,19 @@ int checkUdc(ActiveSetCache& cache, UdcStateWalk& walk, const std::vector<int>& 
     }
     if (state.activeMask == 0) return;
     ASSERT_EQ(std::bit_cast<uint64_t>(facts.sojourn), std::bit_cast<uint64_t>(1.0 / state.totalRate));
-    for (int p = 0; p < state.memberCount; ++p) {
+    // Every active position once, the highest first (the order completions are added in),
+    // each with its weight.
+    int k = 0;
+    for (int p = state.memberCount - 1; p >= 0; --p) {
       if (!(state.activeMask & positionBit(p))) continue;
-      ASSERT_EQ(std::bit_cast<uint64_t>(facts.weight[static_cast<size_t>(p)]),
+      ASSERT_LT(k, facts.activeCount) << "key " << state.key;
+      ASSERT_EQ(facts.positionDown[static_cast<size_t>(k)], p) << "key " << state.key;
+      ASSERT_EQ(std::bit_cast<uint64_t>(facts.weightDown[static_cast<size_t>(k)]),
                 std::bit_cast<uint64_t>(npvLikeWeight(state.rate[static_cast<size_t>(p)], state.totalRate)))
           << "key " << state.key << " position " << p;
+      ++k;
     }
+    ASSERT_EQ(k, facts.activeCount) << "key " << state.key;
     ++checked;
   });
   return checked;
