@@ -508,13 +508,24 @@ struct StateEvaluator {
           if constexpr (kKeeps) completing = p;
           forEachOutcome(work.plan, walk, p, *this);
         };
+        // One loop over the list, so that the completions are compiled once: a UDC without
+        // the entries lists its active positions here and works out each weight.
+        const int8_t* positions = nullptr;
+        int32_t activeCount = 0;
+        std::array<int8_t, kMaxUdcMembers> ownPositions;
         if (facts) {
-          for (int32_t k = 0; k < facts->activeCount; ++k)
-            complete(facts->positionDown[static_cast<size_t>(k)], facts->weightDown[static_cast<size_t>(k)]);
+          positions = facts->positionDown.data();
+          activeCount = facts->activeCount;
         } else {
           forEachPositionDown(walk.activeMask, [&](int32_t p) {
-            complete(p, Primary::weight(walk.rate[static_cast<size_t>(p)], totalRate, work.discountRate));
+            ownPositions[static_cast<size_t>(activeCount++)] = static_cast<int8_t>(p);
           });
+          positions = ownPositions.data();
+        }
+        for (int32_t k = 0; k < activeCount; ++k) {
+          const int32_t p = positions[k];
+          complete(p, facts ? facts->weightDown[static_cast<size_t>(k)]
+                            : Primary::weight(walk.rate[static_cast<size_t>(p)], totalRate, work.discountRate));
         }
         const double sojourn = facts ? facts->sojourn : 1.0 / totalRate;
         if constexpr (Primary::kCountsTime) continuation -= sojourn;
