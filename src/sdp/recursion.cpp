@@ -36,7 +36,7 @@ void prepareSweepWork(SweepWork& work) {
   prepareStateWalk(work.walk);
   prepareActiveSets(work.activeSets, work.walk);
   prepareTransitionPlan(work.plan, true);
-  work.startFinger.assign(kMaxUdcMembers, 0);
+  work.fingers.assign(kMaxUdcMembers, 0);
   work.members.assign(static_cast<size_t>(net.nBitWords), 0);
   work.discountRate = baseNetwork.discountRate;
   work.npvBound = static_cast<double>(net.npvLowerBound);
@@ -240,22 +240,30 @@ struct StateEvaluator {
     ResolvedClass& where = work.resolved[static_cast<size_t>(classId)];
     const StateKey key = targetKeyFrom<Narrow>(work.plan, where, classId, *state);
     table = where.table;
-    return find(*table, *where.count, key, where.finger, where.udc);
+    return find(*table, *where.count, key, work.fingers[where.fingerSlot], where.udc);
   }
 
   // The sink of the transition rule.
   void newClass(int32_t id) {
     // Kept from UDC to UDC: an entry is set here before it is read.
-    if (work.resolved.size() <= static_cast<size_t>(id)) work.resolved.resize(2 * static_cast<size_t>(id) + 16);
+    if (work.resolved.size() <= static_cast<size_t>(id)) {
+      work.resolved.resize(2 * static_cast<size_t>(id) + 16);
+      work.fingers.resize(kMaxUdcMembers + work.resolved.size());
+    }
     ResolvedClass& where = work.resolved[static_cast<size_t>(id)];
     const TargetClass& target = work.plan.classes[static_cast<size_t>(id)];
     where = ResolvedClass{};
+    where.fingerSlot = kMaxUdcMembers + static_cast<uint32_t>(id);
+    work.fingers[where.fingerSlot] = 0;
     // The key rule beside the table, so that a lookup reads one record of the class.
     where.fromOwnKey = target.fromOwnKey;
     where.keyConstant = target.keyConstant;
     where.runBegin = target.runBegin;
     where.runCount = static_cast<uint16_t>(target.runCount);
     if (target.inPlace) {
+      if (target.fromOwnKey)
+        for (int32_t q = 0; q < work.walk.memberCount; ++q)
+          if (target.keyConstant == kPowersOfThree[static_cast<size_t>(q)]) where.fingerSlot = static_cast<uint32_t>(q);
       where.table = own;
       where.count = &own->storedCount;
       where.udc = work.udc;
@@ -444,7 +452,7 @@ struct StateEvaluator {
             !useFits(walk.resourceUse[static_cast<size_t>(p)], walk.remainingResources.data(), walk.resourceSlots))
           return;
         const uint32_t index = find(table, table.storedCount, walk.key + kPowersOfThree[static_cast<size_t>(p)],
-                                    work.startFinger[static_cast<size_t>(p)], work.udc);
+                                    work.fingers[static_cast<size_t>(p)], work.udc);
         const double cost = net.elemCost[static_cast<size_t>(walk.activityAt(p))];
         double c = continuationOf(table, index);
         double v = decisionOf(table, index);
@@ -650,7 +658,7 @@ void takeUpUdc(Evaluator& evaluator, SweepWork& work, int32_t u, UdcStateTable& 
   beginActiveSets(work.activeSets, table.count);
   work.successorClasses.clear();
   work.successorsByMembers = false;
-  std::fill(work.startFinger.begin(), work.startFinger.end(), 0u);
+  std::fill(work.fingers.begin(), work.fingers.begin() + kMaxUdcMembers, 0u);
   evaluator.own = &table;
   evaluator.checkRowShape(table);
   evaluator.intoRows = false;
