@@ -190,6 +190,7 @@ struct StateEvaluator {
   const ElementaryNetwork& net;
   const UdcStateWalk* state = nullptr;
   const UdcStateTable* own = nullptr;
+  StateKey stateHigh = 0;  // the state's key above its kMemoLowDigits lowest digits
   double continuation = 0;
   Lanes rideContinuation{};
   // The completion whose outcomes are being added: the primary weight and each lane's.
@@ -238,7 +239,17 @@ struct StateEvaluator {
   // The target state of a class for the state at hand.
   __attribute__((always_inline)) uint32_t lookUp(int32_t classId, const UdcStateTable*& table) {
     ResolvedClass& where = work.resolved[static_cast<size_t>(classId)];
-    const StateKey key = targetKeyFrom<Narrow>(work.plan, where, classId, *state);
+    StateKey key = state->key + where.keyConstant;
+    if (!where.fromOwnKey) {
+      TargetKeyMemo& memo = work.keyMemos[static_cast<size_t>(classId)];
+      StateKey low = 0;
+      for (size_t q = 0; q < static_cast<size_t>(kMemoLowDigits); ++q) low += state->status[q] * memo.lowWeight[q];
+      if (memo.high != stateHigh) {
+        memo.rest = targetKeyFrom<Narrow>(work.plan, where, classId, *state) - low;
+        memo.high = stateHigh;
+      }
+      key = memo.rest + low;
+    }
     table = where.table;
     return find(*table, *where.count, key, work.fingers[where.fingerSlot], where.udc);
   }
@@ -248,6 +259,7 @@ struct StateEvaluator {
     // Kept from UDC to UDC: an entry is set here before it is read.
     if (work.resolved.size() <= static_cast<size_t>(id)) {
       work.resolved.resize(2 * static_cast<size_t>(id) + 16);
+      work.keyMemos.resize(work.resolved.size());
       work.fingers.resize(kMaxUdcMembers + work.resolved.size());
     }
     ResolvedClass& where = work.resolved[static_cast<size_t>(id)];
@@ -255,6 +267,11 @@ struct StateEvaluator {
     where = ResolvedClass{};
     where.fingerSlot = kMaxUdcMembers + static_cast<uint32_t>(id);
     work.fingers[where.fingerSlot] = 0;
+    TargetKeyMemo& memo = work.keyMemos[static_cast<size_t>(id)];
+    memo = TargetKeyMemo{};
+    const CarriedDigit* digit = work.plan.carried.data() + target.carriedBegin;
+    for (const CarriedDigit* end = digit + target.carriedCount; digit != end; ++digit)
+      if (digit->position < kMemoLowDigits) memo.lowWeight[static_cast<size_t>(digit->position)] = digit->weight;
     // The key rule beside the table, so that a lookup reads one record of the class.
     where.fromOwnKey = target.fromOwnKey;
     where.keyConstant = target.keyConstant;
@@ -425,6 +442,7 @@ struct StateEvaluator {
   // Evaluates the state the walk stands on and appends it to the table of the UDC.
   void evaluate(const UdcStateWalk& walk, UdcStateTable& table) {
     state = &walk;
+    stateHigh = walk.key / kMemoLowSpan;
     continuation = 0.0;
     rideContinuation.fill(0.0);
     if constexpr (kKeeps) decisionMade = Decision{};

@@ -29,6 +29,18 @@ struct ResolvedClass {
 static_assert(sizeof(ResolvedClass) <= 40, "a class's lookup reads one record");
 static_assert(kMaxUdcMembers <= 0xffff, "a class's runs, one at most per member, fit 16 bits");
 
+// The target key of a class whose key rule carries digits, kept with the state's digits
+// above the third it was worked out for: the walk changes the lowest digits most often, and
+// where the rest are as before, only their part of the target key is new (on J60_161 four in
+// five such lookups).
+constexpr int kMemoLowDigits = 3;
+constexpr StateKey kMemoLowSpan = 27;  // 3^kMemoLowDigits
+struct TargetKeyMemo {
+  StateKey high = ~StateKey{0};  // the state's key / kMemoLowSpan; none at first
+  StateKey rest = 0;             // the target key less the low digits' part
+  std::array<StateKey, kMemoLowDigits> lowWeight{};  // in the target key, 0 for a digit not carried
+};
+
 struct SweepWork {
   UdcStateWalk walk;
   TransitionPlan plan;
@@ -39,6 +51,7 @@ struct SweepWork {
   bool abandon = false;
   bool irq = false;
   std::vector<ResolvedClass> resolved;  // by class of the UDC being evaluated
+  std::vector<TargetKeyMemo> keyMemos;  // by class, as resolved
   // Where the last state of each search was found. The first kMaxUdcMembers slots are the
   // positions': a start of the member at position p and a completion that finishes a member
   // in place, with no other change, both look for the state's key plus 3^p in the UDC's own
