@@ -267,20 +267,23 @@ struct StateEvaluator {
     where = ResolvedClass{};
     where.fingerSlot = kMaxUdcMembers + static_cast<uint32_t>(id);
     work.fingers[where.fingerSlot] = 0;
-    TargetKeyMemo& memo = work.keyMemos[static_cast<size_t>(id)];
-    memo = TargetKeyMemo{};
-    const CarriedDigit* digit = work.plan.carried.data() + target.carriedBegin;
-    for (const CarriedDigit* end = digit + target.carriedCount; digit != end; ++digit)
-      if (digit->position < kMemoLowDigits) memo.lowWeight[static_cast<size_t>(digit->position)] = digit->weight;
+    if (!target.fromOwnKey) {
+      TargetKeyMemo& memo = work.keyMemos[static_cast<size_t>(id)];
+      memo = TargetKeyMemo{};
+      // The carried digits ascend by position.
+      const CarriedDigit* digit = work.plan.carried.data() + target.carriedBegin;
+      for (const CarriedDigit* end = digit + target.carriedCount; digit != end && digit->position < kMemoLowDigits;
+           ++digit)
+        memo.lowWeight[static_cast<size_t>(digit->position)] = digit->weight;
+    }
     // The key rule beside the table, so that a lookup reads one record of the class.
     where.fromOwnKey = target.fromOwnKey;
     where.keyConstant = target.keyConstant;
     where.runBegin = target.runBegin;
     where.runCount = static_cast<uint16_t>(target.runCount);
     if (target.inPlace) {
-      if (target.fromOwnKey)
-        for (int32_t q = 0; q < work.walk.memberCount; ++q)
-          if (target.keyConstant == kPowersOfThree[static_cast<size_t>(q)]) where.fingerSlot = static_cast<uint32_t>(q);
+      const int q = target.fromOwnKey ? positionOfWeight(target.keyConstant) : -1;
+      if (q >= 0 && q < work.walk.memberCount) where.fingerSlot = static_cast<uint32_t>(q);
       where.table = own;
       where.count = &own->storedCount;
       where.udc = work.udc;

@@ -25,6 +25,24 @@ constexpr std::array<StateKey, kMaxUdcMembers + 1> kPowersOfThree = [] {
   return powers;
 }();
 
+// The position p whose digit weight 3^p is weight, or -1: each bit length holds one power of
+// three at most, so a table by bit length names the only candidate.
+inline int positionOfWeight(StateKey weight) {
+  static constexpr std::array<int8_t, 64> kCandidate = [] {
+    std::array<int8_t, 64> candidate{};
+    candidate.fill(-1);
+    for (int p = 0; p <= kMaxUdcMembers; ++p) {
+      int bits = 0;
+      for (StateKey w = kPowersOfThree[static_cast<size_t>(p)]; w > 1; w >>= 1) ++bits;
+      candidate[static_cast<size_t>(bits)] = static_cast<int8_t>(p);
+    }
+    return candidate;
+  }();
+  if (weight == 0) return -1;
+  const int p = kCandidate[static_cast<size_t>(highestBit(weight))];
+  return p >= 0 && kPowersOfThree[static_cast<size_t>(p)] == weight ? p : -1;
+}
+
 inline uint64_t positionBit(int p) { return uint64_t{1} << p; }
 
 // One successor of a member whose completion lets all its successors follow (type 0): the
