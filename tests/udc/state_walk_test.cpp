@@ -210,6 +210,25 @@ WalkNetwork chainOfOne(int mayIdle, double use, double available) {
   return w;
 }
 
+// A finger of the solver is shared by the searches whose key offset is one digit's weight;
+// the offset's position comes from its bit length.
+TEST(StateWalk, PositionOfAWeightIsFoundForEveryPowerOfThreeAndNoOtherNumber) {
+  for (int p = 0; p <= kMaxUdcMembers; ++p) {
+    const StateKey weight = kPowersOfThree[static_cast<size_t>(p)];
+    EXPECT_EQ(positionOfWeight(weight), p);
+    if (weight <= ~StateKey{0} / 2) {
+      EXPECT_EQ(positionOfWeight(2 * weight), -1) << p;
+    }
+    if (p > 0) {
+      EXPECT_EQ(positionOfWeight(weight - 1), -1) << p;
+      EXPECT_EQ(positionOfWeight(weight + 1), -1) << p;
+      EXPECT_EQ(positionOfWeight(weight + kPowersOfThree[static_cast<size_t>(p) - 1]), -1) << p;
+    }
+  }
+  EXPECT_EQ(positionOfWeight(0), -1);
+  EXPECT_EQ(positionOfWeight(~StateKey{0}), -1);
+}
+
 TEST(StateWalk, SingleMemberCases) {
   bool done = false;
   installNetwork(chainOfOne(0, 1, 5));

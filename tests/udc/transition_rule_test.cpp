@@ -4,7 +4,9 @@
 // finished members that matter change back and forth along the walk.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "udc/transition_rule.h"
@@ -102,6 +104,64 @@ TEST(PlainClasses, ClassesRememberedAlongTheWalkAreThoseWorkedOutAnewInEachState
   }
   // Enough states to meet each remembered class many times over.
   EXPECT_GT(compared, 20 * remembered);
+}
+
+// The solver keeps a class's target key for the state's digits above the third and adds the
+// part of the lowest three anew: that holds only if the key rule's carried digits ascend by
+// position and the low ones carry in with their weights alone, whatever the digits above.
+TEST(PlainClasses, TargetKeysSplitIntoTheLowDigitsPartAndARestFixedByTheDigitsAbove) {
+  constexpr StateKey kLowSpan = 27;
+  std::mt19937 random(77);
+  int checked = 0;
+  for (int trial = 0; trial < 60; ++trial) {
+    const int k = 3 + static_cast<int>(random() % 8);
+    const int m = 2 + static_cast<int>(random() % 4);
+    installHandNetwork(joinNetwork(random, k, m), {2.0 + static_cast<double>(random() % 4)});
+    const int words = elementaryNetwork.nBitWords;
+    std::vector<BitWord> starts(static_cast<size_t>(words), 0);
+    for (int e = 0; e < k; ++e) setBit(starts.data(), e);
+    UdcStateWalk walk;
+    prepareStateWalk(walk);
+    TransitionPlan plan;
+    prepareTransitionPlan(plan, true);
+    beginUdc(walk, starts.data());
+    beginUdcTransitions(plan, walk);
+    ClassSink sink;
+    // By class and the state's digits above the third: the target key less the low part.
+    std::vector<std::vector<std::pair<StateKey, StateKey>>> rests;
+    walkUdcStates(walk, false, [&](const UdcStateWalk& state) {
+      if (state.instantaneousPosition() >= 0) return;
+      for (int p = 0; p < state.memberCount; ++p) {
+        if (!(state.activeMask & positionBit(p))) continue;
+        sink.seen.clear();
+        forEachOutcome(plan, state, p, sink);
+        for (int32_t id : sink.seen) {
+          const TargetClass& target = plan.classes[static_cast<size_t>(id)];
+          if (target.fromOwnKey) continue;
+          StateKey low = 0;
+          int32_t previous = -1;
+          for (uint32_t c = target.carriedBegin; c < target.carriedBegin + target.carriedCount; ++c) {
+            const CarriedDigit& digit = plan.carried[c];
+            ASSERT_GT(digit.position, previous) << "trial " << trial << " class " << id;
+            previous = digit.position;
+            if (digit.position < 3) low += state.status[static_cast<size_t>(digit.position)] * digit.weight;
+          }
+          const StateKey high = state.key / kLowSpan;
+          const StateKey rest = targetKeyOf(plan, id, state) - low;
+          if (rests.size() <= static_cast<size_t>(id)) rests.resize(static_cast<size_t>(id) + 1);
+          auto& seen = rests[static_cast<size_t>(id)];
+          auto at = std::find_if(seen.begin(), seen.end(), [&](const auto& entry) { return entry.first == high; });
+          if (at == seen.end()) {
+            seen.push_back({high, rest});
+          } else {
+            ASSERT_EQ(at->second, rest) << "trial " << trial << " class " << id << " key " << state.key;
+            ++checked;
+          }
+        }
+      }
+    });
+  }
+  EXPECT_GT(checked, 1000);
 }
 
 }  // namespace
