@@ -37,8 +37,8 @@ static_assert(kMaxUdcMembers <= 0xffff, "a class's runs, one at most per member,
 constexpr int kMemoLowDigits = 3;
 constexpr StateKey kMemoLowSpan = kPowersOfThree[kMemoLowDigits];
 struct TargetKeyMemo {
-  StateKey high = ~StateKey{0};  // the state's key / kMemoLowSpan; none at first
-  StateKey rest = 0;             // the target key less the low digits' part
+  StateKey high = ~StateKey{0};                      // the state's key / kMemoLowSpan; none at first
+  StateKey rest = 0;                                 // the target key less the low digits' part
   std::array<StateKey, kMemoLowDigits> lowWeight{};  // in the target key, 0 for a digit not carried
 };
 
