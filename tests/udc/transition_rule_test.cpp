@@ -60,23 +60,28 @@ std::vector<BitWord> targetMembers(const TransitionPlan& plan, int32_t id, int w
   return std::vector<BitWord>(bits, bits + words);
 }
 
+// Installs a random join network and takes up the UDC of its k start activities with the walk.
+void takeUpRandomJoinUdc(std::mt19937& random, UdcStateWalk& walk) {
+  const int k = 3 + static_cast<int>(random() % 8);
+  const int m = 2 + static_cast<int>(random() % 4);
+  installHandNetwork(joinNetwork(random, k, m), {2.0 + static_cast<double>(random() % 4)});
+  std::vector<BitWord> starts(static_cast<size_t>(elementaryNetwork.nBitWords), 0);
+  for (int e = 0; e < k; ++e) setBit(starts.data(), e);
+  prepareStateWalk(walk);
+  beginUdc(walk, starts.data());
+}
+
 TEST(PlainClasses, ClassesRememberedAlongTheWalkAreThoseWorkedOutAnewInEachState) {
   std::mt19937 random(404);
   int compared = 0;
   int remembered = 0;
   for (int trial = 0; trial < 60; ++trial) {
-    const int k = 3 + static_cast<int>(random() % 8);
-    const int m = 2 + static_cast<int>(random() % 4);
-    installHandNetwork(joinNetwork(random, k, m), {2.0 + static_cast<double>(random() % 4)});
-    const int words = elementaryNetwork.nBitWords;
-    std::vector<BitWord> starts(static_cast<size_t>(words), 0);
-    for (int e = 0; e < k; ++e) setBit(starts.data(), e);
     UdcStateWalk walk;
-    prepareStateWalk(walk);
+    takeUpRandomJoinUdc(random, walk);
+    const int words = elementaryNetwork.nBitWords;
     TransitionPlan along, fresh;
     prepareTransitionPlan(along, true);
     prepareTransitionPlan(fresh, true);
-    beginUdc(walk, starts.data());
     beginUdcTransitions(along, walk);
     ClassSink alongSink;
     walkUdcStates(walk, false, [&](const UdcStateWalk& state) {
@@ -110,21 +115,14 @@ TEST(PlainClasses, ClassesRememberedAlongTheWalkAreThoseWorkedOutAnewInEachState
 // part of the lowest three anew: that holds only if the key rule's carried digits ascend by
 // position and the low ones carry in with their weights alone, whatever the digits above.
 TEST(PlainClasses, TargetKeysSplitIntoTheLowDigitsPartAndARestFixedByTheDigitsAbove) {
-  constexpr StateKey kLowSpan = 27;
+  constexpr StateKey kLowSpan = 27;  // the three lowest digits
   std::mt19937 random(77);
   int checked = 0;
   for (int trial = 0; trial < 60; ++trial) {
-    const int k = 3 + static_cast<int>(random() % 8);
-    const int m = 2 + static_cast<int>(random() % 4);
-    installHandNetwork(joinNetwork(random, k, m), {2.0 + static_cast<double>(random() % 4)});
-    const int words = elementaryNetwork.nBitWords;
-    std::vector<BitWord> starts(static_cast<size_t>(words), 0);
-    for (int e = 0; e < k; ++e) setBit(starts.data(), e);
     UdcStateWalk walk;
-    prepareStateWalk(walk);
+    takeUpRandomJoinUdc(random, walk);
     TransitionPlan plan;
     prepareTransitionPlan(plan, true);
-    beginUdc(walk, starts.data());
     beginUdcTransitions(plan, walk);
     ClassSink sink;
     // By class and the state's digits above the third: the target key less the low part.
